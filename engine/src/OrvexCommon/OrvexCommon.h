@@ -1,0 +1,10 @@
+// OrvexCommon2: the common runtime library of the engine.
+// Include this one header and link the target OrvexCommon2.
+#ifndef ORVEX_ORVEXCOMMON_H
+#define ORVEX_ORVEXCOMMON_H
+
+#include "OrvexCommon/frame/OrvexFrame.h"
+#include "OrvexCommon/log/OrvexLog.h"
+#include "OrvexCommon/text/OrvexText.h"
+
+#endif // ORVEX_ORVEXCOMMON_H

@@ -1,0 +1,43 @@
+// Recursive locks on POSIX: a recursive pthread mutex in malloc'd storage.
+#include "OrvexCommon/platform/OrvexSys.h"
+
+#include <cstdlib>
+#include <new>
+#include <pthread.h>
+
+namespace Orvex {
+namespace sys {
+
+struct RecursiveLock {
+    pthread_mutex_t mutex;
+};
+
+RecursiveLock* CreateRecursiveLock() {
+    void* storage = std::malloc(sizeof(RecursiveLock));
+    if (storage == nullptr) {
+        return nullptr;
+    }
+    RecursiveLock* lock = new (storage) RecursiveLock;
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(&lock->mutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
+    return lock;
+}
+
+void DestroyRecursiveLock(RecursiveLock* lock) {
+    if (lock == nullptr) {
+        return;
+    }
+    pthread_mutex_destroy(&lock->mutex);
+    lock->~RecursiveLock();
+    std::free(lock);
+}
+
+void EnterLock(RecursiveLock* lock) { pthread_mutex_lock(&lock->mutex); }
+
+void LeaveLock(RecursiveLock* lock) { pthread_mutex_unlock(&lock->mutex); }
+
+} // namespace sys
+} // namespace Orvex

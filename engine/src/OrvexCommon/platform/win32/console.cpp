@@ -1,0 +1,44 @@
+// Console output on Windows: a real console gets the text as UTF-16 through
+// WriteConsoleW; a redirected handle (file, pipe) gets the UTF-8 bytes through
+// WriteFile, since WriteConsoleW fails on anything that is not a console.
+#include "OrvexCommon/platform/OrvexSys.h"
+#include "OrvexCommon/platform/win32/WindowsHeaders.h"
+#include "OrvexCommon/text/detail/TextStrings.h"
+
+namespace Orvex {
+namespace sys {
+
+namespace {
+
+void WriteBytes(HANDLE handle, const char* bytes, std::size_t length) {
+    while (length > 0) {
+        DWORD written = 0;
+        const DWORD chunk = length > 0x40000000u ? 0x40000000u : static_cast<DWORD>(length);
+        if (!WriteFile(handle, bytes, chunk, &written, nullptr) || written == 0) {
+            return;
+        }
+        bytes += written;
+        length -= written;
+    }
+}
+
+} // namespace
+
+void WriteConsoleText(ConsoleStream stream, const char* utf8, std::size_t length) {
+    HANDLE handle =
+        GetStdHandle(stream == ConsoleStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    DWORD mode = 0;
+    if (!GetConsoleMode(handle, &mode)) {
+        WriteBytes(handle, utf8, length);
+        return;
+    }
+    const auto wide = Utf8ToWideString(utf8, length);
+    DWORD written = 0;
+    WriteConsoleW(handle, wide.c_str(), static_cast<DWORD>(wide.size()), &written, nullptr);
+}
+
+} // namespace sys
+} // namespace Orvex

@@ -1,0 +1,99 @@
+#include "OrvexCommon/frame/OrvexFrame.h"
+
+#include "OrvexTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+using OrvexTest::ConsoleCapture;
+using OrvexTest::ConsoleTarget;
+using OrvexTest::SharedLibrary;
+
+std::vector<std::string> g_events;
+
+void Trace(const char* event) { g_events.push_back(event); }
+
+typedef void (*SetTraceFn)(Orvex::FrameTraceFun);
+typedef std::ostream& (*GetStreamFn)();
+
+const std::vector<std::string> kBuiltAtLoad = {
+    "built start tick",      "built start nature time", "built zone offset",
+    "built game-clock lock", "built memory-map lock",   "built memory-map registry",
+};
+const std::vector<std::string> kLoadTimeTeardown = {
+    "torn down memory-map registry",
+    "torn down memory-map lock",
+    "torn down game-clock lock",
+};
+
+std::vector<std::string> FilesHere() {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(".")) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Loads the library and installs the trace hook, which replays the load.
+void* LoadAndTrace(SharedLibrary& library) {
+    EXPECT_TRUE(library.IsLoaded()) << library.Error();
+    auto setTrace =
+        reinterpret_cast<SetTraceFn>(library.Symbol("_ZN5Orvex16SetFrameTraceFunEPFvPKcE"));
+    EXPECT_NE(nullptr, setTrace);
+    g_events.clear();
+    if (setTrace != nullptr) {
+        setTrace(Trace);
+    }
+    return reinterpret_cast<void*>(setTrace);
+}
+
+TEST(FrameLoad, LoadAndUnloadBuildAndTearDownOnlyTheLoadTimeObjects) {
+    const int threadsBefore = OrvexTest::CountProcessThreads();
+    const std::vector<std::string> filesBefore = FilesHere();
+    ConsoleCapture output(ConsoleTarget::Output);
+    ConsoleCapture errors(ConsoleTarget::Error);
+
+    SharedLibrary library(ORVEX_TEST_LIBRARY);
+    ASSERT_NE(nullptr, LoadAndTrace(library));
+    EXPECT_EQ(kBuiltAtLoad, g_events);
+    EXPECT_EQ(threadsBefore, OrvexTest::CountProcessThreads()) << "no thread of our own";
+
+    g_events.clear();
+    EXPECT_TRUE(library.Unload());
+    EXPECT_EQ(kLoadTimeTeardown, g_events);
+    EXPECT_FALSE(OrvexTest::IsLibraryResident(ORVEX_TEST_LIBRARY));
+
+    EXPECT_EQ("", errors.Finish());
+    EXPECT_EQ("", output.Finish()) << "nothing printed at load or unload";
+    EXPECT_EQ(filesBefore, FilesHere()) << "no file created";
+    EXPECT_EQ(threadsBefore, OrvexTest::CountProcessThreads());
+}
+
+TEST(FrameLoad, ObjectsCreatedOnFirstUseGoFirstInReverseOrderOfFirstUse) {
+    SharedLibrary library(ORVEX_TEST_LIBRARY);
+    ASSERT_NE(nullptr, LoadAndTrace(library));
+    auto getErr = reinterpret_cast<GetStreamFn>(library.Symbol("_ZN5Orvex12GetErrStreamEv"));
+    auto getLog = reinterpret_cast<GetStreamFn>(library.Symbol("_ZN5Orvex12GetLogStreamEv"));
+    ASSERT_NE(nullptr, getErr);
+    ASSERT_NE(nullptr, getLog);
+
+    g_events.clear();
+    getErr();
+    getLog();
+    getErr(); // a second use creates nothing
+    EXPECT_EQ((std::vector<std::string>{"created error stream", "created log stream"}), g_events);
+
+    g_events.clear();
+    EXPECT_TRUE(library.Unload());
+    std::vector<std::string> expected = {"torn down log stream", "torn down error stream"};
+    expected.insert(expected.end(), kLoadTimeTeardown.begin(), kLoadTimeTeardown.end());
+    EXPECT_EQ(expected, g_events);
+}
+
+} // namespace

@@ -1,0 +1,61 @@
+#include "OrvexCommon/platform/OrvexSys.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace {
+
+using namespace Orvex::sys;
+
+struct Contender {
+    RecursiveLock* lock;
+    std::atomic<int> stage{0};
+};
+
+unsigned TakeLock(void* context) {
+    Contender* contender = static_cast<Contender*>(context);
+    contender->stage = 1;
+    EnterLock(contender->lock);
+    contender->stage = 2;
+    LeaveLock(contender->lock);
+    return 7;
+}
+
+TEST(RecursiveLock, OwnerReentersAndOthersWaitForTheLastRelease) {
+    Contender contender;
+    contender.lock = CreateRecursiveLock();
+    ASSERT_NE(nullptr, contender.lock);
+    EnterLock(contender.lock);
+    EnterLock(contender.lock); // re-entry must not block
+
+    Thread* other = StartThread(TakeLock, &contender, 0);
+    ASSERT_NE(nullptr, other);
+    while (contender.stage.load() == 0) {
+        SleepMilliseconds(1);
+    }
+    LeaveLock(contender.lock);
+    SleepMilliseconds(30);
+    EXPECT_EQ(1, contender.stage.load()) << "still held once: the other thread must wait";
+    LeaveLock(contender.lock);
+
+    unsigned exitCode = 0;
+    EXPECT_TRUE(JoinThread(other, &exitCode));
+    EXPECT_EQ(2, contender.stage.load());
+    EXPECT_EQ(7u, exitCode);
+    DestroyRecursiveLock(contender.lock);
+    DestroyRecursiveLock(nullptr);
+}
+
+TEST(Thread, NullProcedureStartsNothingAndNullContextIsFine) {
+    EXPECT_EQ(nullptr, StartThread(nullptr, nullptr, 0));
+    Thread* thread = StartThread([](void* context) -> unsigned { return context ? 1u : 2u; },
+                                 nullptr, 64 * 1024);
+    ASSERT_NE(nullptr, thread);
+    unsigned exitCode = 0;
+    EXPECT_TRUE(JoinThread(thread, &exitCode));
+    EXPECT_EQ(2u, exitCode);
+    EXPECT_FALSE(JoinThread(nullptr, &exitCode));
+}
+
+} // namespace

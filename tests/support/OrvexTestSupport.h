@@ -1,0 +1,62 @@
+// Operating-system helpers for tests: console capture, loading a shared
+// library by hand, counting the process's threads.
+#ifndef ORVEX_TESTS_SUPPORT_ORVEXTESTSUPPORT_H
+#define ORVEX_TESTS_SUPPORT_ORVEXTESTSUPPORT_H
+
+#include <string>
+
+namespace OrvexTest {
+
+enum class ConsoleTarget { Output, Error };
+
+// Redirects the process's standard output or standard error (the descriptor on
+// POSIX, the standard handle on Windows) into a temporary file until Finish,
+// which restores it and returns every byte written meanwhile.
+class ConsoleCapture {
+public:
+    explicit ConsoleCapture(ConsoleTarget target);
+    ~ConsoleCapture();
+    ConsoleCapture(const ConsoleCapture&) = delete;
+    ConsoleCapture& operator=(const ConsoleCapture&) = delete;
+
+    std::string Finish();
+
+private:
+    struct State;
+    State* m_state;
+};
+
+// A shared library loaded with the platform's loader (dlopen, LoadLibraryW).
+class SharedLibrary {
+public:
+    explicit SharedLibrary(const std::string& path);
+    ~SharedLibrary();
+    SharedLibrary(const SharedLibrary&) = delete;
+    SharedLibrary& operator=(const SharedLibrary&) = delete;
+
+    bool IsLoaded() const { return m_handle != nullptr; }
+    std::string Error() const { return m_error; }
+    // The address of an exported symbol by its linker (mangled) name.
+    void* Symbol(const char* name) const;
+    // Unloads it; true when the platform reports success.
+    bool Unload();
+
+private:
+    void* m_handle;
+    std::string m_error;
+};
+
+// True when a library of that path (POSIX) or file name (Windows) is loaded.
+bool IsLibraryResident(const std::string& path);
+
+// Sets (or, with null, removes) a variable of the process environment as the
+// C runtime sees it, so that the runtime's time-zone reading picks it up.
+void SetEnvironment(const char* name, const char* value);
+
+// The number of threads the process runs now, or -1 when it cannot be told.
+int CountProcessThreads();
+
+
+} // namespace OrvexTest
+
+#endif // ORVEX_TESTS_SUPPORT_ORVEXTESTSUPPORT_H

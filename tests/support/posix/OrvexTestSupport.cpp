@@ -1,0 +1,104 @@
+// POSIX helpers for tests.
+#include "OrvexTestSupport.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <dlfcn.h>
+#include <string>
+#include <unistd.h>
+
+namespace OrvexTest {
+
+struct ConsoleCapture::State {
+    int descriptor;
+    int saved;
+    std::FILE* file;
+};
+
+ConsoleCapture::ConsoleCapture(ConsoleTarget target) : m_state(new State) {
+    std::fflush(nullptr);
+    m_state->descriptor = target == ConsoleTarget::Output ? STDOUT_FILENO : STDERR_FILENO;
+    m_state->saved = dup(m_state->descriptor);
+    m_state->file = std::tmpfile();
+    dup2(fileno(m_state->file), m_state->descriptor);
+}
+
+ConsoleCapture::~ConsoleCapture() {
+    Finish();
+    delete m_state;
+}
+
+std::string ConsoleCapture::Finish() {
+    if (m_state->file == nullptr) {
+        return std::string();
+    }
+    std::fflush(nullptr);
+    dup2(m_state->saved, m_state->descriptor);
+    close(m_state->saved);
+    std::string captured;
+    std::rewind(m_state->file);
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof(chunk), m_state->file)) > 0) {
+        captured.append(chunk, got);
+    }
+    std::fclose(m_state->file);
+    m_state->file = nullptr;
+    return captured;
+}
+
+SharedLibrary::SharedLibrary(const std::string& path)
+    : m_handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+    if (m_handle == nullptr) {
+        m_error = dlerror();
+    }
+}
+
+SharedLibrary::~SharedLibrary() { Unload(); }
+
+void* SharedLibrary::Symbol(const char* name) const {
+    return m_handle ? dlsym(m_handle, name) : nullptr;
+}
+
+bool SharedLibrary::Unload() {
+    if (m_handle == nullptr) {
+        return false;
+    }
+    const bool closed = dlclose(m_handle) == 0;
+    m_handle = nullptr;
+    return closed;
+}
+
+bool IsLibraryResident(const std::string& path) {
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (handle != nullptr) {
+        dlclose(handle);
+    }
+    return handle != nullptr;
+}
+
+void SetEnvironment(const char* name, const char* value) {
+    if (value == nullptr) {
+        unsetenv(name);
+    } else {
+        setenv(name, value, 1);
+    }
+}
+
+int CountProcessThreads() {
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr) {
+        return -1;
+    }
+    int count = 0;
+    while (dirent* entry = readdir(tasks)) {
+        if (entry->d_name[0] != '.') {
+            ++count;
+        }
+    }
+    closedir(tasks);
+    return count;
+}
+
+} // namespace OrvexTest

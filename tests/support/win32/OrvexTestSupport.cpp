@@ -1,0 +1,126 @@
+// Windows helpers for tests.
+#include "OrvexTestSupport.h"
+
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace OrvexTest {
+
+namespace {
+
+std::wstring Widen(const std::string& text) {
+    std::wstring wide;
+    for (unsigned char c : text) {
+        wide.push_back(static_cast<wchar_t>(c));
+    }
+    return wide;
+}
+
+// Loading by file name: the test executables sit beside the library.
+std::wstring FileNameOf(const std::string& path) {
+    const std::string::size_type slash = path.find_last_of("/\\");
+    return Widen(slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+} // namespace
+
+struct ConsoleCapture::State {
+    DWORD which;
+    HANDLE saved;
+    HANDLE file;
+    wchar_t path[MAX_PATH];
+};
+
+ConsoleCapture::ConsoleCapture(ConsoleTarget target) : m_state(new State) {
+    std::fflush(nullptr);
+    m_state->which = target == ConsoleTarget::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
+    m_state->saved = GetStdHandle(m_state->which);
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    GetTempFileNameW(folder, L"ocp", 0, m_state->path);
+    m_state->file = CreateFileW(m_state->path, GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    SetStdHandle(m_state->which, m_state->file);
+}
+
+ConsoleCapture::~ConsoleCapture() {
+    Finish();
+    delete m_state;
+}
+
+std::string ConsoleCapture::Finish() {
+    if (m_state->file == nullptr) {
+        return std::string();
+    }
+    SetStdHandle(m_state->which, m_state->saved);
+    std::string captured;
+    SetFilePointer(m_state->file, 0, nullptr, FILE_BEGIN);
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(m_state->file, chunk, sizeof(chunk), &got, nullptr) && got > 0) {
+        captured.append(chunk, got);
+    }
+    CloseHandle(m_state->file);
+    DeleteFileW(m_state->path);
+    m_state->file = nullptr;
+    return captured;
+}
+
+SharedLibrary::SharedLibrary(const std::string& path)
+    : m_handle(LoadLibraryW(FileNameOf(path).c_str())) {
+    if (m_handle == nullptr) {
+        m_error = "LoadLibraryW failed with error " + std::to_string(GetLastError());
+    }
+}
+
+SharedLibrary::~SharedLibrary() { Unload(); }
+
+void* SharedLibrary::Symbol(const char* name) const {
+    return m_handle ? reinterpret_cast<void*>(
+                          GetProcAddress(static_cast<HMODULE>(m_handle), name))
+                    : nullptr;
+}
+
+bool SharedLibrary::Unload() {
+    if (m_handle == nullptr) {
+        return false;
+    }
+    const bool freed = FreeLibrary(static_cast<HMODULE>(m_handle)) != 0;
+    m_handle = nullptr;
+    return freed;
+}
+
+bool IsLibraryResident(const std::string& path) {
+    return GetModuleHandleW(FileNameOf(path).c_str()) != nullptr;
+}
+
+void SetEnvironment(const char* name, const char* value) {
+    _putenv_s(name, value == nullptr ? "" : value);
+}
+
+int CountProcessThreads() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    const DWORD self = GetCurrentProcessId();
+    int count = 0;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == self) {
+            ++count;
+        }
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+} // namespace OrvexTest
