@@ -3,19 +3,24 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
     set(ORVEX_PLATFORM win32)
     # The DWARF unwinder must be shared between the library and its host, or an
     # exception thrown inside the DLL cannot be caught by the host: libgcc stays
-    # a DLL that ships beside ours, libstdc++ is linked in statically.
+    # a DLL that ships beside ours (with the thread library it needs),
+    # libstdc++ is linked in statically.
     set(ORVEX_RUNTIME_LINK_OPTIONS -shared-libgcc -static-libstdc++)
-    find_file(ORVEX_LIBGCC_DLL libgcc_s_dw2-1.dll
-        PATHS /usr/lib/gcc/i686-w64-mingw32/12-win32
-        NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
-    if(NOT ORVEX_LIBGCC_DLL)
-        execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libgcc_s_dw2-1.dll
-            OUTPUT_VARIABLE ORVEX_LIBGCC_DLL OUTPUT_STRIP_TRAILING_WHITESPACE)
-    endif()
-    if(NOT EXISTS "${ORVEX_LIBGCC_DLL}")
-        message(FATAL_ERROR "libgcc_s_dw2-1.dll not found for ${CMAKE_CXX_COMPILER}")
-    endif()
-    file(COPY ${ORVEX_LIBGCC_DLL} DESTINATION ${CMAKE_BINARY_DIR}/bin)
+    set(ORVEX_RUNTIME_DLLS)
+    foreach(_dll libgcc_s_dw2-1.dll libwinpthread-1.dll)
+        execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_dll}
+            OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE)
+        if(NOT IS_ABSOLUTE "${_path}")
+            find_file(_path_${_dll} ${_dll} PATHS /usr/i686-w64-mingw32/lib
+                /usr/lib/gcc/i686-w64-mingw32/12-posix NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+            set(_path ${_path_${_dll}})
+        endif()
+        if(NOT EXISTS "${_path}")
+            message(FATAL_ERROR "${_dll} not found for ${CMAKE_CXX_COMPILER}")
+        endif()
+        list(APPEND ORVEX_RUNTIME_DLLS ${_path})
+    endforeach()
+    file(COPY ${ORVEX_RUNTIME_DLLS} DESTINATION ${CMAKE_BINARY_DIR}/bin)
 else()
     set(ORVEX_PLATFORM posix)
     set(ORVEX_RUNTIME_LINK_OPTIONS)

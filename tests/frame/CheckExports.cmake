@@ -1,7 +1,14 @@
 # Compares the names a built library exports (demangled) with ExportedNames.txt.
 if(PLATFORM STREQUAL "win32")
     execute_process(COMMAND ${LIST_TOOL} -p ${LIBRARY} OUTPUT_VARIABLE _dump RESULT_VARIABLE _rc)
-    # Export name table rows look like "\t[   3] _ZN5Orvex...".
+    # Rows of the name table, after its heading, look like "\t[   3] _ZN5Orvex...".
+    string(FIND "${_dump}" "[Ordinal/Name Pointer] Table" _start)
+    if(_start LESS 0)
+        message(FATAL_ERROR "no export name table in ${LIBRARY}")
+    endif()
+    string(SUBSTRING "${_dump}" ${_start} -1 _dump)
+    string(FIND "${_dump}" "\n\n" _end) # the table ends at the first blank line
+    string(SUBSTRING "${_dump}" 0 ${_end} _dump)
     string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]+" _rows "${_dump}")
     set(_names)
     foreach(_row IN LISTS _rows)

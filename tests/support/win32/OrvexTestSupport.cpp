@@ -1,7 +1,9 @@
 // Windows helpers for tests.
 #include "OrvexTestSupport.h"
 
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <tlhelp32.h>

@@ -2,6 +2,8 @@
 #include "OrvexCommon/text/OrvexText.h"
 #include "OrvexCommon/text/detail/Utf8Sequence.h"
 
+#include <cstdint>
+
 namespace Orvex {
 
 using detail::DecodeUtf8Sequence;
@@ -78,7 +80,8 @@ inline unsigned EncodedLength(WideUnit unit) {
     if (unit < 0x800) {
         return 2;
     }
-    if (sizeof(WideUnit) > 2 && unit >= 0x10000 && unit <= 0x10FFFF) {
+    const std::uint32_t value = unit; // 16-bit units never reach the 4-byte forms
+    if (value >= 0x10000 && value <= 0x10FFFF) {
         return 4;
     }
     return 3;
@@ -94,8 +97,8 @@ inline void EncodeUnit(WideUnit unit, unsigned length, unsigned char* out) {
         out[1] = static_cast<unsigned char>(0x80 | (unit & 0x3F));
         break;
     case 3:
-        if (unit > 0xFFFF) {
-            unit = kReplacementCharacter;
+        if (const std::uint32_t value = unit; value > 0xFFFF) {
+            unit = kReplacementCharacter; // a wide unit beyond U+10FFFF
         }
         out[0] = static_cast<unsigned char>(0xE0 | (unit >> 12));
         out[1] = static_cast<unsigned char>(0x80 | ((unit >> 6) & 0x3F));

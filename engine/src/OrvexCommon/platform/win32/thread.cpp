@@ -2,16 +2,41 @@
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/platform/win32/WindowsHeaders.h"
 
+#include <cstdlib>
 #include <process.h>
 
 namespace Orvex {
 namespace sys {
 
+namespace {
+
+// _beginthreadex wants a __stdcall procedure: the portable one rides along.
+struct ThreadStart {
+    ThreadProc proc;
+    void* context;
+};
+
+unsigned __stdcall RunThread(void* record) {
+    const ThreadStart start = *static_cast<ThreadStart*>(record);
+    std::free(record);
+    return start.proc(start.context);
+}
+
+} // namespace
+
 Thread* StartThread(ThreadProc proc, void* context, unsigned stackSize) {
     if (proc == nullptr) {
         return nullptr;
     }
-    const uintptr_t handle = _beginthreadex(nullptr, stackSize, proc, context, 0, nullptr);
+    ThreadStart* start = static_cast<ThreadStart*>(std::malloc(sizeof(ThreadStart)));
+    if (start == nullptr) {
+        return nullptr;
+    }
+    *start = ThreadStart{proc, context};
+    const uintptr_t handle = _beginthreadex(nullptr, stackSize, RunThread, start, 0, nullptr);
+    if (handle == 0) {
+        std::free(start);
+    }
     return reinterpret_cast<Thread*>(handle);
 }
 
