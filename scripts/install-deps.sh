@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, whatever the build is missing on a Debian 12 machine.
+#   install-deps.sh native   the native toolchain (enough for the demo host)
+#   install-deps.sh all      everything: both targets, tests, sanitizers,
+#                            fuzzing, benchmarks and their comparison peers
+set -euo pipefail
+
+mode=${1:-all}
+native=(cmake ninja-build g++ pkg-config)
+everything=("${native[@]}" clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386
+    libiberty-dev libxxhash-dev libicu-dev)
+
+case "$mode" in
+    native) wanted=("${native[@]}") ;;
+    all) wanted=("${everything[@]}") ;;
+    *) echo "usage: $0 [native|all]" >&2; exit 2 ;;
+esac
+
+missing=()
+for package in "${wanted[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$package")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "installing: ${missing[*]}"
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+    $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Builds both targets and runs every test: the native suite, the Windows suite
+# under Wine, the native suite under ASan+UBSan and under TSan, each fuzz
+# target for a few seconds on its committed corpus; the benchmarks are built,
+# not run. Ends with one line "total: N passed, N failed".
+set -uo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh all || exit 1
+
+export ORVEX_WINEPREFIX=${ORVEX_WINEPREFIX:-$PWD/build/wineprefix}
+fuzz_seconds=${ORVEX_FUZZ_SECONDS:-10}
+passed=0
+failed=0
+
+step() { printf '\n=== %s ===\n' "$*"; }
+
+# Configures, builds and tests one preset; adds its counts to the totals.
+suite() {
+    local preset=$1
+    step "suite: $preset"
+    if ! cmake --preset "$preset" >"build/$preset.configure.log" 2>&1; then
+        cat "build/$preset.configure.log"; failed=$((failed + 1)); return
+    fi
+    if ! cmake --build --preset "$preset"; then
+        failed=$((failed + 1)); return
+    fi
+    local log="build/$preset.ctest.log"
+    ctest --preset "$preset" --parallel 2 2>&1 | tee "$log"
+    local total failures
+    total=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)
+    failures=$(sed -n 's/.* \([0-9]*\) tests failed out of.*/\1/p' "$log" | tail -1)
+    if [ -z "$total" ]; then
+        failed=$((failed + 1)); return
+    fi
+    passed=$((passed + total - failures))
+    failed=$((failed + failures))
+}
+
+fuzz() {
+    step "fuzz targets, ${fuzz_seconds}s each"
+    if ! { cmake --preset linux-fuzz >build/linux-fuzz.configure.log 2>&1 &&
+           cmake --build --preset linux-fuzz; }; then
+        failed=$((failed + 1)); return
+    fi
+    for target in build/linux-fuzz/bin/fuzz_*; do
+        local name=${target##*/fuzz_}
+        local scratch
+        scratch=$(mktemp -d)
+        if "$target" -max_total_time="$fuzz_seconds" -print_final_stats=0 \
+            -artifact_prefix="build/linux-fuzz/" "$scratch" "fuzz/corpus/$name" 2>"build/fuzz_$name.log"; then
+            echo "fuzz_$name: no failure in ${fuzz_seconds}s"
+            passed=$((passed + 1))
+        else
+            tail -40 "build/fuzz_$name.log"
+            failed=$((failed + 1))
+        fi
+        rm -rf "$scratch"
+    done
+}
+
+benchmarks() {
+    step "benchmarks (built, not run)"
+    if cmake --preset linux-bench >build/linux-bench.configure.log 2>&1 &&
+       cmake --build --preset linux-bench; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+    fi
+}
+
+mkdir -p build
+suite linux
+suite win32
+suite linux-asan
+suite linux-tsan
+fuzz
+benchmarks
+
+echo
+echo "total: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
