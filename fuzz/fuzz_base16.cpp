@@ -3,8 +3,8 @@
 #include "OrvexCommon/text/OrvexText.h"
 
 #include <cstdlib>
-#include <memory>
 #include <cstring>
+#include <memory>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzInput input(data, size);

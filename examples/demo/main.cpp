@@ -7,7 +7,9 @@
 
 namespace {
 
-void Section(const char* title) { std::printf("\n== %s ==\n", title); }
+void Section(const char* title) {
+    std::printf("\n== %s ==\n", title);
+}
 
 // The host's own log sink: every line of the library's log stream passes here.
 void HostLogSink(const char* text, unsigned length) {
@@ -16,7 +18,10 @@ void HostLogSink(const char* text, unsigned length) {
 
 void ShowFrame() {
     Section("library frame");
-    Orvex::SetFrameTraceFun([](const char* event) { std::printf("  %s\n", event); });
+    Orvex::SetFrameTraceFun([](const char* event) {
+        std::printf("  %s\n", event);
+        std::fflush(stdout); // keep order with the streams, which bypass stdio
+    });
     std::fflush(stdout);
 }
 

@@ -16,7 +16,9 @@ using OrvexTest::SharedLibrary;
 
 std::vector<std::string> g_events;
 
-void Trace(const char* event) { g_events.push_back(event); }
+void Trace(const char* event) {
+    g_events.push_back(event);
+}
 
 typedef void (*SetTraceFn)(Orvex::FrameTraceFun);
 typedef std::ostream& (*GetStreamFn)();

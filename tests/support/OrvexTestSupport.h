@@ -56,7 +56,6 @@ void SetEnvironment(const char* name, const char* value);
 // The number of threads the process runs now, or -1 when it cannot be told.
 int CountProcessThreads();
 
-
 } // namespace OrvexTest
 
 #endif // ORVEX_TESTS_SUPPORT_ORVEXTESTSUPPORT_H

@@ -52,9 +52,9 @@ TEST(OrvexA2F, DecimalAndExponentForms) {
     EXPECT_EQ(1.5, OrvexA2F("1.5e")); // an exponent without digits is not part of it
     EXPECT_EQ(1.5, OrvexA2F("1.5e+"));
     EXPECT_EQ(0.015, OrvexA2F("1.5E-2"));
-    EXPECT_EQ(0.1, OrvexA2F("0.1"));                 // correctly rounded
-    EXPECT_EQ(0.0, OrvexA2F("0x1p3"));               // no hexadecimal floats
-    EXPECT_EQ(0.0, OrvexA2F("inf"));                 // no named values
+    EXPECT_EQ(0.1, OrvexA2F("0.1"));        // correctly rounded
+    EXPECT_EQ(0.0, OrvexA2F("0x1p3"));      // no hexadecimal floats
+    EXPECT_EQ(0.0, OrvexA2F("inf"));        // no named values
     EXPECT_EQ(0.0, OrvexA2F(L"\u00a02.5")); // U+00A0 is not a blank
     EXPECT_EQ(2.5, OrvexA2F(L" 2.5"));
 }

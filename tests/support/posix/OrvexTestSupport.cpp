@@ -55,7 +55,9 @@ SharedLibrary::SharedLibrary(const std::string& path)
     }
 }
 
-SharedLibrary::~SharedLibrary() { Unload(); }
+SharedLibrary::~SharedLibrary() {
+    Unload();
+}
 
 void* SharedLibrary::Symbol(const char* name) const {
     return m_handle ? dlsym(m_handle, name) : nullptr;

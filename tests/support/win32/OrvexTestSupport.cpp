@@ -5,8 +5,8 @@
 #define NOMINMAX
 #endif
 #define WIN32_LEAN_AND_MEAN
-#include <windows.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -46,9 +46,9 @@ ConsoleCapture::ConsoleCapture(ConsoleTarget target) : m_state(new State) {
     wchar_t folder[MAX_PATH];
     GetTempPathW(MAX_PATH, folder);
     GetTempFileNameW(folder, L"ocp", 0, m_state->path);
-    m_state->file = CreateFileW(m_state->path, GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    m_state->file =
+        CreateFileW(m_state->path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
     SetStdHandle(m_state->which, m_state->file);
 }
 
@@ -82,11 +82,12 @@ SharedLibrary::SharedLibrary(const std::string& path)
     }
 }
 
-SharedLibrary::~SharedLibrary() { Unload(); }
+SharedLibrary::~SharedLibrary() {
+    Unload();
+}
 
 void* SharedLibrary::Symbol(const char* name) const {
-    return m_handle ? reinterpret_cast<void*>(
-                          GetProcAddress(static_cast<HMODULE>(m_handle), name))
+    return m_handle ? reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(m_handle), name))
                     : nullptr;
 }
 

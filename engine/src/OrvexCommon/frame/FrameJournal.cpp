@@ -1,6 +1,6 @@
 // The frame's journal: a fixed array of events, replayed to a trace hook.
-#include "OrvexCommon/frame/OrvexFrame.h"
 #include "OrvexCommon/frame/detail/FrameJournal.h"
+#include "OrvexCommon/frame/OrvexFrame.h"
 
 #include <atomic>
 #include <cstddef>
@@ -25,29 +25,46 @@ std::atomic<FrameTraceFun> g_traceFun{nullptr};
 
 const char* ObjectName(FrameObject object) {
     switch (object) {
-    case FrameObject::StartTick: return "start tick";
-    case FrameObject::StartNatureTime: return "start nature time";
-    case FrameObject::ZoneOffset: return "zone offset";
-    case FrameObject::GameClockLock: return "game-clock lock";
-    case FrameObject::MemoryMapLock: return "memory-map lock";
-    case FrameObject::MemoryMapRegistry: return "memory-map registry";
-    case FrameObject::AllocatorManager: return "allocator manager";
-    case FrameObject::FileManager: return "file manager";
-    case FrameObject::PackageRegistry: return "package registry";
-    case FrameObject::ProfileManager: return "profile manager";
-    case FrameObject::LogRegistry: return "log registry";
-    case FrameObject::LogStream: return "log stream";
-    case FrameObject::ErrorStream: return "error stream";
-    case FrameObject::TrigTable: return "trigonometric table";
+    case FrameObject::StartTick:
+        return "start tick";
+    case FrameObject::StartNatureTime:
+        return "start nature time";
+    case FrameObject::ZoneOffset:
+        return "zone offset";
+    case FrameObject::GameClockLock:
+        return "game-clock lock";
+    case FrameObject::MemoryMapLock:
+        return "memory-map lock";
+    case FrameObject::MemoryMapRegistry:
+        return "memory-map registry";
+    case FrameObject::AllocatorManager:
+        return "allocator manager";
+    case FrameObject::FileManager:
+        return "file manager";
+    case FrameObject::PackageRegistry:
+        return "package registry";
+    case FrameObject::ProfileManager:
+        return "profile manager";
+    case FrameObject::LogRegistry:
+        return "log registry";
+    case FrameObject::LogStream:
+        return "log stream";
+    case FrameObject::ErrorStream:
+        return "error stream";
+    case FrameObject::TrigTable:
+        return "trigonometric table";
     }
     return "unknown object";
 }
 
 const char* EventVerb(FrameEvent event) {
     switch (event) {
-    case FrameEvent::Built: return "built";
-    case FrameEvent::Created: return "created";
-    case FrameEvent::TornDown: return "torn down";
+    case FrameEvent::Built:
+        return "built";
+    case FrameEvent::Created:
+        return "created";
+    case FrameEvent::TornDown:
+        return "torn down";
     }
     return "unknown event";
 }
@@ -85,6 +102,8 @@ void SetFrameTraceFun(FrameTraceFun fun) {
     }
 }
 
-FrameTraceFun GetFrameTraceFun() { return detail::g_traceFun.load(std::memory_order_acquire); }
+FrameTraceFun GetFrameTraceFun() {
+    return detail::g_traceFun.load(std::memory_order_acquire);
+}
 
 } // namespace Orvex

@@ -41,7 +41,8 @@ std::int64_t BuildZoneOffset() {
 // library cannot keep its guarantees, so the load stops with a message.
 class LoadTimeLock {
 public:
-    explicit LoadTimeLock(FrameObject object) : m_object(object), m_lock(sys::CreateRecursiveLock()) {
+    explicit LoadTimeLock(FrameObject object)
+        : m_object(object), m_lock(sys::CreateRecursiveLock()) {
         if (m_lock == nullptr) {
             std::fputs("OrvexCommon2: no memory for a load-time lock\n", stderr);
             std::abort();
@@ -80,12 +81,24 @@ MemoryMapRegistry::~MemoryMapRegistry() {
     RecordFrameEvent(FrameEvent::TornDown, FrameObject::MemoryMapRegistry);
 }
 
-std::uint64_t ProcessStartTick() { return g_startTick; }
-std::atomic<std::int64_t>& StartNatureTime() { return g_startNatureTime; }
-std::atomic<std::int64_t>& ZoneOffset() { return g_zoneOffset; }
-sys::RecursiveLock* GameClockLock() { return g_gameClockLock.get(); }
-sys::RecursiveLock* MemoryMapLock() { return g_memoryMapLock.get(); }
-MemoryMapRegistry& GetMemoryMapRegistry() { return g_memoryMapRegistry; }
+std::uint64_t ProcessStartTick() {
+    return g_startTick;
+}
+std::atomic<std::int64_t>& StartNatureTime() {
+    return g_startNatureTime;
+}
+std::atomic<std::int64_t>& ZoneOffset() {
+    return g_zoneOffset;
+}
+sys::RecursiveLock* GameClockLock() {
+    return g_gameClockLock.get();
+}
+sys::RecursiveLock* MemoryMapLock() {
+    return g_memoryMapLock.get();
+}
+MemoryMapRegistry& GetMemoryMapRegistry() {
+    return g_memoryMapRegistry;
+}
 
 } // namespace detail
 } // namespace Orvex

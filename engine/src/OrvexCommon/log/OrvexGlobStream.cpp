@@ -1,8 +1,8 @@
 // The global log and error streams. Each is a standard narrow stream that is
 // its own stream buffer; the buffer has no put area, so every character
 // arrives in overflow() one at a time and is gathered under the stream's lock.
-#include "OrvexCommon/log/OrvexLog.h"
 #include "OrvexCommon/frame/detail/FrameJournal.h"
+#include "OrvexCommon/log/OrvexLog.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/text/detail/TextStrings.h"
 
@@ -74,18 +74,28 @@ private:
 
 } // namespace
 
-void SetGlobLogFun(GlobOutputFun hook) { g_logHook.store(hook, std::memory_order_release); }
-GlobOutputFun GetGlobLogFun() { return g_logHook.load(std::memory_order_acquire); }
-void SetGlobErrFun(GlobOutputFun hook) { g_errHook.store(hook, std::memory_order_release); }
-GlobOutputFun GetGlobErrFun() { return g_errHook.load(std::memory_order_acquire); }
+void SetGlobLogFun(GlobOutputFun hook) {
+    g_logHook.store(hook, std::memory_order_release);
+}
+GlobOutputFun GetGlobLogFun() {
+    return g_logHook.load(std::memory_order_acquire);
+}
+void SetGlobErrFun(GlobOutputFun hook) {
+    g_errHook.store(hook, std::memory_order_release);
+}
+GlobOutputFun GetGlobErrFun() {
+    return g_errHook.load(std::memory_order_acquire);
+}
 
 std::ostream& GetLogStream() {
-    static CGlobStream stream(g_logHook, sys::ConsoleStream::Output, detail::FrameObject::LogStream);
+    static CGlobStream stream(g_logHook, sys::ConsoleStream::Output,
+                              detail::FrameObject::LogStream);
     return stream;
 }
 
 std::ostream& GetErrStream() {
-    static CGlobStream stream(g_errHook, sys::ConsoleStream::Error, detail::FrameObject::ErrorStream);
+    static CGlobStream stream(g_errHook, sys::ConsoleStream::Error,
+                              detail::FrameObject::ErrorStream);
     return stream;
 }
 

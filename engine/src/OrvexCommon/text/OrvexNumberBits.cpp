@@ -68,8 +68,12 @@ std::uint32_t TruncateToPattern(float value) {
 
 } // namespace
 
-int f2i(float value) { return static_cast<int>(TruncateToPattern(value)); }
+int f2i(float value) {
+    return static_cast<int>(TruncateToPattern(value));
+}
 
-unsigned f2u(float value) { return TruncateToPattern(value); }
+unsigned f2u(float value) {
+    return TruncateToPattern(value);
+}
 
 } // namespace Orvex

@@ -15,7 +15,9 @@ inline bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+inline bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // The text after leading white space and an optional sign; `negative` tells
 // which sign was read.
@@ -174,16 +176,28 @@ struct NarrowedText {
 
 } // namespace
 
-int OrvexA2I(const char* text) { return ParseClamped<int>(text); }
+int OrvexA2I(const char* text) {
+    return ParseClamped<int>(text);
+}
 
-int OrvexA2I(const wchar_t* text) { return OrvexA2I(NarrowedText(text).get(text)); }
+int OrvexA2I(const wchar_t* text) {
+    return OrvexA2I(NarrowedText(text).get(text));
+}
 
-long long OrvexA2I64(const char* text) { return ParseClamped<long long>(text); }
+long long OrvexA2I64(const char* text) {
+    return ParseClamped<long long>(text);
+}
 
-long long OrvexA2I64(const wchar_t* text) { return OrvexA2I64(NarrowedText(text).get(text)); }
+long long OrvexA2I64(const wchar_t* text) {
+    return OrvexA2I64(NarrowedText(text).get(text));
+}
 
-double OrvexA2F(const char* text) { return ParseDouble(text); }
+double OrvexA2F(const char* text) {
+    return ParseDouble(text);
+}
 
-double OrvexA2F(const wchar_t* text) { return OrvexA2F(NarrowedText(text).get(text)); }
+double OrvexA2F(const wchar_t* text) {
+    return OrvexA2F(NarrowedText(text).get(text));
+}
 
 } // namespace Orvex

@@ -6,7 +6,9 @@
 namespace Orvex {
 namespace sys {
 
-std::int64_t CalendarSeconds() { return static_cast<std::int64_t>(time(nullptr)); }
+std::int64_t CalendarSeconds() {
+    return static_cast<std::int64_t>(time(nullptr));
+}
 
 bool BreakDownUtc(std::int64_t seconds, std::tm& fields) {
     const time_t value = static_cast<time_t>(seconds);
@@ -19,7 +21,9 @@ std::int64_t LocalFieldsToSeconds(std::tm& fields) {
     return static_cast<std::int64_t>(mktime(&fields));
 }
 
-void ReloadTimeZone() { tzset(); }
+void ReloadTimeZone() {
+    tzset();
+}
 
 } // namespace sys
 } // namespace Orvex

@@ -35,9 +35,13 @@ void DestroyRecursiveLock(RecursiveLock* lock) {
     std::free(lock);
 }
 
-void EnterLock(RecursiveLock* lock) { pthread_mutex_lock(&lock->mutex); }
+void EnterLock(RecursiveLock* lock) {
+    pthread_mutex_lock(&lock->mutex);
+}
 
-void LeaveLock(RecursiveLock* lock) { pthread_mutex_unlock(&lock->mutex); }
+void LeaveLock(RecursiveLock* lock) {
+    pthread_mutex_unlock(&lock->mutex);
+}
 
 } // namespace sys
 } // namespace Orvex

@@ -6,7 +6,9 @@
 namespace Orvex {
 namespace sys {
 
-std::int64_t CalendarSeconds() { return static_cast<std::int64_t>(_time64(nullptr)); }
+std::int64_t CalendarSeconds() {
+    return static_cast<std::int64_t>(_time64(nullptr));
+}
 
 bool BreakDownUtc(std::int64_t seconds, std::tm& fields) {
     const __time64_t value = static_cast<__time64_t>(seconds);
@@ -17,7 +19,9 @@ std::int64_t LocalFieldsToSeconds(std::tm& fields) {
     return static_cast<std::int64_t>(_mktime64(&fields));
 }
 
-void ReloadTimeZone() { _tzset(); }
+void ReloadTimeZone() {
+    _tzset();
+}
 
 } // namespace sys
 } // namespace Orvex

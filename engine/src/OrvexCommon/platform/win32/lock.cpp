@@ -31,9 +31,13 @@ void DestroyRecursiveLock(RecursiveLock* lock) {
     std::free(lock);
 }
 
-void EnterLock(RecursiveLock* lock) { EnterCriticalSection(&lock->section); }
+void EnterLock(RecursiveLock* lock) {
+    EnterCriticalSection(&lock->section);
+}
 
-void LeaveLock(RecursiveLock* lock) { LeaveCriticalSection(&lock->section); }
+void LeaveLock(RecursiveLock* lock) {
+    LeaveCriticalSection(&lock->section);
+}
 
 } // namespace sys
 } // namespace Orvex

@@ -54,7 +54,9 @@ bool JoinThread(Thread* thread, unsigned* exitCode) {
     return true;
 }
 
-void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
+void SleepMilliseconds(unsigned milliseconds) {
+    Sleep(milliseconds);
+}
 
 } // namespace sys
 } // namespace Orvex
