@@ -135,7 +135,7 @@ struct Writer {
     int width;
 };
 
-unsigned WriteLines(void* context) {
+unsigned ORVEX_THREAD_CALL WriteLines(void* context) {
     const Writer* writer = static_cast<const Writer*>(context);
     for (int line = 0; line < writer->lines; ++line) {
         for (int k = 0; k < writer->width; ++k) {
@@ -155,8 +155,8 @@ TEST_F(GlobStream, TwoThreadsWritingAtOnceLoseNoCharacter) {
     Orvex::sys::Thread* two = Orvex::sys::StartThread(WriteLines, &second, 0);
     ASSERT_NE(nullptr, one);
     ASSERT_NE(nullptr, two);
-    EXPECT_TRUE(Orvex::sys::JoinThread(one, nullptr));
-    EXPECT_TRUE(Orvex::sys::JoinThread(two, nullptr));
+    EXPECT_EQ(Orvex::sys::JoinResult::Joined, Orvex::sys::JoinThread(one, nullptr));
+    EXPECT_EQ(Orvex::sys::JoinResult::Joined, Orvex::sys::JoinThread(two, nullptr));
     const std::string console = capture.Finish();
 
     std::size_t xs = 0, ys = 0;

@@ -13,7 +13,7 @@ struct Contender {
     std::atomic<int> stage{0};
 };
 
-unsigned TakeLock(void* context) {
+unsigned ORVEX_THREAD_CALL TakeLock(void* context) {
     Contender* contender = static_cast<Contender*>(context);
     contender->stage = 1;
     EnterLock(contender->lock);
@@ -40,22 +40,23 @@ TEST(RecursiveLock, OwnerReentersAndOthersWaitForTheLastRelease) {
     LeaveLock(contender.lock);
 
     unsigned exitCode = 0;
-    EXPECT_TRUE(JoinThread(other, &exitCode));
+    EXPECT_EQ(JoinResult::Joined, JoinThread(other, &exitCode));
     EXPECT_EQ(2, contender.stage.load());
     EXPECT_EQ(7u, exitCode);
     DestroyRecursiveLock(contender.lock);
     DestroyRecursiveLock(nullptr);
 }
 
+unsigned ORVEX_THREAD_CALL ReportContext(void* context) { return context ? 1u : 2u; }
+
 TEST(Thread, NullProcedureStartsNothingAndNullContextIsFine) {
     EXPECT_EQ(nullptr, StartThread(nullptr, nullptr, 0));
-    Thread* thread = StartThread([](void* context) -> unsigned { return context ? 1u : 2u; },
-                                 nullptr, 64 * 1024);
+    Thread* thread = StartThread(ReportContext, nullptr, 64 * 1024);
     ASSERT_NE(nullptr, thread);
     unsigned exitCode = 0;
-    EXPECT_TRUE(JoinThread(thread, &exitCode));
+    EXPECT_EQ(JoinResult::Joined, JoinThread(thread, &exitCode));
     EXPECT_EQ(2u, exitCode);
-    EXPECT_FALSE(JoinThread(nullptr, &exitCode));
+    EXPECT_EQ(JoinResult::WaitFailed, JoinThread(nullptr, &exitCode));
 }
 
 } // namespace

@@ -5,8 +5,9 @@
 #define NOMINMAX
 #endif
 #define WIN32_LEAN_AND_MEAN
-#include <tlhelp32.h>
 #include <windows.h>
+// Needs the types of windows.h.
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>

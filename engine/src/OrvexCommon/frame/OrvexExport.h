@@ -19,4 +19,12 @@
 #define ORVEX_API __attribute__((visibility("default")))
 #endif
 
+// The calling convention of thread procedures: the one the Windows runtime's
+// thread start expects, the default elsewhere.
+#if defined(_WIN32)
+#define ORVEX_THREAD_CALL __stdcall
+#else
+#define ORVEX_THREAD_CALL
+#endif
+
 #endif // ORVEX_FRAME_ORVEXEXPORT_H

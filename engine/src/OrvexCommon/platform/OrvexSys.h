@@ -9,6 +9,8 @@
 #ifndef ORVEX_PLATFORM_ORVEXSYS_H
 #define ORVEX_PLATFORM_ORVEXSYS_H
 
+#include "OrvexCommon/frame/OrvexExport.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -57,25 +59,93 @@ private:
 // Threads (thread.cpp)
 // ---------------------------------------------------------------------------
 
-// A thread procedure: its return value becomes the thread's exit code.
-typedef unsigned (*ThreadProc)(void* context);
+// A thread procedure: its return value becomes the thread's exit code. It has
+// the calling convention the platform's thread start expects.
+typedef unsigned(ORVEX_THREAD_CALL* ThreadProc)(void* context);
 
-// Opaque handle of a thread started by StartThread.
+// Opaque handle of a thread. Windows: the handle _beginthreadex returns.
+// POSIX: a record owning the pthread_t and the exit code, known to a registry
+// of live records so that a stale or foreign handle is recognised without
+// being dereferenced.
 struct Thread;
 
 // Starts a thread at once running proc(context). stackSize 0 means the
 // platform's default; a non-zero size is a hint the backend may round or
-// ignore. Returns null when proc is null or the thread cannot be started. The
-// caller owns the handle and must give it to JoinThread exactly once.
+// ignore (POSIX keeps the default stack). Returns null when proc is null or
+// the thread cannot be started. The caller owns the handle and releases it
+// with JoinThread or DetachThread, exactly once.
 Thread* StartThread(ThreadProc proc, void* context, unsigned stackSize);
 
-// Waits without time limit for the thread to end, stores its exit code through
-// exitCode when that is not null, and releases the handle. Returns false (and
-// keeps the handle) only when waiting itself fails.
-bool JoinThread(Thread* thread, unsigned* exitCode);
+enum class JoinResult {
+    Joined,      // the thread ended; exit code stored, handle released
+    WaitFailed,  // not a joinable thread handle; nothing touched, handle kept
+    Unexpected,  // the wait gave an unexpected answer; handle kept
+};
 
-// Suspends the calling thread for at least the given number of milliseconds.
+// Waits without time limit for the thread to end and stores its exit code
+// through exitCode when that is not null.
+JoinResult JoinThread(Thread* thread, unsigned* exitCode);
+
+// Releases the handle; the thread runs on and its resources go when it ends.
+// A handle that is not a live thread handle is ignored.
+void DetachThread(Thread* thread);
+
+// Ends the calling thread with the given exit code (seen by JoinThread when
+// the thread was started by StartThread).
+[[noreturn]] void ExitCurrentThread(unsigned exitCode);
+
+// Forcibly ends the thread where the platform allows it (Windows:
+// TerminateThread; POSIX: cancellation, which takes effect at the thread's
+// next cancellation point). The handle stays valid. True when the request
+// was accepted.
+bool TerminateThread(Thread* thread, unsigned exitCode);
+
+// A pseudo-handle meaning "the calling thread" for SetThreadPriority; it needs
+// no release and cannot be joined.
+Thread* CurrentThreadPseudoHandle();
+
+// Sets a thread's priority given as the Windows priority value (-15 idle, -2
+// lowest, -1 below normal, 0 normal, 1 above normal, 2 highest, 15 time
+// critical), passed unchanged on Windows and mapped to a nice value of the
+// thread on Linux. False when the value or the handle is refused or when the
+// change needs privileges the process does not have.
+bool SetThreadPriority(Thread* thread, int priority);
+
 void SleepMilliseconds(unsigned milliseconds);
+
+// ---------------------------------------------------------------------------
+// Process queries (process.cpp)
+// ---------------------------------------------------------------------------
+
+// The calling process's id.
+unsigned CurrentProcessId();
+
+// True when a process with this id exists and may be queried: a process that
+// does not exist and one that refuses the query both give false.
+bool ProcessExists(unsigned processId);
+
+// Bytes of user-mode address space the calling process has in use (Windows:
+// total minus available virtual memory, taken in 32 bits; Linux: the size of
+// its virtual memory).
+std::uint64_t AddressSpaceInUse();
+
+// ---------------------------------------------------------------------------
+// Virtual memory (memory.cpp)
+// ---------------------------------------------------------------------------
+
+// Obtains `size` bytes of read-write, zero-filled memory aligned to
+// `alignment` (a power of two no larger than 65536) straight from the
+// operating system. Returns null when it cannot. The memory is never given
+// back.
+void* ObtainRegion(std::size_t size, std::size_t alignment);
+
+// ---------------------------------------------------------------------------
+// Symbols (symbols.cpp)
+// ---------------------------------------------------------------------------
+
+// Prepares the platform's symbol handler for the current process without
+// loading module symbols yet (Windows: SymInitialize). Called once.
+void InitializeSymbolHandler();
 
 // ---------------------------------------------------------------------------
 // Console (console.cpp)

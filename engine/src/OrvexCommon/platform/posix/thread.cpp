@@ -1,34 +1,148 @@
-// Threads on POSIX. A handle is a small record owning the pthread_t and the
-// thread's exit code, so the exit code survives until the join.
+// Threads on POSIX. A handle is a record owning the pthread_t and the exit
+// code. Live records are kept in a registry so that joining or detaching a
+// stale or foreign handle is recognised without dereferencing it.
 #include "OrvexCommon/platform/OrvexSys.h"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 
 namespace Orvex {
 namespace sys {
+
+namespace {
+
+enum ThreadState { kRunning, kFinished, kDetached };
+
+} // namespace
 
 struct Thread {
     pthread_t id;
     ThreadProc proc;
     void* context;
     unsigned exitCode;
+    std::atomic<long> kernelId;  // set by the thread itself when it starts
+    std::atomic<int> state;      // ThreadState
+    Thread* previous;            // registry links, guarded by g_registryLock
+    Thread* next;
 };
 
 namespace {
 
+pthread_mutex_t g_registryLock = PTHREAD_MUTEX_INITIALIZER;
+Thread* g_liveThreads = nullptr;
+thread_local Thread* t_currentThread = nullptr;
+
+Thread* const kCurrentThreadPseudoHandle = reinterpret_cast<Thread*>(~std::uintptr_t(1));
+
+// ---- The registry (callers hold g_registryLock) ----
+
+void Register(Thread* thread) {
+    thread->previous = nullptr;
+    thread->next = g_liveThreads;
+    if (g_liveThreads != nullptr) {
+        g_liveThreads->previous = thread;
+    }
+    g_liveThreads = thread;
+}
+
+void Unregister(Thread* thread) {
+    (thread->previous ? thread->previous->next : g_liveThreads) = thread->next;
+    if (thread->next != nullptr) {
+        thread->next->previous = thread->previous;
+    }
+}
+
+bool IsLive(const Thread* candidate) {
+    for (const Thread* thread = g_liveThreads; thread != nullptr; thread = thread->next) {
+        if (thread == candidate) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Takes a handle out of the registry when it is live: the caller then owns
+// the only reference the registry knew of.
+bool Claim(Thread* thread) {
+    pthread_mutex_lock(&g_registryLock);
+    const bool live = IsLive(thread);
+    if (live) {
+        Unregister(thread);
+    }
+    pthread_mutex_unlock(&g_registryLock);
+    return live;
+}
+
+void FreeRecord(Thread* thread) {
+    thread->~Thread();
+    std::free(thread);
+}
+
+// Marks the thread ended however it ends (return, exit, cancellation): the
+// destructor runs during the forced unwinding of the last two as well.
+struct EndOfThread {
+    Thread* thread;
+    ~EndOfThread() {
+        int expected = kRunning;
+        if (!thread->state.compare_exchange_strong(expected, kFinished)) {
+            FreeRecord(thread); // detached: nobody will join it
+        }
+    }
+};
+
 void* RunThread(void* record) {
     Thread* thread = static_cast<Thread*>(record);
+    t_currentThread = thread;
+    thread->kernelId.store(static_cast<long>(syscall(SYS_gettid)));
+    EndOfThread end{thread};
     thread->exitCode = thread->proc(thread->context);
     return nullptr;
 }
 
+// The kernel id of a thread for per-thread scheduling calls; 0 if unknown.
+long KernelIdOf(Thread* thread) {
+    if (thread == kCurrentThreadPseudoHandle) {
+        return static_cast<long>(syscall(SYS_gettid));
+    }
+    pthread_mutex_lock(&g_registryLock);
+    const bool live = IsLive(thread);
+    pthread_mutex_unlock(&g_registryLock);
+    if (!live) {
+        return 0;
+    }
+    long id;
+    while ((id = thread->kernelId.load()) == 0) {
+        sched_yield(); // started a moment ago: it is about to record its id
+    }
+    return id;
+}
+
+// Windows priority values and the nice values that stand for them here.
+bool NiceValueFor(int priority, int& nice) {
+    switch (priority) {
+    case -15: nice = 19; return true;
+    case -2: nice = 10; return true;
+    case -1: nice = 5; return true;
+    case 0: nice = 0; return true;
+    case 1: nice = -5; return true;
+    case 2: nice = -10; return true;
+    case 15: nice = -20; return true;
+    default: return false;
+    }
+}
+
 } // namespace
 
-Thread* StartThread(ThreadProc proc, void* context, unsigned stackSize) {
+Thread* StartThread(ThreadProc proc, void* context, unsigned /*stackSize*/) {
     if (proc == nullptr) {
         return nullptr;
     }
@@ -36,31 +150,85 @@ Thread* StartThread(ThreadProc proc, void* context, unsigned stackSize) {
     if (storage == nullptr) {
         return nullptr;
     }
-    Thread* thread = new (storage) Thread{pthread_t(), proc, context, 0};
-    pthread_attr_t attributes;
-    pthread_attr_init(&attributes);
-    if (stackSize != 0) {
-        // A size below the platform minimum is refused; the default is kept then.
-        pthread_attr_setstacksize(&attributes, stackSize);
-    }
-    const int started = pthread_create(&thread->id, &attributes, RunThread, thread);
-    pthread_attr_destroy(&attributes);
+    Thread* thread = new (storage) Thread;
+    thread->proc = proc;
+    thread->context = context;
+    thread->exitCode = 0;
+    thread->kernelId.store(0);
+    thread->state.store(kRunning);
+    pthread_mutex_lock(&g_registryLock);
+    Register(thread);
+    const int started = pthread_create(&thread->id, nullptr, RunThread, thread);
     if (started != 0) {
-        std::free(thread);
+        Unregister(thread);
+    }
+    pthread_mutex_unlock(&g_registryLock);
+    if (started != 0) {
+        FreeRecord(thread);
         return nullptr;
     }
     return thread;
 }
 
-bool JoinThread(Thread* thread, unsigned* exitCode) {
-    if (thread == nullptr || pthread_join(thread->id, nullptr) != 0) {
-        return false;
+JoinResult JoinThread(Thread* thread, unsigned* exitCode) {
+    if (!Claim(thread)) {
+        return JoinResult::WaitFailed;
+    }
+    if (pthread_join(thread->id, nullptr) != 0) {
+        pthread_mutex_lock(&g_registryLock);
+        Register(thread);
+        pthread_mutex_unlock(&g_registryLock);
+        return JoinResult::Unexpected;
     }
     if (exitCode != nullptr) {
         *exitCode = thread->exitCode;
     }
-    std::free(thread);
-    return true;
+    FreeRecord(thread);
+    return JoinResult::Joined;
+}
+
+void DetachThread(Thread* thread) {
+    if (!Claim(thread)) {
+        return;
+    }
+    pthread_detach(thread->id);
+    int expected = kRunning;
+    if (!thread->state.compare_exchange_strong(expected, kDetached)) {
+        FreeRecord(thread); // it had already finished
+    }
+}
+
+void ExitCurrentThread(unsigned exitCode) {
+    if (t_currentThread != nullptr) {
+        t_currentThread->exitCode = exitCode;
+    }
+    pthread_exit(nullptr);
+}
+
+bool TerminateThread(Thread* thread, unsigned exitCode) {
+    pthread_mutex_lock(&g_registryLock);
+    bool accepted = IsLive(thread);
+    if (accepted) {
+        thread->exitCode = exitCode;
+        accepted = pthread_cancel(thread->id) == 0;
+    }
+    pthread_mutex_unlock(&g_registryLock);
+    return accepted;
+}
+
+Thread* CurrentThreadPseudoHandle() { return kCurrentThreadPseudoHandle; }
+
+bool SetThreadPriority(Thread* thread, int priority) {
+    int nice;
+    if (!NiceValueFor(priority, nice)) {
+        return false;
+    }
+    const long kernelId = KernelIdOf(thread);
+    if (kernelId == 0) {
+        return false;
+    }
+    // Raising a thread's priority needs privileges; without them this fails.
+    return setpriority(PRIO_PROCESS, static_cast<id_t>(kernelId), nice) == 0;
 }
 
 void SleepMilliseconds(unsigned milliseconds) {

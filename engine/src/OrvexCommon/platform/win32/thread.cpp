@@ -2,7 +2,6 @@
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/platform/win32/WindowsHeaders.h"
 
-#include <cstdlib>
 #include <process.h>
 
 namespace Orvex {
@@ -10,17 +9,7 @@ namespace sys {
 
 namespace {
 
-// _beginthreadex wants a __stdcall procedure: the portable one rides along.
-struct ThreadStart {
-    ThreadProc proc;
-    void* context;
-};
-
-unsigned __stdcall RunThread(void* record) {
-    const ThreadStart start = *static_cast<ThreadStart*>(record);
-    std::free(record);
-    return start.proc(start.context);
-}
+HANDLE HandleOf(Thread* thread) { return reinterpret_cast<HANDLE>(thread); }
 
 } // namespace
 
@@ -28,35 +17,46 @@ Thread* StartThread(ThreadProc proc, void* context, unsigned stackSize) {
     if (proc == nullptr) {
         return nullptr;
     }
-    ThreadStart* start = static_cast<ThreadStart*>(std::malloc(sizeof(ThreadStart)));
-    if (start == nullptr) {
-        return nullptr;
-    }
-    *start = ThreadStart{proc, context};
-    const uintptr_t handle = _beginthreadex(nullptr, stackSize, RunThread, start, 0, nullptr);
-    if (handle == 0) {
-        std::free(start);
-    }
+    const uintptr_t handle = _beginthreadex(nullptr, stackSize, proc, context, 0, nullptr);
     return reinterpret_cast<Thread*>(handle);
 }
 
-bool JoinThread(Thread* thread, unsigned* exitCode) {
-    HANDLE handle = reinterpret_cast<HANDLE>(thread);
-    if (handle == nullptr || WaitForSingleObject(handle, INFINITE) == WAIT_FAILED) {
-        return false;
+JoinResult JoinThread(Thread* thread, unsigned* exitCode) {
+    const DWORD waited = WaitForSingleObject(HandleOf(thread), INFINITE);
+    if (waited == WAIT_FAILED) {
+        return JoinResult::WaitFailed;
+    }
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+        return JoinResult::Unexpected;
     }
     DWORD code = 0;
-    GetExitCodeThread(handle, &code);
+    GetExitCodeThread(HandleOf(thread), &code);
     if (exitCode != nullptr) {
         *exitCode = code;
     }
-    CloseHandle(handle);
-    return true;
+    CloseHandle(HandleOf(thread));
+    return JoinResult::Joined;
 }
 
-void SleepMilliseconds(unsigned milliseconds) {
-    Sleep(milliseconds);
+void DetachThread(Thread* thread) { CloseHandle(HandleOf(thread)); }
+
+void ExitCurrentThread(unsigned exitCode) {
+    _endthreadex(exitCode);
+    for (;;) {
+    }
 }
+
+bool TerminateThread(Thread* thread, unsigned exitCode) {
+    return ::TerminateThread(HandleOf(thread), exitCode) != 0;
+}
+
+Thread* CurrentThreadPseudoHandle() { return reinterpret_cast<Thread*>(GetCurrentThread()); }
+
+bool SetThreadPriority(Thread* thread, int priority) {
+    return ::SetThreadPriority(HandleOf(thread), priority) != 0;
+}
+
+void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
 
 } // namespace sys
 } // namespace Orvex

@@ -1,0 +1,23 @@
+// Regions of virtual memory on Windows: reserved and committed in one call,
+// placed top-down. Allocation granularity (64 KiB) covers every alignment
+// the library asks for.
+#include "OrvexCommon/platform/OrvexSys.h"
+#include "OrvexCommon/platform/win32/WindowsHeaders.h"
+
+#include <cstdint>
+
+namespace Orvex {
+namespace sys {
+
+void* ObtainRegion(std::size_t size, std::size_t alignment) {
+    void* region =
+        VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN, PAGE_READWRITE);
+    if (region != nullptr && (reinterpret_cast<std::uintptr_t>(region) & (alignment - 1)) != 0) {
+        VirtualFree(region, 0, MEM_RELEASE);
+        return nullptr;
+    }
+    return region;
+}
+
+} // namespace sys
+} // namespace Orvex
