@@ -23,12 +23,16 @@ void Trace(const char* event) {
 typedef void (*SetTraceFn)(Orvex::FrameTraceFun);
 typedef std::ostream& (*GetStreamFn)();
 
+// The allocator manager is created while the registry is built, so it is torn
+// down after the registry and before the locks.
 const std::vector<std::string> kBuiltAtLoad = {
-    "built start tick",      "built start nature time", "built zone offset",
-    "built game-clock lock", "built memory-map lock",   "built memory-map registry",
+    "built start tick",      "built start nature time",   "built zone offset",
+    "built game-clock lock", "built memory-map lock",     "created allocator manager",
+    "built memory-map registry",
 };
 const std::vector<std::string> kLoadTimeTeardown = {
     "torn down memory-map registry",
+    "torn down allocator manager",
     "torn down memory-map lock",
     "torn down game-clock lock",
 };

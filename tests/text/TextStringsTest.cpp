@@ -5,9 +5,9 @@
 namespace {
 
 TEST(TextStrings, NullGivesEmpty) {
-    EXPECT_EQ(std::wstring(), Orvex::Utf8ToWideString(nullptr));
-    EXPECT_EQ(std::wstring(), Orvex::Utf8ToWideString(nullptr, 5));
-    EXPECT_EQ(std::string(), Orvex::WideToUtf8String(nullptr));
+    EXPECT_EQ(Orvex::OrvexWString(), Orvex::Utf8ToWideString(nullptr));
+    EXPECT_EQ(Orvex::OrvexWString(), Orvex::Utf8ToWideString(nullptr, 5));
+    EXPECT_EQ(Orvex::OrvexString(), Orvex::WideToUtf8String(nullptr));
 }
 
 TEST(TextStrings, ConvertWholeTextAndStopAtInvalidSequence) {
@@ -30,9 +30,9 @@ TEST(TextStrings, CodePointsAboveTheBasicPlaneWhereUnitsAreWide) {
         GTEST_SKIP() << "16-bit wchar_t";
     }
     const wchar_t smiley[] = {static_cast<wchar_t>(0x1F600), L'!', 0};
-    const std::string narrow = Orvex::WideToUtf8String(smiley);
+    const Orvex::OrvexString narrow = Orvex::WideToUtf8String(smiley);
     EXPECT_EQ("\xf0\x9f\x98\x80!", narrow);
-    EXPECT_EQ(std::wstring(smiley), Orvex::Utf8ToWideString(narrow.c_str()));
+    EXPECT_EQ(Orvex::OrvexWString(smiley), Orvex::Utf8ToWideString(narrow.c_str()));
 }
 
 } // namespace

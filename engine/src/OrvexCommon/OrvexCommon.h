@@ -5,6 +5,8 @@
 
 #include "OrvexCommon/frame/OrvexFrame.h"
 #include "OrvexCommon/log/OrvexLog.h"
+#include "OrvexCommon/memory/OrvexMemory.h"
+#include "OrvexCommon/platform/OrvexPlatform.h"
 #include "OrvexCommon/text/OrvexText.h"
 
 #endif // ORVEX_ORVEXCOMMON_H

@@ -6,6 +6,7 @@
 // at unload they go in reverse: after every object created later on first use.
 #include "OrvexCommon/frame/detail/FrameJournal.h"
 #include "OrvexCommon/frame/detail/LoadTimeObjects.h"
+#include "OrvexCommon/memory/detail/AllocatorManager.h"
 #include "OrvexCommon/time/detail/ZoneTime.h"
 
 #include <cstdio>
@@ -74,6 +75,10 @@ MemoryMapRegistry g_memoryMapRegistry;
 } // namespace
 
 MemoryMapRegistry::MemoryMapRegistry() {
+    // An empty map allocates nothing, so the allocator manager is reached here
+    // explicitly: it must be created (and registered for teardown) while this
+    // object is built, so that it outlives every container it supplies.
+    AllocatorManager();
     RecordFrameEvent(FrameEvent::Built, FrameObject::MemoryMapRegistry);
 }
 

@@ -2,6 +2,7 @@
 // its own stream buffer; the buffer has no put area, so every character
 // arrives in overflow() one at a time and is gathered under the stream's lock.
 #include "OrvexCommon/frame/detail/FrameJournal.h"
+#include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/log/OrvexLog.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/text/detail/TextStrings.h"
@@ -9,7 +10,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <streambuf>
-#include <string>
 
 namespace Orvex {
 
@@ -44,7 +44,7 @@ protected:
             return traits_type::not_eof(c);
         }
         const GlobOutputFun hook = m_hook.load(std::memory_order_acquire);
-        std::string finished;
+        OrvexString finished;
         {
             sys::ScopedLock hold(m_lock);
             m_line.push_back(traits_type::to_char_type(c));
@@ -58,7 +58,7 @@ protected:
     }
 
 private:
-    void Deliver(GlobOutputFun hook, const std::string& line) {
+    void Deliver(GlobOutputFun hook, const OrvexString& line) {
         if (hook != nullptr) {
             hook(line.c_str(), static_cast<unsigned>(line.size()));
         }
@@ -69,7 +69,7 @@ private:
     sys::ConsoleStream m_console;
     detail::FrameObject m_object;
     sys::RecursiveLock* m_lock;
-    std::string m_line;
+    OrvexString m_line;
 };
 
 } // namespace

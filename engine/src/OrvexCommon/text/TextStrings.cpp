@@ -7,26 +7,26 @@
 
 namespace Orvex {
 
-std::wstring Utf8ToWideString(const char* text) {
-    return text == nullptr ? std::wstring() : Utf8ToWideString(text, std::strlen(text));
+OrvexWString Utf8ToWideString(const char* text) {
+    return text == nullptr ? OrvexWString() : Utf8ToWideString(text, std::strlen(text));
 }
 
-std::wstring Utf8ToWideString(const char* text, std::size_t length) {
+OrvexWString Utf8ToWideString(const char* text, std::size_t length) {
     if (text == nullptr) {
-        return std::wstring();
+        return OrvexWString();
     }
     // One unit per byte plus the terminator always suffices.
-    std::wstring wide(length + 1, L'\0');
+    OrvexWString wide(length + 1, L'\0');
     Utf8ToUcs(text, &wide[0], static_cast<unsigned>(wide.size()));
     wide.resize(std::wcslen(wide.c_str()));
     return wide;
 }
 
-std::string WideToUtf8String(const wchar_t* text) {
+OrvexString WideToUtf8String(const wchar_t* text) {
     if (text == nullptr) {
-        return std::string();
+        return OrvexString();
     }
-    std::string narrow(std::wcslen(text) * kMaxUtf8BytesPerUnit + 1, '\0');
+    OrvexString narrow(std::wcslen(text) * kMaxUtf8BytesPerUnit + 1, '\0');
     UcsToUtf8(text, &narrow[0], static_cast<unsigned>(narrow.size()));
     narrow.resize(std::strlen(narrow.c_str()));
     return narrow;

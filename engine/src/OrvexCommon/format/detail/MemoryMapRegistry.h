@@ -3,7 +3,7 @@
 #ifndef ORVEX_FORMAT_DETAIL_MEMORYMAPREGISTRY_H
 #define ORVEX_FORMAT_DETAIL_MEMORYMAPREGISTRY_H
 
-#include <map>
+#include "OrvexCommon/memory/OrvexMemory.h"
 
 namespace Orvex {
 namespace detail {
@@ -15,14 +15,15 @@ struct MappedViewHandles {
 };
 
 // Built empty at load and guarded by the memory-map lock; emptied at unload
-// without unmapping anything.
+// without unmapping anything. Its nodes come from the pooled allocator, which
+// building it creates.
 struct MemoryMapRegistry {
     MemoryMapRegistry();
     ~MemoryMapRegistry();
     MemoryMapRegistry(const MemoryMapRegistry&) = delete;
     MemoryMapRegistry& operator=(const MemoryMapRegistry&) = delete;
 
-    std::map<void*, MappedViewHandles> views;
+    TOrvexMap<void*, MappedViewHandles> views;
 };
 
 } // namespace detail

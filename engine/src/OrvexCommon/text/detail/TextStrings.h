@@ -2,8 +2,9 @@
 #ifndef ORVEX_TEXT_DETAIL_TEXTSTRINGS_H
 #define ORVEX_TEXT_DETAIL_TEXTSTRINGS_H
 
+#include "OrvexCommon/memory/OrvexMemory.h"
+
 #include <cstddef>
-#include <string>
 
 namespace Orvex {
 
@@ -13,14 +14,14 @@ constexpr unsigned kMaxUtf8BytesPerUnit = sizeof(wchar_t) > 2 ? 4 : 3;
 
 // UTF-8 text to wide text: the units before the first 0 unit that Utf8ToUcs
 // produces (it stops early at an invalid sequence). Null gives "".
-std::wstring Utf8ToWideString(const char* text);
+OrvexWString Utf8ToWideString(const char* text);
 
 // The same for text whose length is known; text[length] must be readable and
 // 0, or the text must hold a 0 byte before it.
-std::wstring Utf8ToWideString(const char* text, std::size_t length);
+OrvexWString Utf8ToWideString(const char* text, std::size_t length);
 
 // Wide text to UTF-8: the bytes before the first 0 byte. Null gives "".
-std::string WideToUtf8String(const wchar_t* text);
+OrvexString WideToUtf8String(const wchar_t* text);
 
 } // namespace Orvex
 

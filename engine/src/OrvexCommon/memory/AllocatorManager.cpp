@@ -1,0 +1,95 @@
+// Construction and teardown of the allocator manager.
+#include "OrvexCommon/memory/detail/AllocatorManager.h"
+#include "OrvexCommon/frame/detail/FrameJournal.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace Orvex {
+namespace detail {
+
+namespace {
+
+SAllocatorState g_allocatorState;
+
+sys::RecursiveLock* CreateLockOrAbort() {
+    sys::RecursiveLock* lock = sys::CreateRecursiveLock();
+    if (lock == nullptr) {
+        std::fputs("OrvexCommon2: no memory for the allocator's locks\n", stderr);
+        std::abort();
+    }
+    return lock;
+}
+
+void Construct(SAllocatorState& state) {
+    state.symbols.lock = CreateLockOrAbort();
+    sys::InitializeSymbolHandler();
+    state.freePageHead = nullptr;
+    state.freePageCount.set(0);
+    state.pageListLock = CreateLockOrAbort();
+    for (auto& counter : state.counters) {
+        counter.set(0);
+    }
+    // Every class starts with one page: 130 pages from 17 regions, 6 left over.
+    for (unsigned index = 0; index < kClassCount; ++index) {
+        InitializePool(state.pools[index], index);
+        GrowPool(state, state.pools[index]);
+        state.classLocks[index].store(CreateLockOrAbort(), std::memory_order_release);
+    }
+    state.largeLock.store(CreateLockOrAbort(), std::memory_order_release);
+}
+
+void ReportLeaks(const SAllocatorState& state) {
+    std::uint64_t outstanding = 0;
+    for (const auto& counter : state.counters) {
+        outstanding += counter.get();
+    }
+    if (outstanding != 0) {
+        std::printf("Process ID: %d may be %d byte memory leak!!!\n",
+                    static_cast<int>(sys::CurrentProcessId()),
+                    static_cast<int>(static_cast<std::uint32_t>(outstanding)));
+    }
+}
+
+void TearDown(SAllocatorState& state) {
+    for (unsigned index = 0; index < kClassCount; ++index) {
+        SPoolClass& pool = state.pools[index];
+        sys::RecursiveLock* lock = state.classLocks[index].exchange(nullptr);
+        for (unsigned page = 0; page < pool.pageCount.get(); ++page) {
+            ReturnPage(state, pool.pages[page]);
+        }
+        std::free(pool.pages);
+        pool.pages = nullptr;
+        pool.pageCount.set(0);
+        pool.freeUnits.set(0);
+        sys::DestroyRecursiveLock(lock);
+    }
+    sys::DestroyRecursiveLock(state.largeLock.exchange(nullptr));
+    sys::DestroyRecursiveLock(state.pageListLock);
+    state.pageListLock = nullptr;
+    ReportLeaks(state);
+}
+
+// Constructing this builds the manager; its destructor, registered with the
+// runtime's exit list at that moment, tears it down. The state itself
+// outlives it.
+struct SManagerLifetime {
+    SManagerLifetime() {
+        Construct(g_allocatorState);
+        RecordFrameEvent(FrameEvent::Created, FrameObject::AllocatorManager);
+    }
+    ~SManagerLifetime() {
+        TearDown(g_allocatorState);
+        RecordFrameEvent(FrameEvent::TornDown, FrameObject::AllocatorManager);
+    }
+};
+
+} // namespace
+
+SAllocatorState& AllocatorManager() {
+    static SManagerLifetime lifetime;
+    return g_allocatorState;
+}
+
+} // namespace detail
+} // namespace Orvex

@@ -1,0 +1,159 @@
+// The allocator's exported functions: allocation, release and statistics.
+//
+// Every block has a 4-byte header in front of its address. A pool block's
+// header holds its class index (bytes 0-1) and a marker (bytes 2-3: 0x8000
+// while handed out, 0xFFFF once released). A large block's header holds its
+// total size (request + 4) as one 32-bit word, whose top bit is always clear:
+// bit 15 of bytes 2-3 tells the two kinds apart. Addresses handed out are
+// 8-byte aligned: units start 4 bytes into 8-aligned pages, and a large block
+// sits 8 bytes into its malloc'd area.
+#include "OrvexCommon/memory/OrvexMemory.h"
+#include "OrvexCommon/memory/detail/AllocatorManager.h"
+
+#include <cstdlib>
+#include <cstring>
+
+using namespace Orvex;
+using namespace Orvex::detail;
+
+namespace {
+
+constexpr unsigned kHeaderSize = 4;
+constexpr unsigned kLargeSlack = 4; // keeps large blocks 8-byte aligned
+
+std::uint16_t ReadWord(const unsigned char* at) {
+    std::uint16_t word;
+    std::memcpy(&word, at, 2);
+    return word;
+}
+
+void WritePoolHeader(unsigned char* header, unsigned index, std::uint16_t marker) {
+    const std::uint16_t words[2] = {static_cast<std::uint16_t>(index), marker};
+    std::memcpy(header, words, 4);
+}
+
+void* AllocateLarge(SAllocatorState& state, std::uint32_t total) {
+    sys::RecursiveLock* lock = state.largeLock.load(std::memory_order_acquire);
+    if (lock == nullptr) {
+        return nullptr; // after teardown
+    }
+    unsigned char* area = static_cast<unsigned char*>(std::malloc(total + kLargeSlack));
+    if (area == nullptr) {
+        return nullptr;
+    }
+    unsigned char* header = area + kLargeSlack;
+    std::memcpy(header, &total, 4);
+    {
+        sys::ScopedLock hold(lock);
+        state.counters[kLargeCounter].add(total);
+    }
+    return header + kHeaderSize;
+}
+
+void* AllocateUnit(SAllocatorState& state, unsigned index) {
+    sys::RecursiveLock* lock = state.classLocks[index].load(std::memory_order_acquire);
+    if (lock == nullptr) {
+        return nullptr;
+    }
+    SPoolClass& pool = state.pools[index];
+    unsigned char* unit;
+    {
+        sys::ScopedLock hold(lock);
+        unit = TakeUnit(state, pool);
+        if (unit == nullptr) {
+            return nullptr;
+        }
+        state.counters[index].add(pool.unitSize);
+    }
+    WritePoolHeader(unit, index, kMarkerInUse);
+    return unit + kHeaderSize;
+}
+
+void ReleaseLarge(SAllocatorState& state, unsigned char* header) {
+    std::uint32_t total;
+    std::memcpy(&total, header, 4);
+    if (sys::RecursiveLock* lock = state.largeLock.load(std::memory_order_acquire)) {
+        sys::ScopedLock hold(lock);
+        state.counters[kLargeCounter].subtract(total);
+    }
+    std::free(header - kLargeSlack);
+}
+
+void ReleaseUnit(SAllocatorState& state, unsigned char* header) {
+    const unsigned index = ReadWord(header);
+    if (index >= kClassCount) {
+        return;
+    }
+    sys::RecursiveLock* lock = state.classLocks[index].load(std::memory_order_acquire);
+    if (lock == nullptr) {
+        return;
+    }
+    WritePoolHeader(header, index, kMarkerReleased);
+    SPoolClass& pool = state.pools[index];
+    sys::ScopedLock hold(lock);
+    state.counters[index].subtract(pool.unitSize);
+    GiveUnitBack(state, pool, header);
+}
+
+} // namespace
+
+void* OrvexAlloc(unsigned int size, void*) {
+    SAllocatorState& state = AllocatorManager();
+    if (size >= 0x7FFFFFFFu - kHeaderSize) {
+        return nullptr;
+    }
+    const std::uint32_t total = size + kHeaderSize;
+    if (total > kLargestUnit) {
+        return AllocateLarge(state, total);
+    }
+    return AllocateUnit(state, (total - 1) >> 3);
+}
+
+void OrvexFree(void* block) {
+    if (block == nullptr) {
+        return;
+    }
+    SAllocatorState& state = AllocatorManager();
+    unsigned char* header = static_cast<unsigned char*>(block) - kHeaderSize;
+    const std::uint16_t marker = ReadWord(header + 2);
+    if ((marker & 0x8000u) == 0) {
+        ReleaseLarge(state, header);
+    } else if (marker == kMarkerInUse) {
+        ReleaseUnit(state, header);
+    }
+    // Anything else was released before or never came from here: ignored.
+}
+
+long long GetTotalAllocSize() {
+    const SAllocatorState& state = AllocatorManager();
+    std::uint64_t total = 0;
+    for (const auto& counter : state.counters) {
+        total += counter.get();
+    }
+    return static_cast<long long>(total);
+}
+
+long long GetTotalMgrSize() {
+    const SAllocatorState& state = AllocatorManager();
+    long long pages = 0;
+    for (const SPoolClass& pool : state.pools) {
+        pages += pool.pageCount.get();
+    }
+    return pages * kPageSize;
+}
+
+long long GetFreeMgrSize() {
+    const SAllocatorState& state = AllocatorManager();
+    long long free = static_cast<long long>(state.freePageCount.get()) * kPageSize;
+    for (const SPoolClass& pool : state.pools) {
+        const long long pages = pool.pageCount.get();
+        const long long usedUnits = pool.unitsPerPage * pages - pool.freeUnits.get();
+        free += kPageSize * pages - static_cast<long long>(pool.unitSize) * usedUnits;
+    }
+    return free;
+}
+
+bool GetAllocStack(unsigned int, void*&, unsigned int&) {
+    AllocatorManager();
+    return false; // allocation call stacks are not recorded
+}

@@ -1,0 +1,182 @@
+// One size class: its pages (sorted by address), their free-unit lists and
+// the first-fit hint. Every function runs under the class lock.
+//
+// Page layout: bytes 0-1 hold the page offset of the first free unit (0: none)
+// and bytes 2-3 the page's free-unit count; units follow from offset 4. A free
+// unit keeps the page offset of the next free unit in its last 4 bytes, so the
+// block header at its start (and a released block's marker) stays intact.
+#include "OrvexCommon/memory/detail/AllocatorManager.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace Orvex {
+namespace detail {
+
+namespace {
+
+std::uint16_t FirstFree(const unsigned char* page) {
+    std::uint16_t offset;
+    std::memcpy(&offset, page, 2);
+    return offset;
+}
+
+void SetFirstFree(unsigned char* page, std::uint16_t offset) { std::memcpy(page, &offset, 2); }
+
+std::uint16_t PageFreeCount(const unsigned char* page) {
+    std::uint16_t count;
+    std::memcpy(&count, page + 2, 2);
+    return count;
+}
+
+void SetPageFreeCount(unsigned char* page, std::uint16_t count) {
+    std::memcpy(page + 2, &count, 2);
+}
+
+std::uint32_t NextFree(const unsigned char* unit, unsigned unitSize) {
+    std::uint32_t offset;
+    std::memcpy(&offset, unit + unitSize - 4, 4);
+    return offset;
+}
+
+// Pushes a unit on its page's free list.
+void PushUnit(unsigned char* page, unsigned char* unit, unsigned unitSize) {
+    const std::uint32_t next = FirstFree(page);
+    std::memcpy(unit + unitSize - 4, &next, 4);
+    SetFirstFree(page, static_cast<std::uint16_t>(unit - page));
+    SetPageFreeCount(page, static_cast<std::uint16_t>(PageFreeCount(page) + 1));
+}
+
+unsigned char* PopUnit(unsigned char* page, unsigned unitSize) {
+    unsigned char* unit = page + FirstFree(page);
+    SetFirstFree(page, static_cast<std::uint16_t>(NextFree(unit, unitSize)));
+    SetPageFreeCount(page, static_cast<std::uint16_t>(PageFreeCount(page) - 1));
+    return unit;
+}
+
+// Index at which `page` keeps the array sorted by address.
+unsigned InsertionIndex(const SPoolClass& pool, const unsigned char* page) {
+    unsigned char** end = pool.pages + pool.pageCount.get();
+    return static_cast<unsigned>(std::upper_bound(pool.pages, end, page) - pool.pages);
+}
+
+// Replaces the page array by one with `page` inserted; false without memory.
+bool InsertPage(SPoolClass& pool, unsigned char* page, unsigned& index) {
+    const unsigned count = pool.pageCount.get();
+    unsigned char** grown =
+        static_cast<unsigned char**>(std::malloc((count + 1) * sizeof(unsigned char*)));
+    if (grown == nullptr) {
+        return false;
+    }
+    index = InsertionIndex(pool, page);
+    std::copy(pool.pages, pool.pages + index, grown);
+    grown[index] = page;
+    std::copy(pool.pages + index, pool.pages + count, grown + index + 1);
+    std::free(pool.pages);
+    pool.pages = grown;
+    return true;
+}
+
+// The index of the page holding `unit`, or -1 when no page of the pool holds
+// it at a unit boundary.
+int FindPage(const SPoolClass& pool, const unsigned char* unit) {
+    const unsigned index = InsertionIndex(pool, unit);
+    if (index == 0) {
+        return -1; // empty array, or below the first page
+    }
+    const unsigned char* firstUnit = pool.pages[index - 1] + kPageHeaderSize;
+    const std::size_t distance = static_cast<std::size_t>(unit - firstUnit);
+    if (distance % pool.unitSize != 0 || distance / pool.unitSize >= pool.unitsPerPage) {
+        return -1;
+    }
+    return static_cast<int>(index - 1);
+}
+
+void RemovePage(SAllocatorState& state, SPoolClass& pool, unsigned index) {
+    unsigned char* page = pool.pages[index];
+    const unsigned count = pool.pageCount.get();
+    std::copy(pool.pages + index + 1, pool.pages + count, pool.pages + index);
+    pool.pageCount.set(count - 1);
+    pool.freeUnits.subtract(pool.unitsPerPage);
+    ReturnPage(state, page);
+}
+
+} // namespace
+
+void InitializePool(SPoolClass& pool, unsigned index) {
+    pool.unitSize = 8 * (index + 1);
+    pool.unitsPerPage = kPageUnitBytes / pool.unitSize;
+    pool.pageCount.set(0);
+    pool.pages = nullptr;
+    pool.freeUnits.set(0);
+    pool.hint = kNoHint;
+}
+
+bool GrowPool(SAllocatorState& state, SPoolClass& pool) {
+    unsigned char* page = TakePage(state, pool.unitSize * pool.unitsPerPage + kPageHeaderSize);
+    if (page == nullptr) {
+        return false;
+    }
+    unsigned index;
+    if (!InsertPage(pool, page, index)) {
+        ReturnPage(state, page);
+        return false;
+    }
+    SetFirstFree(page, 0);
+    SetPageFreeCount(page, 0);
+    pool.pageCount.add(1);
+    pool.freeUnits.add(pool.unitsPerPage);
+    // Threaded in ascending order, each at the head: the last unit comes first.
+    unsigned char* unit = page + kPageHeaderSize;
+    for (unsigned k = 0; k < pool.unitsPerPage; ++k, unit += pool.unitSize) {
+        PushUnit(page, unit, pool.unitSize);
+    }
+    if (index < pool.hint) {
+        pool.hint = index;
+    }
+    return true;
+}
+
+unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool) {
+    if (pool.freeUnits.get() == 0) {
+        pool.hint = kNoHint;
+        if (!GrowPool(state, pool)) {
+            return nullptr;
+        }
+    }
+    const unsigned count = pool.pageCount.get();
+    unsigned index = pool.hint;
+    while (index < count && PageFreeCount(pool.pages[index]) == 0) {
+        ++index;
+    }
+    pool.hint = index;
+    if (index >= count) {
+        return nullptr; // counts out of step: refuse rather than corrupt
+    }
+    pool.freeUnits.subtract(1);
+    return PopUnit(pool.pages[index], pool.unitSize);
+}
+
+void GiveUnitBack(SAllocatorState& state, SPoolClass& pool, unsigned char* unit) {
+    const int found = FindPage(pool, unit);
+    if (found < 0) {
+        return;
+    }
+    const unsigned index = static_cast<unsigned>(found);
+    unsigned char* page = pool.pages[index];
+    PushUnit(page, unit, pool.unitSize);
+    pool.freeUnits.add(1);
+    if (index < pool.hint) {
+        pool.hint = index;
+    }
+    // An empty page goes back to the list once the class holds more than two
+    // pages' worth of free units; an emptied class keeps at least one page.
+    if (PageFreeCount(page) == pool.unitsPerPage &&
+        pool.freeUnits.get() > 2 * pool.unitsPerPage) {
+        RemovePage(state, pool, index);
+    }
+}
+
+} // namespace detail
+} // namespace Orvex

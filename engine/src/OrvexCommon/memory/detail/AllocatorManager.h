@@ -1,0 +1,114 @@
+// The allocator manager: 130 pools of fixed-size units cut from 8 KiB pages,
+// pages cut from 64 KiB regions, and the large-block path through malloc.
+//
+// Glossary
+//   unit      one fixed-size slot of a pool; a block is a unit (or a malloc'd
+//             large block) with its 4-byte header in front of the address
+//             handed out
+//   page      8192 bytes, 8192-aligned; 4-byte page header, then the units
+//   region    65536 bytes from the operating system, cut into 8 pages
+//   hint      index of the lowest page of a pool that may have a free unit
+#ifndef ORVEX_MEMORY_DETAIL_ALLOCATORMANAGER_H
+#define ORVEX_MEMORY_DETAIL_ALLOCATORMANAGER_H
+
+#include "OrvexCommon/platform/OrvexSys.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace Orvex {
+namespace detail {
+
+constexpr unsigned kClassCount = 130;
+constexpr unsigned kLargeCounter = kClassCount; // index of the large-block counter
+constexpr unsigned kPageSize = 8192;
+constexpr unsigned kRegionSize = 65536;
+constexpr unsigned kPageHeaderSize = 4;
+constexpr unsigned kPageUnitBytes = 8184; // units per page = kPageUnitBytes / unit size
+constexpr unsigned kLargestUnit = 8 * kClassCount;
+constexpr unsigned kNoHint = ~0u;
+
+// Block header words (the 4 bytes in front of every address handed out).
+constexpr std::uint16_t kMarkerInUse = 0x8000;
+constexpr std::uint16_t kMarkerReleased = 0xFFFF;
+
+// A value written under a lock and read without one by the statistics.
+// Trivially constructible, so the state below needs no dynamic initialiser.
+template <typename T> class TRelaxed {
+public:
+    T get() const { return m_value.load(std::memory_order_relaxed); }
+    void set(T value) { m_value.store(value, std::memory_order_relaxed); }
+    void add(T delta) { set(get() + delta); }
+    void subtract(T delta) { set(get() - delta); }
+
+private:
+    std::atomic<T> m_value;
+};
+
+// The pool record of one size class; guarded by its class lock.
+struct SPoolClass {
+    unsigned unitSize;
+    unsigned unitsPerPage;
+    TRelaxed<unsigned> pageCount;
+    unsigned char** pages; // ascending addresses, from malloc
+    TRelaxed<unsigned> freeUnits;
+    unsigned hint;
+};
+
+// The module list of the symbol handler, created empty with the manager and
+// filled by the stack and symbol functions.
+struct SSymbolState {
+    sys::RecursiveLock* lock;
+    unsigned moduleCount;
+    unsigned moduleCapacity;
+    std::uint64_t* moduleBases;
+};
+
+// The manager's whole state: trivially constructible, so a static instance is
+// zero-initialised before any code runs, and never destroyed: after teardown
+// it stays readable with its locks null, so late requests fail and late
+// releases do nothing.
+struct SAllocatorState {
+    SPoolClass pools[kClassCount];
+    sys::RecursiveLock* pageListLock;
+    std::atomic<sys::RecursiveLock*> classLocks[kClassCount];
+    std::atomic<sys::RecursiveLock*> largeLock;
+    TRelaxed<std::uint64_t> counters[kClassCount + 1];
+    unsigned char* freePageHead;
+    TRelaxed<unsigned> freePageCount;
+    SSymbolState symbols;
+};
+
+// The manager, created on first use by whichever path reaches it first; its
+// teardown is registered with the runtime's exit list at that moment.
+SAllocatorState& AllocatorManager();
+
+// ---- Pools (PoolClass.cpp); the class lock is held by the caller ----
+
+// Sets up an empty pool for class `index`.
+void InitializePool(SPoolClass& pool, unsigned index);
+
+// Adds one page to the pool; false when no page can be had.
+bool GrowPool(SAllocatorState& state, SPoolClass& pool);
+
+// Takes a unit (address-ordered first fit); null when no page can be had.
+unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool);
+
+// Gives a unit back to its page, returning the page to the free-page list when
+// the pool holds more than two pages' worth of free units. A unit that lies in
+// no page of the pool, or off a unit boundary, is dropped.
+void GiveUnitBack(SAllocatorState& state, SPoolClass& pool, unsigned char* unit);
+
+// ---- The free-page list (PageSupply.cpp); takes the page-list lock ----
+
+// A page from the list, refilled from a new region when empty; null when the
+// operating system has no region to give. Throws (after a log line) when
+// asked for more than a page holds.
+unsigned char* TakePage(SAllocatorState& state, unsigned bytesNeeded);
+
+void ReturnPage(SAllocatorState& state, unsigned char* page);
+
+} // namespace detail
+} // namespace Orvex
+
+#endif // ORVEX_MEMORY_DETAIL_ALLOCATORMANAGER_H

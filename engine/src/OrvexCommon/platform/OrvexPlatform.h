@@ -1,0 +1,65 @@
+// Threads, locks and process queries: thin wrappers over the operating
+// system. Handles are opaque pointers the caller owns.
+#ifndef ORVEX_PLATFORM_ORVEXPLATFORM_H
+#define ORVEX_PLATFORM_ORVEXPLATFORM_H
+
+#include "OrvexCommon/frame/OrvexExport.h"
+
+namespace Orvex {
+
+// A thread procedure; its return value becomes the thread's exit code.
+typedef unsigned(ORVEX_THREAD_CALL* OrvexThreadFun)(void* context);
+
+// ---- Threads ----
+
+// Starts proc(context) at once on a new thread and stores its handle in
+// *thread (0 when it could not start). False, touching nothing, when proc or
+// thread is null. stackSize 0 means the default.
+ORVEX_API bool OrvexCreateThread(void** thread, unsigned int stackSize, OrvexThreadFun proc,
+                                 void* context);
+
+// Releases the handle; the thread runs on.
+ORVEX_API void OrvexDetachThread(void* thread);
+
+// Ends the calling thread with the given exit code.
+ORVEX_API void OrvexExitThread(unsigned int exitCode);
+
+// Forcibly ends the thread; true when the platform accepted. The handle stays
+// open. (On Linux the thread ends at its next cancellation point.)
+ORVEX_API bool OrvexTerminateThread(void* thread, unsigned int exitCode);
+
+// The pseudo-handle of the calling thread; it needs no release.
+ORVEX_API void* OrvexGetCurrentThread();
+
+// Waits for the thread to end. True: it ended and the handle is released.
+// False: the handle could not be waited on (for example an invalid handle);
+// it stays as it was. Any other answer of the wait is written to the log
+// stream as "WaitForSingleObject failed." and thrown as that text (char*).
+ORVEX_API bool OrvexJoinThread(void* thread);
+
+// Sets the priority given as a Windows priority value (-15, -2, -1, 0, 1, 2,
+// 15); true on success. Raising it may need privileges on Linux.
+ORVEX_API bool OrvexSetThreadPriority(void* thread, int priority);
+
+// ---- Locks (recursive: the holder may take it again) ----
+
+ORVEX_API void* OrvexCreateLock();
+// Always true. The lock must not be held or waited on.
+ORVEX_API bool OrvexDestroyLock(void* lock);
+ORVEX_API void OrvexLock(void* lock);
+ORVEX_API void OrvexUnlock(void* lock);
+
+// ---- Process ----
+
+ORVEX_API unsigned int OrvexGetCurrentProcessID();
+// True when the process exists and may be queried.
+ORVEX_API bool OrvexCheckProcessExist(unsigned int processId);
+// Bytes of user-mode address space in use by this process.
+ORVEX_API unsigned long long OrvexGetProcessMemCost();
+// Processor load is not measured: always 0.
+ORVEX_API float OrvexGetProcessCpuCost();
+ORVEX_API void OrvexSleep(unsigned int milliseconds);
+
+} // namespace Orvex
+
+#endif // ORVEX_PLATFORM_ORVEXPLATFORM_H

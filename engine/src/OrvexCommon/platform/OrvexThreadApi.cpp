@@ -1,0 +1,54 @@
+// The exported thread functions over the platform layer.
+#include "OrvexCommon/log/OrvexLog.h"
+#include "OrvexCommon/platform/OrvexPlatform.h"
+#include "OrvexCommon/platform/OrvexSys.h"
+
+#include <ostream>
+
+namespace Orvex {
+
+namespace {
+
+sys::Thread* ThreadOf(void* handle) { return static_cast<sys::Thread*>(handle); }
+
+char g_joinFailure[] = "WaitForSingleObject failed.";
+
+} // namespace
+
+bool OrvexCreateThread(void** thread, unsigned int stackSize, OrvexThreadFun proc,
+                       void* context) {
+    if (proc == nullptr || thread == nullptr) {
+        return false;
+    }
+    *thread = sys::StartThread(proc, context, stackSize);
+    return *thread != nullptr;
+}
+
+void OrvexDetachThread(void* thread) { sys::DetachThread(ThreadOf(thread)); }
+
+void OrvexExitThread(unsigned int exitCode) { sys::ExitCurrentThread(exitCode); }
+
+bool OrvexTerminateThread(void* thread, unsigned int exitCode) {
+    return sys::TerminateThread(ThreadOf(thread), exitCode);
+}
+
+void* OrvexGetCurrentThread() { return sys::CurrentThreadPseudoHandle(); }
+
+bool OrvexJoinThread(void* thread) {
+    switch (sys::JoinThread(ThreadOf(thread), nullptr)) {
+    case sys::JoinResult::Joined:
+        return true;
+    case sys::JoinResult::WaitFailed:
+        return false;
+    case sys::JoinResult::Unexpected:
+        break;
+    }
+    GetLogStream() << g_joinFailure << std::endl;
+    throw static_cast<char*>(g_joinFailure);
+}
+
+bool OrvexSetThreadPriority(void* thread, int priority) {
+    return sys::SetThreadPriority(ThreadOf(thread), priority);
+}
+
+} // namespace Orvex
