@@ -48,6 +48,7 @@ void ReportLeaks(const SAllocatorState& state) {
         std::printf("Process ID: %d may be %d byte memory leak!!!\n",
                     static_cast<int>(sys::CurrentProcessId()),
                     static_cast<int>(static_cast<std::uint32_t>(outstanding)));
+        std::fflush(stdout); // the process may be ending: do not leave it buffered
     }
 }
 

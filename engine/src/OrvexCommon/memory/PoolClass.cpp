@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 namespace Orvex {
 namespace detail {
@@ -58,7 +59,10 @@ unsigned char* PopUnit(unsigned char* page, unsigned unitSize) {
 // Index at which `page` keeps the array sorted by address.
 unsigned InsertionIndex(const SPoolClass& pool, const unsigned char* page) {
     unsigned char** end = pool.pages + pool.pageCount.get();
-    return static_cast<unsigned>(std::upper_bound(pool.pages, end, page) - pool.pages);
+    // std::less gives a total order even for addresses of unrelated objects.
+    return static_cast<unsigned>(std::upper_bound(pool.pages, end, page,
+                                                  std::less<const unsigned char*>()) -
+                                 pool.pages);
 }
 
 // Replaces the page array by one with `page` inserted; false without memory.
@@ -85,8 +89,10 @@ int FindPage(const SPoolClass& pool, const unsigned char* unit) {
     if (index == 0) {
         return -1; // empty array, or below the first page
     }
-    const unsigned char* firstUnit = pool.pages[index - 1] + kPageHeaderSize;
-    const std::size_t distance = static_cast<std::size_t>(unit - firstUnit);
+    // Unsigned distance: an address below the first unit wraps to a huge one.
+    const std::uintptr_t firstUnit =
+        reinterpret_cast<std::uintptr_t>(pool.pages[index - 1]) + kPageHeaderSize;
+    const std::uintptr_t distance = reinterpret_cast<std::uintptr_t>(unit) - firstUnit;
     if (distance % pool.unitSize != 0 || distance / pool.unitSize >= pool.unitsPerPage) {
         return -1;
     }

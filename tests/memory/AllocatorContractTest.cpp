@@ -1,0 +1,214 @@
+#include "OrvexCommon/memory/OrvexMemory.h"
+#include "OrvexCommon/memory/detail/AllocatorManager.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using Orvex::detail::AllocatorManager;
+using Orvex::detail::SPoolClass;
+
+std::uint16_t HeaderWord(const void* block, int word) {
+    std::uint16_t value;
+    std::memcpy(&value, static_cast<const unsigned char*>(block) - 4 + 2 * word, 2);
+    return value;
+}
+
+const SPoolClass& Pool(unsigned index) { return AllocatorManager().pools[index]; }
+
+// Class 0 is used by no other test of this executable for longer than a few
+// blocks at a time, so this test finds it as the manager built it: one page,
+// all free.
+TEST(AllocatorContract, AClassKeepsTwoPagesWorthOfFreeUnits) {
+    const SPoolClass& pool = Pool(0);
+    ASSERT_EQ(1u, pool.pageCount.get());
+    ASSERT_EQ(1023u, pool.freeUnits.get());
+
+    std::vector<void*> blocks;
+    for (int k = 0; k < 1024; ++k) {
+        blocks.push_back(OrvexAlloc(4));
+    }
+    EXPECT_EQ(2u, pool.pageCount.get()) << "the 1024th block takes a second page";
+    for (void* block : blocks) {
+        OrvexFree(block);
+    }
+    EXPECT_EQ(2u, pool.pageCount.get()) << "2046 free units is not above 2 x 1023";
+    EXPECT_EQ(2046u, pool.freeUnits.get());
+
+    // A third page: once more than 2046 units are free, an empty page goes.
+    blocks.clear();
+    for (int k = 0; k < 2047; ++k) {
+        blocks.push_back(OrvexAlloc(1));
+    }
+    EXPECT_EQ(3u, pool.pageCount.get());
+    const unsigned reserveBefore = AllocatorManager().freePageCount.get();
+    for (void* block : blocks) {
+        OrvexFree(block);
+    }
+    EXPECT_EQ(2u, pool.pageCount.get());
+    EXPECT_EQ(2046u, pool.freeUnits.get());
+    EXPECT_EQ(reserveBefore + 1, AllocatorManager().freePageCount.get());
+}
+
+TEST(AllocatorContract, SizesPickTheirClassAndCountTheirUnit) {
+    struct Case {
+        unsigned size;
+        long long counted;
+        int classIndex; // -1: large block
+    } cases[] = {{0, 8, 0}, {4, 8, 0}, {5, 16, 1}, {12, 16, 1}, {13, 24, 2},
+                 {1036, 1040, 129}, {1037, 1041, -1}, {100000, 100004, -1}};
+    for (const Case& c : cases) {
+        const long long before = GetTotalAllocSize();
+        void* block = OrvexAlloc(c.size);
+        ASSERT_NE(nullptr, block) << c.size;
+        EXPECT_EQ(c.counted, GetTotalAllocSize() - before) << c.size;
+        if (c.classIndex >= 0) {
+            EXPECT_EQ(c.classIndex, HeaderWord(block, 0)) << c.size;
+            EXPECT_EQ(0x8000, HeaderWord(block, 1)) << c.size;
+        } else {
+            std::uint32_t total;
+            std::memcpy(&total, static_cast<unsigned char*>(block) - 4, 4);
+            EXPECT_EQ(c.size + 4u, total);
+            EXPECT_EQ(0, HeaderWord(block, 1) & 0x8000);
+        }
+        std::memset(block, 0xAB, c.size); // the whole request is usable
+        OrvexFree(block);
+        EXPECT_EQ(before, GetTotalAllocSize()) << c.size;
+    }
+}
+
+TEST(AllocatorContract, PerClassAndLargeCounters) {
+    auto& counters = AllocatorManager().counters;
+    const std::uint64_t class5 = counters[5].get();
+    const std::uint64_t large = counters[Orvex::detail::kLargeCounter].get();
+    void* a = OrvexAlloc(44); // 48-byte units: class 5
+    void* b = OrvexAlloc(41);
+    void* c = OrvexAlloc(2000);
+    EXPECT_EQ(class5 + 96, counters[5].get());
+    EXPECT_EQ(large + 2004, counters[Orvex::detail::kLargeCounter].get());
+    OrvexFree(a);
+    OrvexFree(c);
+    EXPECT_EQ(class5 + 48, counters[5].get());
+    EXPECT_EQ(large, counters[Orvex::detail::kLargeCounter].get());
+    OrvexFree(b);
+    EXPECT_EQ(class5, counters[5].get());
+}
+
+TEST(AllocatorContract, UnitsOfAFreshPageComeFromItsTopDown) {
+    // Use up class 90's free units so that the next request opens a new page.
+    const unsigned index = 90;
+    const unsigned size = 8 * (index + 1) - 4;
+    std::vector<void*> blocks;
+    while (Pool(index).freeUnits.get() != 0) {
+        blocks.push_back(OrvexAlloc(size));
+    }
+    unsigned char* first = static_cast<unsigned char*>(OrvexAlloc(size));
+    unsigned char* second = static_cast<unsigned char*>(OrvexAlloc(size));
+    EXPECT_EQ(first - 8 * (index + 1), second);
+    // The first unit handed out is the page's last one.
+    const std::uintptr_t page = reinterpret_cast<std::uintptr_t>(first) & ~std::uintptr_t(8191);
+    const unsigned units = Pool(index).unitsPerPage;
+    EXPECT_EQ(page + 4 + (units - 1) * 8 * (index + 1) + 4, reinterpret_cast<std::uintptr_t>(first));
+    blocks.push_back(first);
+    blocks.push_back(second);
+    for (void* block : blocks) {
+        OrvexFree(block);
+    }
+}
+
+TEST(AllocatorContract, EveryAddressIsEightByteAligned) {
+    std::vector<void*> blocks;
+    for (unsigned size = 0; size <= 5000; size += 3) {
+        void* block = OrvexAlloc(size);
+        ASSERT_EQ(0u, reinterpret_cast<std::uintptr_t>(block) % 8) << size;
+        blocks.push_back(block);
+    }
+    for (void* block : blocks) {
+        OrvexFree(block);
+    }
+}
+
+TEST(AllocatorContract, RefusedAndRepeatedAndForeignReleases) {
+    const long long before = GetTotalAllocSize();
+    EXPECT_EQ(nullptr, OrvexAlloc(0x7FFFFFFBu));
+    EXPECT_EQ(nullptr, OrvexAlloc(0xFFFFFFFFu));
+    EXPECT_EQ(before, GetTotalAllocSize());
+    OrvexFree(nullptr);
+
+    void* block = OrvexAlloc(20);
+    EXPECT_EQ(before + 24, GetTotalAllocSize());
+    OrvexFree(block);
+    EXPECT_EQ(0xFFFF, HeaderWord(block, 1));
+    OrvexFree(block); // a second release changes nothing
+    EXPECT_EQ(before, GetTotalAllocSize());
+
+    // Headers that name no class, or carry another marker, are ignored.
+    alignas(8) unsigned char foreign[32] = {};
+    const std::uint16_t badClass[2] = {130, 0x8000};
+    std::memcpy(foreign + 4, badClass, 4);
+    OrvexFree(foreign + 8);
+    const std::uint16_t badMarker[2] = {0, 0x8001};
+    std::memcpy(foreign + 4, badMarker, 4);
+    OrvexFree(foreign + 8);
+    EXPECT_EQ(before, GetTotalAllocSize());
+
+    // A plausible header on memory in no page of its class is dropped: only
+    // its marker and its class counter change; no page takes it. The anchor
+    // block stays allocated to balance the counter the drop lowers.
+    void* anchor = OrvexAlloc(20); // class 2
+    const unsigned pagesBefore = Pool(2).pageCount.get();
+    const unsigned freeBefore = Pool(2).freeUnits.get();
+    const std::uint16_t plausible[2] = {2, 0x8000};
+    std::memcpy(foreign + 4, plausible, 4);
+    OrvexFree(foreign + 8);
+    EXPECT_EQ(0xFFFF, HeaderWord(foreign + 8, 1));
+    EXPECT_EQ(pagesBefore, Pool(2).pageCount.get());
+    EXPECT_EQ(freeBefore, Pool(2).freeUnits.get());
+    EXPECT_EQ(before, GetTotalAllocSize()) << "the dropped block lowered class 2's counter";
+    EXPECT_NE(nullptr, anchor);
+}
+
+TEST(AllocatorContract, AnAddressInsideAPageButOffTheUnitsIsDropped) {
+    // A block of class 1 whose header is moved by 8 bytes lies inside a class-1
+    // page but off a unit boundary (units are 16 bytes): dropped, no corruption.
+    // Anchors stay allocated to balance the class counters the drops lower.
+    void* anchors[2] = {OrvexAlloc(12), OrvexAlloc(28)}; // classes 1 and 3
+    const long long before = GetTotalAllocSize();
+    unsigned char* block = static_cast<unsigned char*>(OrvexAlloc(12));
+    const std::uint16_t header[2] = {1, 0x8000};
+    std::memcpy(block + 4, header, 4);
+    const unsigned freeBefore = Pool(1).freeUnits.get();
+    OrvexFree(block + 8);
+    EXPECT_EQ(freeBefore, Pool(1).freeUnits.get());
+    // Class 3's header pointing into a class-1 page lies in no class-3 page.
+    const std::uint16_t wrongClass[2] = {3, 0x8000};
+    std::memcpy(block + 4, wrongClass, 4);
+    const unsigned class3Free = Pool(3).freeUnits.get();
+    OrvexFree(block + 8);
+    EXPECT_EQ(class3Free, Pool(3).freeUnits.get());
+    OrvexFree(block); // the real block is still released normally
+    EXPECT_EQ(before - 16 - 32, GetTotalAllocSize()); // the two drops lowered classes 1 and 3
+    EXPECT_NE(nullptr, anchors[0]);
+    EXPECT_NE(nullptr, anchors[1]);
+}
+
+TEST(AllocatorContract, StatisticsFollowPagesAndUnits) {
+    const long long managed = GetTotalMgrSize();
+    const long long free = GetFreeMgrSize();
+    void* block = OrvexAlloc(500); // 504-byte units: class 62
+    EXPECT_EQ(managed, GetTotalMgrSize());
+    EXPECT_EQ(free - 504, GetFreeMgrSize());
+    OrvexFree(block);
+    EXPECT_EQ(free, GetFreeMgrSize());
+    void* stack = nullptr;
+    unsigned depth = 7;
+    EXPECT_FALSE(GetAllocStack(0, stack, depth));
+    EXPECT_EQ(nullptr, stack);
+    EXPECT_EQ(7u, depth);
+}
+
+} // namespace
