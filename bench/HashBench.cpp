@@ -4,7 +4,6 @@
 #include "OrvexCommon/text/OrvexText.h"
 
 #include <benchmark/benchmark.h>
-#include <libiberty.h>
 #include <xxhash.h>
 
 #include <cstdint>
@@ -15,10 +14,17 @@
 #include <string>
 #include <vector>
 
+// libiberty declares iterative_hash beside its hash tables.
+#include <hashtab.h>
+
 namespace {
 
 constexpr std::size_t kLargestBlock = std::size_t{64} << 20;
-const std::size_t kBlockSizes[] = {12, 64, 256, 4096, kLargestBlock};
+
+const struct {
+    const char* name;
+    std::size_t size;
+} kBlocks[] = {{"12B", 12}, {"64B", 64}, {"256B", 256}, {"4KiB", 4096}, {"64MiB", kLargestBlock}};
 
 // One buffer of random bytes for every block size; a few spare bytes let the
 // start-up check try unaligned starts as well.
@@ -116,10 +122,10 @@ void RegisterAll() {
         {"XXH32", HashXxh32},
         {"read", ReadOnly},
     };
-    for (std::size_t size : kBlockSizes) {
+    for (const auto& block : kBlocks) {
         for (const auto& contender : contenders) {
-            const std::string name = "OrvexHash/" + std::to_string(size) + "/" + contender.name;
-            benchmark::RegisterBenchmark(name.c_str(), RunHash, contender.function, size);
+            const std::string name = std::string("OrvexHash/") + block.name + "/" + contender.name;
+            benchmark::RegisterBenchmark(name.c_str(), RunHash, contender.function, block.size);
         }
     }
 }

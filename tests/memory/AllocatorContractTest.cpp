@@ -18,7 +18,9 @@ std::uint16_t HeaderWord(const void* block, int word) {
     return value;
 }
 
-const SPoolClass& Pool(unsigned index) { return AllocatorManager().pools[index]; }
+const SPoolClass& Pool(unsigned index) {
+    return AllocatorManager().pools[index];
+}
 
 // Class 0 is used by no other test of this executable for longer than a few
 // blocks at a time, so this test finds it as the manager built it: one page,
@@ -59,8 +61,8 @@ TEST(AllocatorContract, SizesPickTheirClassAndCountTheirUnit) {
         unsigned size;
         long long counted;
         int classIndex; // -1: large block
-    } cases[] = {{0, 8, 0}, {4, 8, 0}, {5, 16, 1}, {12, 16, 1}, {13, 24, 2},
-                 {1036, 1040, 129}, {1037, 1041, -1}, {100000, 100004, -1}};
+    } cases[] = {{0, 8, 0},   {4, 8, 0},         {5, 16, 1},       {12, 16, 1},
+                 {13, 24, 2}, {1036, 1040, 129}, {1037, 1041, -1}, {100000, 100004, -1}};
     for (const Case& c : cases) {
         const long long before = GetTotalAllocSize();
         void* block = OrvexAlloc(c.size);
@@ -112,7 +114,8 @@ TEST(AllocatorContract, UnitsOfAFreshPageComeFromItsTopDown) {
     // The first unit handed out is the page's last one.
     const std::uintptr_t page = reinterpret_cast<std::uintptr_t>(first) & ~std::uintptr_t(8191);
     const unsigned units = Pool(index).unitsPerPage;
-    EXPECT_EQ(page + 4 + (units - 1) * 8 * (index + 1) + 4, reinterpret_cast<std::uintptr_t>(first));
+    EXPECT_EQ(page + 4 + (units - 1) * 8 * (index + 1) + 4,
+              reinterpret_cast<std::uintptr_t>(first));
     blocks.push_back(first);
     blocks.push_back(second);
     for (void* block : blocks) {
@@ -190,7 +193,7 @@ TEST(AllocatorContract, AnAddressInsideAPageButOffTheUnitsIsDropped) {
     const unsigned class3Free = Pool(3).freeUnits.get();
     OrvexFree(block + 8);
     EXPECT_EQ(class3Free, Pool(3).freeUnits.get());
-    OrvexFree(block); // the real block is still released normally
+    OrvexFree(block);                                 // the real block is still released normally
     EXPECT_EQ(before - 16 - 32, GetTotalAllocSize()); // the two drops lowered classes 1 and 3
     EXPECT_NE(nullptr, anchors[0]);
     EXPECT_NE(nullptr, anchors[1]);

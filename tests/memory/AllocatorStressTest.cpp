@@ -33,7 +33,8 @@ void Fill(unsigned char* block, unsigned size) {
 
 bool Intact(const unsigned char* block, unsigned size) {
     for (unsigned k = 0; k < size; ++k) {
-        if (block[k] != static_cast<unsigned char>((reinterpret_cast<std::uintptr_t>(block) >> 3) + k)) {
+        if (block[k] !=
+            static_cast<unsigned char>((reinterpret_cast<std::uintptr_t>(block) >> 3) + k)) {
             return false;
         }
     }
@@ -76,7 +77,7 @@ unsigned ORVEX_THREAD_CALL Churn(void* context) {
             std::memcpy(block, &size, sizeof(size));
             void* expected = nullptr;
             if (worker.outbox->slots[random() % SHandOver::kSlots].compare_exchange_strong(expected,
-                                                                                          block)) {
+                                                                                           block)) {
                 continue;
             }
             Fill(block, size);

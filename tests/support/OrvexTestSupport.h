@@ -53,6 +53,10 @@ bool IsLibraryResident(const std::string& path);
 // C runtime sees it, so that the runtime's time-zone reading picks it up.
 void SetEnvironment(const char* name, const char* value);
 
+// Starts a short-lived child process, waits for it to end and reaps it (its
+// handles closed); returns its process id, or 0 when none could be started.
+unsigned SpawnAndReapChild();
+
 // The number of threads the process runs now, or -1 when it cannot be told.
 int CountProcessThreads();
 

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace OrvexTest {
@@ -86,6 +87,19 @@ void SetEnvironment(const char* name, const char* value) {
     } else {
         setenv(name, value, 1);
     }
+}
+
+unsigned SpawnAndReapChild() {
+    const pid_t child = fork();
+    if (child == 0) {
+        _exit(0);
+    }
+    if (child < 0) {
+        return 0;
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return static_cast<unsigned>(child);
 }
 
 int CountProcessThreads() {

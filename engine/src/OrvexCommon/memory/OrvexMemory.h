@@ -63,9 +63,7 @@ public:
 
     void deallocate(T* block, std::size_t) noexcept { OrvexFree(block); }
 
-    template <typename U> bool operator==(const TOrvexAllocator<U>&) const noexcept {
-        return true;
-    }
+    template <typename U> bool operator==(const TOrvexAllocator<U>&) const noexcept { return true; }
     template <typename U> bool operator!=(const TOrvexAllocator<U>&) const noexcept {
         return false;
     }

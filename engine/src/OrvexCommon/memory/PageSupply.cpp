@@ -29,8 +29,7 @@ void Push(SAllocatorState& state, unsigned char* page) {
 // Page-list lock held. The region's pages go on in ascending order, so its
 // highest page ends up at the head.
 bool Refill(SAllocatorState& state) {
-    unsigned char* region =
-        static_cast<unsigned char*>(sys::ObtainRegion(kRegionSize, kPageSize));
+    unsigned char* region = static_cast<unsigned char*>(sys::ObtainRegion(kRegionSize, kPageSize));
     if (region == nullptr) {
         return false;
     }

@@ -23,7 +23,9 @@ std::uint16_t FirstFree(const unsigned char* page) {
     return offset;
 }
 
-void SetFirstFree(unsigned char* page, std::uint16_t offset) { std::memcpy(page, &offset, 2); }
+void SetFirstFree(unsigned char* page, std::uint16_t offset) {
+    std::memcpy(page, &offset, 2);
+}
 
 std::uint16_t PageFreeCount(const unsigned char* page) {
     std::uint16_t count;
@@ -60,9 +62,8 @@ unsigned char* PopUnit(unsigned char* page, unsigned unitSize) {
 unsigned InsertionIndex(const SPoolClass& pool, const unsigned char* page) {
     unsigned char** end = pool.pages + pool.pageCount.get();
     // std::less gives a total order even for addresses of unrelated objects.
-    return static_cast<unsigned>(std::upper_bound(pool.pages, end, page,
-                                                  std::less<const unsigned char*>()) -
-                                 pool.pages);
+    return static_cast<unsigned>(
+        std::upper_bound(pool.pages, end, page, std::less<const unsigned char*>()) - pool.pages);
 }
 
 // Replaces the page array by one with `page` inserted; false without memory.
@@ -178,8 +179,7 @@ void GiveUnitBack(SAllocatorState& state, SPoolClass& pool, unsigned char* unit)
     }
     // An empty page goes back to the list once the class holds more than two
     // pages' worth of free units; an emptied class keeps at least one page.
-    if (PageFreeCount(page) == pool.unitsPerPage &&
-        pool.freeUnits.get() > 2 * pool.unitsPerPage) {
+    if (PageFreeCount(page) == pool.unitsPerPage && pool.freeUnits.get() > 2 * pool.unitsPerPage) {
         RemovePage(state, pool, index);
     }
 }

@@ -7,11 +7,15 @@ namespace Orvex {
 
 namespace {
 
-sys::RecursiveLock* LockOf(void* handle) { return static_cast<sys::RecursiveLock*>(handle); }
+sys::RecursiveLock* LockOf(void* handle) {
+    return static_cast<sys::RecursiveLock*>(handle);
+}
 
 } // namespace
 
-void* OrvexCreateLock() { return sys::CreateRecursiveLock(); }
+void* OrvexCreateLock() {
+    return sys::CreateRecursiveLock();
+}
 
 bool OrvexDestroyLock(void* lock) {
     sys::DestroyRecursiveLock(LockOf(lock));

@@ -4,14 +4,24 @@
 
 namespace Orvex {
 
-unsigned int OrvexGetCurrentProcessID() { return sys::CurrentProcessId(); }
+unsigned int OrvexGetCurrentProcessID() {
+    return sys::CurrentProcessId();
+}
 
-bool OrvexCheckProcessExist(unsigned int processId) { return sys::ProcessExists(processId); }
+bool OrvexCheckProcessExist(unsigned int processId) {
+    return sys::ProcessExists(processId);
+}
 
-unsigned long long OrvexGetProcessMemCost() { return sys::AddressSpaceInUse(); }
+unsigned long long OrvexGetProcessMemCost() {
+    return sys::AddressSpaceInUse();
+}
 
-float OrvexGetProcessCpuCost() { return 0.0f; }
+float OrvexGetProcessCpuCost() {
+    return 0.0f;
+}
 
-void OrvexSleep(unsigned int milliseconds) { sys::SleepMilliseconds(milliseconds); }
+void OrvexSleep(unsigned int milliseconds) {
+    sys::SleepMilliseconds(milliseconds);
+}
 
 } // namespace Orvex

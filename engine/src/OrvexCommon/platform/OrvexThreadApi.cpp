@@ -9,14 +9,15 @@ namespace Orvex {
 
 namespace {
 
-sys::Thread* ThreadOf(void* handle) { return static_cast<sys::Thread*>(handle); }
+sys::Thread* ThreadOf(void* handle) {
+    return static_cast<sys::Thread*>(handle);
+}
 
 char g_joinFailure[] = "WaitForSingleObject failed.";
 
 } // namespace
 
-bool OrvexCreateThread(void** thread, unsigned int stackSize, OrvexThreadFun proc,
-                       void* context) {
+bool OrvexCreateThread(void** thread, unsigned int stackSize, OrvexThreadFun proc, void* context) {
     if (proc == nullptr || thread == nullptr) {
         return false;
     }
@@ -24,15 +25,21 @@ bool OrvexCreateThread(void** thread, unsigned int stackSize, OrvexThreadFun pro
     return *thread != nullptr;
 }
 
-void OrvexDetachThread(void* thread) { sys::DetachThread(ThreadOf(thread)); }
+void OrvexDetachThread(void* thread) {
+    sys::DetachThread(ThreadOf(thread));
+}
 
-void OrvexExitThread(unsigned int exitCode) { sys::ExitCurrentThread(exitCode); }
+void OrvexExitThread(unsigned int exitCode) {
+    sys::ExitCurrentThread(exitCode);
+}
 
 bool OrvexTerminateThread(void* thread, unsigned int exitCode) {
     return sys::TerminateThread(ThreadOf(thread), exitCode);
 }
 
-void* OrvexGetCurrentThread() { return sys::CurrentThreadPseudoHandle(); }
+void* OrvexGetCurrentThread() {
+    return sys::CurrentThreadPseudoHandle();
+}
 
 bool OrvexJoinThread(void* thread) {
     switch (sys::JoinThread(ThreadOf(thread), nullptr)) {

@@ -13,15 +13,15 @@ inline std::uint32_t LoadWord(const unsigned char* bytes) {
 }
 
 inline void Mix(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c) {
-    a -= b; a -= c; a ^= c >> 13;
-    b -= c; b -= a; b ^= a << 8;
-    c -= a; c -= b; c ^= b >> 13;
-    a -= b; a -= c; a ^= c >> 12;
-    b -= c; b -= a; b ^= a << 16;
-    c -= a; c -= b; c ^= b >> 5;
-    a -= b; a -= c; a ^= c >> 3;
-    b -= c; b -= a; b ^= a << 10;
-    c -= a; c -= b; c ^= b >> 15;
+    a = (a - b - c) ^ (c >> 13);
+    b = (b - c - a) ^ (a << 8);
+    c = (c - a - b) ^ (b >> 13);
+    a = (a - b - c) ^ (c >> 12);
+    b = (b - c - a) ^ (a << 16);
+    c = (c - a - b) ^ (b >> 5);
+    a = (a - b - c) ^ (c >> 3);
+    b = (b - c - a) ^ (a << 10);
+    c = (c - a - b) ^ (b >> 15);
 }
 
 } // namespace
@@ -44,18 +44,41 @@ std::uint32_t OrvexHash(const void* data, unsigned size) {
     // The tail: bytes 0-3 into a, 4-7 into b, 8-10 into c above its low byte,
     // which holds the length.
     switch (remaining) {
-    case 11: c += static_cast<std::uint32_t>(bytes[10]) << 24; [[fallthrough]];
-    case 10: c += static_cast<std::uint32_t>(bytes[9]) << 16; [[fallthrough]];
-    case 9: c += static_cast<std::uint32_t>(bytes[8]) << 8; [[fallthrough]];
-    case 8: b += static_cast<std::uint32_t>(bytes[7]) << 24; [[fallthrough]];
-    case 7: b += static_cast<std::uint32_t>(bytes[6]) << 16; [[fallthrough]];
-    case 6: b += static_cast<std::uint32_t>(bytes[5]) << 8; [[fallthrough]];
-    case 5: b += bytes[4]; [[fallthrough]];
-    case 4: a += static_cast<std::uint32_t>(bytes[3]) << 24; [[fallthrough]];
-    case 3: a += static_cast<std::uint32_t>(bytes[2]) << 16; [[fallthrough]];
-    case 2: a += static_cast<std::uint32_t>(bytes[1]) << 8; [[fallthrough]];
-    case 1: a += bytes[0]; [[fallthrough]];
-    default: break;
+    case 11:
+        c += static_cast<std::uint32_t>(bytes[10]) << 24;
+        [[fallthrough]];
+    case 10:
+        c += static_cast<std::uint32_t>(bytes[9]) << 16;
+        [[fallthrough]];
+    case 9:
+        c += static_cast<std::uint32_t>(bytes[8]) << 8;
+        [[fallthrough]];
+    case 8:
+        b += static_cast<std::uint32_t>(bytes[7]) << 24;
+        [[fallthrough]];
+    case 7:
+        b += static_cast<std::uint32_t>(bytes[6]) << 16;
+        [[fallthrough]];
+    case 6:
+        b += static_cast<std::uint32_t>(bytes[5]) << 8;
+        [[fallthrough]];
+    case 5:
+        b += bytes[4];
+        [[fallthrough]];
+    case 4:
+        a += static_cast<std::uint32_t>(bytes[3]) << 24;
+        [[fallthrough]];
+    case 3:
+        a += static_cast<std::uint32_t>(bytes[2]) << 16;
+        [[fallthrough]];
+    case 2:
+        a += static_cast<std::uint32_t>(bytes[1]) << 8;
+        [[fallthrough]];
+    case 1:
+        a += bytes[0];
+        [[fallthrough]];
+    default:
+        break;
     }
     Mix(a, b, c);
     return c;

@@ -10,7 +10,9 @@
 namespace Orvex {
 namespace sys {
 
-unsigned CurrentProcessId() { return static_cast<unsigned>(getpid()); }
+unsigned CurrentProcessId() {
+    return static_cast<unsigned>(getpid());
+}
 
 bool ProcessExists(unsigned processId) {
     // 0 and ids beyond pid_t's range would address process groups.

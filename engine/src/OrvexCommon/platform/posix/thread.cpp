@@ -29,9 +29,9 @@ struct Thread {
     ThreadProc proc;
     void* context;
     unsigned exitCode;
-    std::atomic<long> kernelId;  // set by the thread itself when it starts
-    std::atomic<int> state;      // ThreadState
-    Thread* previous;            // registry links, guarded by g_registryLock
+    std::atomic<long> kernelId; // set by the thread itself when it starts
+    std::atomic<int> state;     // ThreadState
+    Thread* previous;           // registry links, guarded by g_registryLock
     Thread* next;
 };
 
@@ -129,14 +129,29 @@ long KernelIdOf(Thread* thread) {
 // Windows priority values and the nice values that stand for them here.
 bool NiceValueFor(int priority, int& nice) {
     switch (priority) {
-    case -15: nice = 19; return true;
-    case -2: nice = 10; return true;
-    case -1: nice = 5; return true;
-    case 0: nice = 0; return true;
-    case 1: nice = -5; return true;
-    case 2: nice = -10; return true;
-    case 15: nice = -20; return true;
-    default: return false;
+    case -15:
+        nice = 19;
+        return true;
+    case -2:
+        nice = 10;
+        return true;
+    case -1:
+        nice = 5;
+        return true;
+    case 0:
+        nice = 0;
+        return true;
+    case 1:
+        nice = -5;
+        return true;
+    case 2:
+        nice = -10;
+        return true;
+    case 15:
+        nice = -20;
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -216,7 +231,9 @@ bool TerminateThread(Thread* thread, unsigned exitCode) {
     return accepted;
 }
 
-Thread* CurrentThreadPseudoHandle() { return kCurrentThreadPseudoHandle; }
+Thread* CurrentThreadPseudoHandle() {
+    return kCurrentThreadPseudoHandle;
+}
 
 bool SetThreadPriority(Thread* thread, int priority) {
     int nice;

@@ -7,7 +7,9 @@
 namespace Orvex {
 namespace sys {
 
-unsigned CurrentProcessId() { return static_cast<unsigned>(_getpid()); }
+unsigned CurrentProcessId() {
+    return static_cast<unsigned>(_getpid());
+}
 
 bool ProcessExists(unsigned processId) {
     const DWORD kQueryInformation = 0x400;

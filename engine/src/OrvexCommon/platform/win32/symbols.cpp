@@ -8,7 +8,9 @@
 namespace Orvex {
 namespace sys {
 
-void InitializeSymbolHandler() { SymInitialize(GetCurrentProcess(), nullptr, FALSE); }
+void InitializeSymbolHandler() {
+    SymInitialize(GetCurrentProcess(), nullptr, FALSE);
+}
 
 } // namespace sys
 } // namespace Orvex

@@ -9,7 +9,9 @@ namespace sys {
 
 namespace {
 
-HANDLE HandleOf(Thread* thread) { return reinterpret_cast<HANDLE>(thread); }
+HANDLE HandleOf(Thread* thread) {
+    return reinterpret_cast<HANDLE>(thread);
+}
 
 } // namespace
 
@@ -38,7 +40,9 @@ JoinResult JoinThread(Thread* thread, unsigned* exitCode) {
     return JoinResult::Joined;
 }
 
-void DetachThread(Thread* thread) { CloseHandle(HandleOf(thread)); }
+void DetachThread(Thread* thread) {
+    CloseHandle(HandleOf(thread));
+}
 
 void ExitCurrentThread(unsigned exitCode) {
     _endthreadex(exitCode);
@@ -50,13 +54,17 @@ bool TerminateThread(Thread* thread, unsigned exitCode) {
     return ::TerminateThread(HandleOf(thread), exitCode) != 0;
 }
 
-Thread* CurrentThreadPseudoHandle() { return reinterpret_cast<Thread*>(GetCurrentThread()); }
+Thread* CurrentThreadPseudoHandle() {
+    return reinterpret_cast<Thread*>(GetCurrentThread());
+}
 
 bool SetThreadPriority(Thread* thread, int priority) {
     return ::SetThreadPriority(HandleOf(thread), priority) != 0;
 }
 
-void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
+void SleepMilliseconds(unsigned milliseconds) {
+    Sleep(milliseconds);
+}
 
 } // namespace sys
 } // namespace Orvex

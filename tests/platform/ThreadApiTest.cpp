@@ -1,0 +1,165 @@
+#include "OrvexCommon/log/OrvexLog.h"
+#include "OrvexCommon/platform/OrvexPlatform.h"
+#include "OrvexCommon/platform/OrvexSys.h"
+
+#include "OrvexTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace {
+
+using namespace Orvex;
+
+std::atomic<int> g_logLines{0};
+void CountLines(const char*, unsigned) {
+    g_logLines.fetch_add(1);
+}
+
+unsigned ORVEX_THREAD_CALL SetFlag(void* flag) {
+    if (flag != nullptr) {
+        static_cast<std::atomic<int>*>(flag)->store(1);
+    }
+    return 3;
+}
+
+TEST(ThreadApi, CreateRefusesNullsAndStartsWithANullContext) {
+    void* thread = reinterpret_cast<void*>(0x1);
+    EXPECT_FALSE(OrvexCreateThread(&thread, 0, nullptr, nullptr));
+    EXPECT_EQ(reinterpret_cast<void*>(0x1), thread) << "nothing touched";
+    EXPECT_FALSE(OrvexCreateThread(nullptr, 0, SetFlag, nullptr));
+    ASSERT_TRUE(OrvexCreateThread(&thread, 0, SetFlag, nullptr));
+    ASSERT_NE(nullptr, thread);
+    EXPECT_TRUE(OrvexJoinThread(thread));
+}
+
+TEST(ThreadApi, JoinOfAnEndedThreadAndOfInvalidHandles) {
+    std::atomic<int> flag{0};
+    void* thread = nullptr;
+    ASSERT_TRUE(OrvexCreateThread(&thread, 0, SetFlag, &flag));
+    while (flag.load() == 0) {
+        OrvexSleep(1);
+    }
+    OrvexSleep(20); // let it end before the join
+    EXPECT_TRUE(OrvexJoinThread(thread));
+
+    SetGlobLogFun(CountLines);
+    g_logLines = 0;
+    EXPECT_FALSE(OrvexJoinThread(nullptr));
+    EXPECT_FALSE(OrvexJoinThread(reinterpret_cast<void*>(0x1234)));
+    SetGlobLogFun(nullptr);
+    EXPECT_EQ(0, g_logLines.load()) << "an invalid handle is not logged";
+}
+
+unsigned ORVEX_THREAD_CALL ExitEarly(void* reached) {
+    OrvexExitThread(42);
+    static_cast<std::atomic<int>*>(reached)->store(1); // never runs
+    return 0;
+}
+
+TEST(ThreadApi, ExitThreadEndsTheThreadWithItsCode) {
+    std::atomic<int> reached{0};
+    sys::Thread* thread = sys::StartThread(ExitEarly, &reached, 0);
+    ASSERT_NE(nullptr, thread);
+    unsigned exitCode = 0;
+    EXPECT_EQ(sys::JoinResult::Joined, sys::JoinThread(thread, &exitCode));
+    EXPECT_EQ(42u, exitCode);
+    EXPECT_EQ(0, reached.load());
+}
+
+unsigned ORVEX_THREAD_CALL SleepForever(void* started) {
+    static_cast<std::atomic<int>*>(started)->store(1);
+    for (;;) {
+        OrvexSleep(1);
+    }
+}
+
+TEST(ThreadApi, TerminateEndsAThreadAndKeepsItsHandle) {
+    std::atomic<int> started{0};
+    void* thread = nullptr;
+    ASSERT_TRUE(OrvexCreateThread(&thread, 0, SleepForever, &started));
+    while (started.load() == 0) {
+        OrvexSleep(1);
+    }
+    EXPECT_TRUE(OrvexTerminateThread(thread, 9));
+    EXPECT_TRUE(OrvexJoinThread(thread)) << "the handle stayed open for the join";
+}
+
+TEST(ThreadApi, DetachedThreadsRunOn) {
+    std::atomic<int> flag{0};
+    void* thread = nullptr;
+    ASSERT_TRUE(OrvexCreateThread(&thread, 0, SetFlag, &flag));
+    OrvexDetachThread(thread);
+    while (flag.load() == 0) {
+        OrvexSleep(1);
+    }
+    OrvexDetachThread(reinterpret_cast<void*>(0x1234)); // not a handle: ignored
+}
+
+TEST(ThreadApi, PriorityOfTheCurrentThread) {
+    void* self = OrvexGetCurrentThread();
+    EXPECT_NE(nullptr, self);
+    EXPECT_TRUE(OrvexSetThreadPriority(self, 0));
+    EXPECT_TRUE(OrvexSetThreadPriority(self, -1));
+    EXPECT_TRUE(OrvexSetThreadPriority(self, 0) || true); // lowering back may need rights
+    EXPECT_FALSE(OrvexSetThreadPriority(self, 7)) << "not a priority value";
+    EXPECT_FALSE(OrvexJoinThread(self)) << "the pseudo-handle cannot be joined";
+}
+
+struct SLockRace {
+    void* lock;
+    std::atomic<int> stage{0};
+};
+
+unsigned ORVEX_THREAD_CALL TakeTheLock(void* context) {
+    SLockRace* race = static_cast<SLockRace*>(context);
+    race->stage = 1;
+    OrvexLock(race->lock);
+    race->stage = 2;
+    OrvexUnlock(race->lock);
+    return 0;
+}
+
+TEST(LockApi, RecursiveLockingNeedsAsManyUnlocks) {
+    SLockRace race;
+    race.lock = OrvexCreateLock();
+    ASSERT_NE(nullptr, race.lock);
+    OrvexLock(race.lock);
+    OrvexLock(race.lock);
+    void* thread = nullptr;
+    ASSERT_TRUE(OrvexCreateThread(&thread, 0, TakeTheLock, &race));
+    while (race.stage.load() == 0) {
+        OrvexSleep(1);
+    }
+    OrvexUnlock(race.lock);
+    OrvexSleep(30);
+    EXPECT_EQ(1, race.stage.load());
+    OrvexUnlock(race.lock);
+    EXPECT_TRUE(OrvexJoinThread(thread));
+    EXPECT_EQ(2, race.stage.load());
+    EXPECT_TRUE(OrvexDestroyLock(race.lock));
+    OrvexLock(nullptr); // ignored
+    OrvexUnlock(nullptr);
+    EXPECT_TRUE(OrvexDestroyLock(nullptr));
+}
+
+TEST(ProcessApi, OwnProcessExistsAndAReapedChildDoesNot) {
+    const unsigned self = OrvexGetCurrentProcessID();
+    EXPECT_NE(0u, self);
+    EXPECT_TRUE(OrvexCheckProcessExist(self));
+    const unsigned child = OrvexTest::SpawnAndReapChild();
+    ASSERT_NE(0u, child);
+    EXPECT_FALSE(OrvexCheckProcessExist(child));
+    EXPECT_FALSE(OrvexCheckProcessExist(0));
+}
+
+TEST(ProcessApi, CostsAndSleep) {
+    EXPECT_EQ(0.0f, OrvexGetProcessCpuCost());
+    EXPECT_GT(OrvexGetProcessMemCost(), 0u);
+    const std::uint64_t before = sys::MonotonicMilliseconds();
+    OrvexSleep(20);
+    EXPECT_GE(sys::MonotonicMilliseconds() - before, 15u);
+}
+
+} // namespace
