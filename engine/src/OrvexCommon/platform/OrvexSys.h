@@ -78,7 +78,8 @@ Thread* StartThread(ThreadProc proc, void* context, unsigned stackSize);
 
 enum class JoinResult {
     Joined,      // the thread ended; exit code stored, handle released
-    WaitFailed,  // not a joinable thread handle; nothing touched, handle kept
+    WaitFailed,  // not a joinable thread handle (the calling thread's own
+                 // included); nothing touched, handle kept
     Unexpected,  // the wait gave an unexpected answer; handle kept
 };
 

@@ -186,7 +186,9 @@ Thread* StartThread(ThreadProc proc, void* context, unsigned /*stackSize*/) {
 }
 
 JoinResult JoinThread(Thread* thread, unsigned* exitCode) {
-    if (!Claim(thread)) {
+    // A thread waiting for itself would wait forever: refused like any handle
+    // that cannot be waited on.
+    if (thread == t_currentThread || !Claim(thread)) {
         return JoinResult::WaitFailed;
     }
     if (pthread_join(thread->id, nullptr) != 0) {

@@ -24,6 +24,11 @@ Thread* StartThread(ThreadProc proc, void* context, unsigned stackSize) {
 }
 
 JoinResult JoinThread(Thread* thread, unsigned* exitCode) {
+    // A thread waiting for itself (its pseudo-handle included) would wait
+    // forever: refused like any handle that cannot be waited on.
+    if (GetThreadId(HandleOf(thread)) == GetCurrentThreadId()) {
+        return JoinResult::WaitFailed;
+    }
     const DWORD waited = WaitForSingleObject(HandleOf(thread), INFINITE);
     if (waited == WAIT_FAILED) {
         return JoinResult::WaitFailed;
