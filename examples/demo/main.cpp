@@ -72,6 +72,59 @@ void ShowStreams() {
     Orvex::GetErrStream() << "the error stream writes to standard error\n";
 }
 
+void PrintAllocatorStatistics(const char* when) {
+    std::printf("  %-28s handed out %8lld B, pages %8lld B, free %8lld B\n", when,
+                GetTotalAllocSize(), GetTotalMgrSize(), GetFreeMgrSize());
+}
+
+void ShowAllocator() {
+    Section("pooled allocator");
+    PrintAllocatorStatistics("at start:");
+    void* blocks[2000];
+    for (unsigned k = 0; k < 2000; ++k) {
+        blocks[k] = OrvexAlloc(8 + (k * 37) % 1500); // pool classes and large blocks
+    }
+    PrintAllocatorStatistics("after 2000 allocations:");
+    for (void* block : blocks) {
+        OrvexFree(block);
+    }
+    PrintAllocatorStatistics("after releasing them:");
+    Orvex::TOrvexMap<int, Orvex::OrvexString> names;
+    names[1] = "containers of the library use the pool too";
+    std::printf("  %s\n", names[1].c_str());
+}
+
+struct SWork {
+    unsigned from;
+    unsigned to;
+    unsigned long long sum;
+};
+
+unsigned ORVEX_THREAD_CALL SumRange(void* context) {
+    SWork* work = static_cast<SWork*>(context);
+    for (unsigned value = work->from; value < work->to; ++value) {
+        work->sum += value;
+    }
+    return 0;
+}
+
+void ShowThreads() {
+    Section("threads, locks and the process");
+    SWork work{1, 1000001, 0};
+    void* thread = nullptr;
+    if (Orvex::OrvexCreateThread(&thread, 0, SumRange, &work) && Orvex::OrvexJoinThread(thread)) {
+        std::printf("  a worker thread summed 1..1000000 = %llu\n", work.sum);
+    }
+    void* lock = Orvex::OrvexCreateLock();
+    Orvex::OrvexLock(lock);
+    Orvex::OrvexLock(lock); // recursive: the holder may take it again
+    Orvex::OrvexUnlock(lock);
+    Orvex::OrvexUnlock(lock);
+    Orvex::OrvexDestroyLock(lock);
+    std::printf("  process %u uses %llu bytes of address space\n",
+                Orvex::OrvexGetCurrentProcessID(), Orvex::OrvexGetProcessMemCost());
+}
+
 } // namespace
 
 int main() {
@@ -81,6 +134,8 @@ int main() {
     ShowText();
     ShowNumbers();
     ShowStreams();
+    ShowAllocator();
+    ShowThreads();
     std::printf("\nunloading: the frame tears its objects down\n");
     std::fflush(stdout);
     return 0;
