@@ -68,6 +68,11 @@ void TearDown(SAllocatorState& state) {
     sys::DestroyRecursiveLock(state.largeLock.exchange(nullptr));
     sys::DestroyRecursiveLock(state.pageListLock);
     state.pageListLock = nullptr;
+    // The symbol state goes too, so that unloading and loading the library
+    // again does not lose its storage each time.
+    sys::DestroyRecursiveLock(state.symbols.lock);
+    std::free(state.symbols.moduleBases);
+    state.symbols = SSymbolState();
     ReportLeaks(state);
 }
 

@@ -55,8 +55,9 @@ struct SPoolClass {
     unsigned hint;
 };
 
-// The module list of the symbol handler, created empty with the manager and
-// filled by the stack and symbol functions.
+// The module list of the symbol handler, created empty with the manager,
+// filled by the stack and symbol functions, released at teardown (its lock
+// then null). The array comes from malloc.
 struct SSymbolState {
     sys::RecursiveLock* lock;
     unsigned moduleCount;
