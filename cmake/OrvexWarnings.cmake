@@ -9,3 +9,11 @@ if(ORVEX_SANITIZE)
         -fsanitize=${_orvex_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
     target_link_options(orvex_build_flags INTERFACE -fsanitize=${_orvex_san})
 endif()
+
+# Link-time optimisation for optimised builds: the allocator's fast paths cross
+# translation units (pool, page supply, platform lock). Sanitizer and fuzz
+# builds keep ordinary linking.
+include(CheckIPOSupported)
+if(NOT ORVEX_SANITIZE AND NOT ORVEX_BUILD_FUZZ AND NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
+    check_ipo_supported(RESULT ORVEX_IPO OUTPUT _orvex_ipo_output LANGUAGES CXX)
+endif()

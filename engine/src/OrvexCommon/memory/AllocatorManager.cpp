@@ -8,12 +8,13 @@
 namespace Orvex {
 namespace detail {
 
+SAllocatorState g_allocatorState;
+std::atomic<bool> g_allocatorBuilt{false};
+
 namespace {
 
-SAllocatorState g_allocatorState;
-
-sys::RecursiveLock* CreateLockOrAbort() {
-    sys::RecursiveLock* lock = sys::CreateRecursiveLock();
+// Without room for its locks the allocator cannot work at all.
+template <typename Lock> Lock* OrAbort(Lock* lock) {
     if (lock == nullptr) {
         std::fputs("OrvexCommon2: no memory for the allocator's locks\n", stderr);
         std::abort();
@@ -22,11 +23,11 @@ sys::RecursiveLock* CreateLockOrAbort() {
 }
 
 void Construct(SAllocatorState& state) {
-    state.symbols.lock = CreateLockOrAbort();
+    state.symbols.lock = OrAbort(sys::CreateRecursiveLock());
     sys::InitializeSymbolHandler();
     state.freePageHead = nullptr;
     state.freePageCount.set(0);
-    state.pageListLock = CreateLockOrAbort();
+    state.pageListLock = OrAbort(sys::CreateShortLock());
     for (auto& counter : state.counters) {
         counter.set(0);
     }
@@ -34,9 +35,9 @@ void Construct(SAllocatorState& state) {
     for (unsigned index = 0; index < kClassCount; ++index) {
         InitializePool(state.pools[index], index);
         GrowPool(state, state.pools[index]);
-        state.classLocks[index].store(CreateLockOrAbort(), std::memory_order_release);
+        state.classLocks[index].store(OrAbort(sys::CreateShortLock()), std::memory_order_release);
     }
-    state.largeLock.store(CreateLockOrAbort(), std::memory_order_release);
+    state.largeLock.store(OrAbort(sys::CreateShortLock()), std::memory_order_release);
 }
 
 void ReportLeaks(const SAllocatorState& state) {
@@ -55,7 +56,7 @@ void ReportLeaks(const SAllocatorState& state) {
 void TearDown(SAllocatorState& state) {
     for (unsigned index = 0; index < kClassCount; ++index) {
         SPoolClass& pool = state.pools[index];
-        sys::RecursiveLock* lock = state.classLocks[index].exchange(nullptr);
+        sys::ShortLock* lock = state.classLocks[index].exchange(nullptr);
         for (unsigned page = 0; page < pool.pageCount.get(); ++page) {
             ReturnPage(state, pool.pages[page]);
         }
@@ -63,10 +64,10 @@ void TearDown(SAllocatorState& state) {
         pool.pages = nullptr;
         pool.pageCount.set(0);
         pool.freeUnits.set(0);
-        sys::DestroyRecursiveLock(lock);
+        sys::DestroyShortLock(lock);
     }
-    sys::DestroyRecursiveLock(state.largeLock.exchange(nullptr));
-    sys::DestroyRecursiveLock(state.pageListLock);
+    sys::DestroyShortLock(state.largeLock.exchange(nullptr));
+    sys::DestroyShortLock(state.pageListLock);
     state.pageListLock = nullptr;
     // The symbol state goes too, so that unloading and loading the library
     // again does not lose its storage each time.
@@ -92,9 +93,9 @@ struct SManagerLifetime {
 
 } // namespace
 
-SAllocatorState& AllocatorManager() {
+void BuildAllocatorManager() {
     static SManagerLifetime lifetime;
-    return g_allocatorState;
+    g_allocatorBuilt.store(true, std::memory_order_release);
 }
 
 } // namespace detail

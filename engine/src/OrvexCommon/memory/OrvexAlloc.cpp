@@ -33,7 +33,7 @@ void WritePoolHeader(unsigned char* header, unsigned index, std::uint16_t marker
 }
 
 void* AllocateLarge(SAllocatorState& state, std::uint32_t total) {
-    sys::RecursiveLock* lock = state.largeLock.load(std::memory_order_acquire);
+    sys::ShortLock* lock = state.largeLock.load(std::memory_order_acquire);
     if (lock == nullptr) {
         return nullptr; // after teardown
     }
@@ -44,21 +44,21 @@ void* AllocateLarge(SAllocatorState& state, std::uint32_t total) {
     unsigned char* header = area + kLargeSlack;
     std::memcpy(header, &total, 4);
     {
-        sys::ScopedLock hold(lock);
+        sys::ScopedShortLock hold(lock);
         state.counters[kLargeCounter].add(total);
     }
     return header + kHeaderSize;
 }
 
 void* AllocateUnit(SAllocatorState& state, unsigned index) {
-    sys::RecursiveLock* lock = state.classLocks[index].load(std::memory_order_acquire);
+    sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
     if (lock == nullptr) {
         return nullptr;
     }
     SPoolClass& pool = state.pools[index];
     unsigned char* unit;
     {
-        sys::ScopedLock hold(lock);
+        sys::ScopedShortLock hold(lock);
         unit = TakeUnit(state, pool);
         if (unit == nullptr) {
             return nullptr;
@@ -72,8 +72,8 @@ void* AllocateUnit(SAllocatorState& state, unsigned index) {
 void ReleaseLarge(SAllocatorState& state, unsigned char* header) {
     std::uint32_t total;
     std::memcpy(&total, header, 4);
-    if (sys::RecursiveLock* lock = state.largeLock.load(std::memory_order_acquire)) {
-        sys::ScopedLock hold(lock);
+    if (sys::ShortLock* lock = state.largeLock.load(std::memory_order_acquire)) {
+        sys::ScopedShortLock hold(lock);
         state.counters[kLargeCounter].subtract(total);
     }
     std::free(header - kLargeSlack);
@@ -84,13 +84,13 @@ void ReleaseUnit(SAllocatorState& state, unsigned char* header) {
     if (index >= kClassCount) {
         return;
     }
-    sys::RecursiveLock* lock = state.classLocks[index].load(std::memory_order_acquire);
+    sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
     if (lock == nullptr) {
         return;
     }
     WritePoolHeader(header, index, kMarkerReleased);
     SPoolClass& pool = state.pools[index];
-    sys::ScopedLock hold(lock);
+    sys::ScopedShortLock hold(lock);
     state.counters[index].subtract(pool.unitSize);
     GiveUnitBack(state, pool, header);
 }

@@ -46,7 +46,7 @@ unsigned char* TakePage(SAllocatorState& state, unsigned bytesNeeded) {
         GetLogStream() << g_pageTooLarge << std::endl;
         throw static_cast<char*>(g_pageTooLarge);
     }
-    sys::ScopedLock hold(state.pageListLock);
+    sys::ScopedShortLock hold(state.pageListLock);
     if (state.freePageHead == nullptr && !Refill(state)) {
         return nullptr;
     }
@@ -57,7 +57,7 @@ unsigned char* TakePage(SAllocatorState& state, unsigned bytesNeeded) {
 }
 
 void ReturnPage(SAllocatorState& state, unsigned char* page) {
-    sys::ScopedLock hold(state.pageListLock);
+    sys::ScopedShortLock hold(state.pageListLock);
     Push(state, page);
 }
 

@@ -80,28 +80,45 @@ bool InsertPage(SPoolClass& pool, unsigned char* page, unsigned& index) {
     std::copy(pool.pages + index, pool.pages + count, grown + index + 1);
     std::free(pool.pages);
     pool.pages = grown;
+    pool.lastPage = kNoHint; // indices move
     return true;
 }
 
-// The index of the page holding `unit`, or -1 when no page of the pool holds
-// it at a unit boundary.
-int FindPage(const SPoolClass& pool, const unsigned char* unit) {
-    const unsigned index = InsertionIndex(pool, unit);
-    if (index == 0) {
-        return -1; // empty array, or below the first page
+// The index of `page` in the pool's array, or -1 when the pool does not own
+// it. The page used last is tried before a binary search.
+int IndexOfPage(const SPoolClass& pool, const unsigned char* page) {
+    const unsigned count = pool.pageCount.get();
+    if (pool.lastPage < count && pool.pages[pool.lastPage] == page) {
+        return static_cast<int>(pool.lastPage);
     }
-    // Unsigned distance: an address below the first unit wraps to a huge one.
-    const std::uintptr_t firstUnit =
-        reinterpret_cast<std::uintptr_t>(pool.pages[index - 1]) + kPageHeaderSize;
-    const std::uintptr_t distance = reinterpret_cast<std::uintptr_t>(unit) - firstUnit;
-    if (distance % pool.unitSize != 0 || distance / pool.unitSize >= pool.unitsPerPage) {
+    const unsigned index = InsertionIndex(pool, page);
+    return index > 0 && pool.pages[index - 1] == page ? static_cast<int>(index - 1) : -1;
+}
+
+// The index of the page holding `unit`, or -1 when no page of the pool holds
+// it at a unit boundary. Pages are aligned to their size, so the only page
+// that can hold a unit is the one its address rounds down to.
+int FindPage(const SPoolClass& pool, const unsigned char* unit) {
+    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(unit);
+    const std::uintptr_t page = address & ~std::uintptr_t(kPageSize - 1);
+    const std::uintptr_t distance = address - page;
+    if (distance < kPageHeaderSize) {
         return -1;
     }
-    return static_cast<int>(index - 1);
+    // offset / unitSize exactly: offsets stay below 2^13, far too small for
+    // the reciprocal's rounding to reach the next whole number.
+    const std::uint32_t unitOffset = static_cast<std::uint32_t>(distance) - kPageHeaderSize;
+    const std::uint32_t unitIndex =
+        static_cast<std::uint32_t>((std::uint64_t(unitOffset) * pool.unitReciprocal) >> 32);
+    if (unitIndex * pool.unitSize != unitOffset || unitIndex >= pool.unitsPerPage) {
+        return -1;
+    }
+    return IndexOfPage(pool, reinterpret_cast<const unsigned char*>(page));
 }
 
 void RemovePage(SAllocatorState& state, SPoolClass& pool, unsigned index) {
     unsigned char* page = pool.pages[index];
+    pool.lastPage = kNoHint; // indices move
     const unsigned count = pool.pageCount.get();
     std::copy(pool.pages + index + 1, pool.pages + count, pool.pages + index);
     pool.pageCount.set(count - 1);
@@ -114,10 +131,13 @@ void RemovePage(SAllocatorState& state, SPoolClass& pool, unsigned index) {
 void InitializePool(SPoolClass& pool, unsigned index) {
     pool.unitSize = 8 * (index + 1);
     pool.unitsPerPage = kPageUnitBytes / pool.unitSize;
+    pool.unitReciprocal =
+        static_cast<std::uint32_t>(((std::uint64_t(1) << 32) + pool.unitSize - 1) / pool.unitSize);
     pool.pageCount.set(0);
     pool.pages = nullptr;
     pool.freeUnits.set(0);
     pool.hint = kNoHint;
+    pool.lastPage = kNoHint;
 }
 
 bool GrowPool(SAllocatorState& state, SPoolClass& pool) {
@@ -161,6 +181,7 @@ unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool) {
     if (index >= count) {
         return nullptr; // counts out of step: refuse rather than corrupt
     }
+    pool.lastPage = index;
     pool.freeUnits.subtract(1);
     return PopUnit(pool.pages[index], pool.unitSize);
 }
@@ -172,6 +193,7 @@ void GiveUnitBack(SAllocatorState& state, SPoolClass& pool, unsigned char* unit)
     }
     const unsigned index = static_cast<unsigned>(found);
     unsigned char* page = pool.pages[index];
+    pool.lastPage = index;
     PushUnit(page, unit, pool.unitSize);
     pool.freeUnits.add(1);
     if (index < pool.hint) {

@@ -49,10 +49,12 @@ private:
 struct SPoolClass {
     unsigned unitSize;
     unsigned unitsPerPage;
+    std::uint32_t unitReciprocal; // ceil(2^32 / unitSize): division by multiplication
     TRelaxed<unsigned> pageCount;
     unsigned char** pages; // ascending addresses, from malloc
     TRelaxed<unsigned> freeUnits;
     unsigned hint;
+    unsigned lastPage; // index of the page last used: releases mostly hit it
 };
 
 // The module list of the symbol handler, created empty with the manager,
@@ -71,18 +73,30 @@ struct SSymbolState {
 // releases do nothing.
 struct SAllocatorState {
     SPoolClass pools[kClassCount];
-    sys::RecursiveLock* pageListLock;
-    std::atomic<sys::RecursiveLock*> classLocks[kClassCount];
-    std::atomic<sys::RecursiveLock*> largeLock;
+    sys::ShortLock* pageListLock;
+    std::atomic<sys::ShortLock*> classLocks[kClassCount];
+    std::atomic<sys::ShortLock*> largeLock;
     TRelaxed<std::uint64_t> counters[kClassCount + 1];
     unsigned char* freePageHead;
     TRelaxed<unsigned> freePageCount;
     SSymbolState symbols;
 };
 
-// The manager, created on first use by whichever path reaches it first; its
-// teardown is registered with the runtime's exit list at that moment.
-SAllocatorState& AllocatorManager();
+extern SAllocatorState g_allocatorState;
+extern std::atomic<bool> g_allocatorBuilt;
+
+// Builds the manager (once) and registers its teardown with the runtime's
+// exit list at that moment.
+void BuildAllocatorManager();
+
+// The manager, created on first use by whichever path reaches it first. The
+// test of the flag is inlined: every allocation and release passes here.
+inline SAllocatorState& AllocatorManager() {
+    if (!g_allocatorBuilt.load(std::memory_order_acquire)) {
+        BuildAllocatorManager();
+    }
+    return g_allocatorState;
+}
 
 // ---- Pools (PoolClass.cpp); the class lock is held by the caller ----
 

@@ -1,0 +1,61 @@
+// Short locks on POSIX: test-and-test-and-set on an atomic flag. A holder
+// keeps it for a few dozen instructions, so a waiter spins a little with the
+// processor's pause hint and then yields, which keeps it correct (if slower)
+// when the holder has been preempted.
+#include "OrvexCommon/platform/OrvexSys.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <sched.h>
+
+namespace Orvex {
+namespace sys {
+
+struct ShortLock {
+    std::atomic<bool> held;
+};
+
+namespace {
+
+inline void PauseHint() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
+} // namespace
+
+ShortLock* CreateShortLock() {
+    void* storage = std::malloc(sizeof(ShortLock));
+    if (storage == nullptr) {
+        return nullptr;
+    }
+    ShortLock* lock = new (storage) ShortLock;
+    lock->held.store(false);
+    return lock;
+}
+
+void DestroyShortLock(ShortLock* lock) {
+    if (lock != nullptr) {
+        lock->~ShortLock();
+        std::free(lock);
+    }
+}
+
+void EnterShortLock(ShortLock* lock) {
+    while (lock->held.exchange(true, std::memory_order_acquire)) {
+        for (int spins = 0; lock->held.load(std::memory_order_relaxed); ++spins) {
+            if (spins < 100) {
+                PauseHint();
+            } else {
+                sched_yield();
+            }
+        }
+    }
+}
+
+void LeaveShortLock(ShortLock* lock) { lock->held.store(false, std::memory_order_release); }
+
+} // namespace sys
+} // namespace Orvex
