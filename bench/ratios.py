@@ -6,6 +6,12 @@ being "Orvex". For each group and case the table gives our throughput divided
 by each other contender's (above 1 means we are faster), taken from the median
 of the repetitions (or from the best one with --stat max).
 
+Groups listed in BASELINES get a table of another kind: every contender,
+ours included, divided by the baseline (the allocators against glibc's
+malloc, the one every Linux program has), so that ours and the peers can be
+read off one scale. Throughput is bytes per second where the benchmark counts
+bytes, operations per second where it counts items.
+
     ratios.py [--stat median|max] RESULT.json [RESULT.json ...]
 """
 import argparse
@@ -14,9 +20,22 @@ import statistics
 import sys
 from collections import OrderedDict
 
+# Group -> the contender every other one (ours included) is divided by.
+BASELINES = {"OrvexAlloc": "glibc"}
+
+# What Google Benchmark appends to a name: the timing kind, the thread count.
+SUFFIXES = ("manual_time", "real_time", "process_time")
+
+
+def split_name(run_name):
+    parts = [part for part in run_name.split("/")
+             if part not in SUFFIXES and not part.startswith("threads:")]
+    group, case, contender = parts
+    return group, case, contender
+
 
 def throughputs(paths, stat):
-    """{(group, case): {contender: bytes per second}} in the order of the runs."""
+    """{(group, case): {contender: rate}} in the order of the runs."""
     entries = []
     for path in paths:
         with open(path) as stream:
@@ -26,9 +45,11 @@ def throughputs(paths, stat):
     entries.sort(key=lambda item: (paths.index(item[0]), item[1]["family_index"]))
     runs = OrderedDict()
     for _, entry in entries:
-        group, case, contender = entry["run_name"].split("/")
+        group, case, contender = split_name(entry["run_name"])
+        rate = entry["bytes_per_second"] if "bytes_per_second" in entry else entry[
+            "items_per_second"]
         runs.setdefault((group, case), OrderedDict()).setdefault(
-            contender, []).append(entry["bytes_per_second"])
+            contender, []).append(rate)
     pick = statistics.median if stat == "median" else max
     return OrderedDict(
         (key, OrderedDict((name, pick(values)) for name, values in contenders.items()))
@@ -40,6 +61,29 @@ def human(rate):
         if rate >= scale:
             return "%.2f %s" % (rate / scale, unit)
     return "%.0f B/s" % rate
+
+
+def human_ops(rate):
+    return "%.1f M/s" % (rate / 1e6)
+
+
+def baseline_table(group, cases, baseline):
+    """Every contender divided by the baseline; "-" where one did not run."""
+    names = []
+    for rates in cases.values():
+        names += [name for name in rates if name not in names and name != baseline]
+    # Ours first, then the peers in the order they ran.
+    names.sort(key=lambda name: name != "Orvex")
+    labels = ["ours" if name == "Orvex" else name for name in names]
+    lines = ["| %s | %s | %s |" % (group, baseline, " | ".join("%s / %s" % (label, baseline)
+                                                                for label in labels)),
+             "|---|---:|" + "---:|" * len(names)]
+    for case, rates in cases.items():
+        base = rates[baseline]
+        cells = ["%.2fx (%s)" % (rates[name] / base, human_ops(rates[name]))
+                 if name in rates else "-" for name in names]
+        lines.append("| %s | %s | %s |" % (case, human_ops(base), " | ".join(cells)))
+    return "\n".join(lines)
 
 
 def table(group, cases):
@@ -61,7 +105,9 @@ def main():
     groups = OrderedDict()
     for (group, case), rates in throughputs(args.results, args.stat).items():
         groups.setdefault(group, OrderedDict())[case] = rates
-    print("\n\n".join(table(group, cases) for group, cases in groups.items()))
+    print("\n\n".join(
+        baseline_table(group, cases, BASELINES[group]) if group in BASELINES
+        else table(group, cases) for group, cases in groups.items()))
     return 0
 
 
