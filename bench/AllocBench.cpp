@@ -13,6 +13,8 @@
 #include "OrvexCommon/memory/OrvexMemory.h"
 
 #include <benchmark/benchmark.h>
+
+#include "BenchMain.h"
 #include <dlfcn.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -518,11 +520,5 @@ int main(int argc, char** argv) {
         }
     }
     RegisterAll();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunRegisteredBenchmarks(argc, argv);
 }

@@ -4,6 +4,8 @@
 #include "OrvexCommon/text/OrvexText.h"
 
 #include <benchmark/benchmark.h>
+
+#include "BenchMain.h"
 #include <xxhash.h>
 
 #include <cstdint>
@@ -135,11 +137,5 @@ void RegisterAll() {
 int main(int argc, char** argv) {
     CheckAgainstReference();
     RegisterAll();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunRegisteredBenchmarks(argc, argv);
 }

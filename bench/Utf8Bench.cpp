@@ -5,6 +5,8 @@
 #include "OrvexCommon/text/OrvexText.h"
 
 #include <benchmark/benchmark.h>
+
+#include "BenchMain.h"
 #include <iconv.h>
 #include <unicode/ustring.h>
 #include <unicode/utypes.h>
@@ -273,11 +275,5 @@ int main(int argc, char** argv) {
     AddText(AsciiText(), "ascii");
     AddText(TwoByteText(), "2-byte");
     AddText(ThreeByteText(), "3-byte");
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunRegisteredBenchmarks(argc, argv);
 }
