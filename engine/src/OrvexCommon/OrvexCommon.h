@@ -5,8 +5,10 @@
 
 #include "OrvexCommon/frame/OrvexFrame.h"
 #include "OrvexCommon/log/OrvexLog.h"
+#include "OrvexCommon/math/OrvexMath.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/platform/OrvexPlatform.h"
 #include "OrvexCommon/text/OrvexText.h"
+#include "OrvexCommon/time/OrvexTime.h"
 
 #endif // ORVEX_ORVEXCOMMON_H
