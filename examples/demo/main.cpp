@@ -3,6 +3,7 @@
 #include <OrvexCommon/OrvexCommon.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace {
@@ -125,6 +126,72 @@ void ShowThreads() {
                 Orvex::OrvexGetCurrentProcessID(), Orvex::OrvexGetProcessMemCost());
 }
 
+// A tick that reports its firings on the game clock.
+class CDemoTick : public Orvex::CTick {
+public:
+    CDemoTick(const char* name, bool verbose) : m_name(name), m_verbose(verbose) {}
+    void OnTick() override {
+        ++m_fired;
+        if (m_verbose) {
+            std::printf("  [game %5lld ms] %s\n", GetTickMgr()->GetCurUpdateTime(), m_name);
+        }
+    }
+    int Fired() const { return m_fired; }
+    const char* Name() const { return m_name; }
+
+private:
+    const char* m_name;
+    bool m_verbose;
+    int m_fired = 0;
+};
+
+void ShowTicks() {
+    Section("ticks on the game clock, a pause, the frame rate");
+    auto manager = std::make_unique<Orvex::CTickMgr>(); // large: keep it off the stack
+    CDemoTick physics("physics step (every 50 ms)", false);
+    CDemoTick ai("AI think (every 250 ms)", true);
+    CDemoTick save("autosave (every 600 ms)", true);
+    manager->AddTick(&physics, 50, 1);
+    manager->AddTick(&ai, 250, 2);
+    manager->AddTick(&save, 600, 3);
+
+    Orvex::CFPS fps;
+    Orvex::CTimer gameTimer;
+    long long lastGameTime = Orvex::GetOrvexTime();
+    long long frames = 0;
+    float frameRate = 0.0f;
+    const long long start = Orvex::GetProcessTime();
+    bool paused = false;
+    while (Orvex::GetProcessTime() - start < 1600) {
+        const long long runFor = Orvex::GetProcessTime() - start;
+        if (!paused && runFor >= 700 && runFor < 1000) {
+            Orvex::PauseOrvexTime(true);
+            paused = true;
+            std::printf("  -- game clock paused at %lld ms (frames go on) --\n",
+                        manager->GetCurUpdateTime());
+        } else if (paused && runFor >= 1000) {
+            Orvex::PauseOrvexTime(false);
+            paused = false;
+            std::printf("  -- game clock resumed --\n");
+        }
+        const long long now = Orvex::GetOrvexTime();
+        manager->Update(static_cast<unsigned>(now - lastGameTime));
+        lastGameTime = now;
+        frameRate = fps.GetFPS();
+        ++frames;
+        Orvex::OrvexSleep(16);
+    }
+    std::printf("  %lld frames in %lld ms of process time, %llu ms of game time\n", frames,
+                Orvex::GetProcessTime() - start, gameTimer.GetElapse());
+    for (const CDemoTick* tick : {&physics, &ai, &save}) {
+        std::printf("  %-28s fired %d times\n", tick->Name(), tick->Fired());
+    }
+    std::printf("  frame rate: %.1f frames per second\n", frameRate);
+    Orvex::STime now = Orvex::GetFormatTimeSTM();
+    std::printf("  local time %04d-%02d-%02d %02d:%02d:%02d\n", now.year, now.month, now.day,
+                now.hour, now.minute, now.second);
+}
+
 } // namespace
 
 int main() {
@@ -136,6 +203,7 @@ int main() {
     ShowStreams();
     ShowAllocator();
     ShowThreads();
+    ShowTicks();
     std::printf("\nunloading: the frame tears its objects down\n");
     std::fflush(stdout);
     return 0;
