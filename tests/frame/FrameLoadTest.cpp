@@ -26,8 +26,8 @@ typedef std::ostream& (*GetStreamFn)();
 // The allocator manager is created while the registry is built, so it is torn
 // down after the registry and before the locks.
 const std::vector<std::string> kBuiltAtLoad = {
-    "built start tick",      "built start nature time",   "built zone offset",
-    "built game-clock lock", "built memory-map lock",     "created allocator manager",
+    "built start tick",          "built start nature time", "built zone offset",
+    "built game-clock lock",     "built memory-map lock",   "created allocator manager",
     "built memory-map registry",
 };
 const std::vector<std::string> kLoadTimeTeardown = {

@@ -47,7 +47,9 @@ TEST(RecursiveLock, OwnerReentersAndOthersWaitForTheLastRelease) {
     DestroyRecursiveLock(nullptr);
 }
 
-unsigned ORVEX_THREAD_CALL ReportContext(void* context) { return context ? 1u : 2u; }
+unsigned ORVEX_THREAD_CALL ReportContext(void* context) {
+    return context ? 1u : 2u;
+}
 
 TEST(Thread, NullProcedureStartsNothingAndNullContextIsFine) {
     EXPECT_EQ(nullptr, StartThread(nullptr, nullptr, 0));

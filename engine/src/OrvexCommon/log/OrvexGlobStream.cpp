@@ -2,8 +2,8 @@
 // its own stream buffer; the buffer has no put area, so every character
 // arrives in overflow() one at a time and is gathered under the stream's lock.
 #include "OrvexCommon/frame/detail/FrameJournal.h"
-#include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/log/OrvexLog.h"
+#include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/text/detail/TextStrings.h"
 

@@ -105,10 +105,10 @@ struct Thread;
 Thread* StartThread(ThreadProc proc, void* context, unsigned stackSize);
 
 enum class JoinResult {
-    Joined,      // the thread ended; exit code stored, handle released
-    WaitFailed,  // not a joinable thread handle (the calling thread's own
-                 // included); nothing touched, handle kept
-    Unexpected,  // the wait gave an unexpected answer; handle kept
+    Joined,     // the thread ended; exit code stored, handle released
+    WaitFailed, // not a joinable thread handle (the calling thread's own
+                // included); nothing touched, handle kept
+    Unexpected, // the wait gave an unexpected answer; handle kept
 };
 
 // Waits without time limit for the thread to end and stores its exit code

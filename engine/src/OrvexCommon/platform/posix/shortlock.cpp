@@ -55,7 +55,9 @@ void EnterShortLock(ShortLock* lock) {
     }
 }
 
-void LeaveShortLock(ShortLock* lock) { lock->held.store(false, std::memory_order_release); }
+void LeaveShortLock(ShortLock* lock) {
+    lock->held.store(false, std::memory_order_release);
+}
 
 } // namespace sys
 } // namespace Orvex

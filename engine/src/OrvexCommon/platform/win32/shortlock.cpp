@@ -31,9 +31,13 @@ void DestroyShortLock(ShortLock* lock) {
     }
 }
 
-void EnterShortLock(ShortLock* lock) { EnterCriticalSection(&lock->section); }
+void EnterShortLock(ShortLock* lock) {
+    EnterCriticalSection(&lock->section);
+}
 
-void LeaveShortLock(ShortLock* lock) { LeaveCriticalSection(&lock->section); }
+void LeaveShortLock(ShortLock* lock) {
+    LeaveCriticalSection(&lock->section);
+}
 
 } // namespace sys
 } // namespace Orvex
