@@ -6,6 +6,10 @@ being "Orvex". For each group and case the table gives our throughput divided
 by each other contender's (above 1 means we are faster), taken from the median
 of the repetitions (or from the best one with --stat max).
 
+The tick manager's group (OrvexTick) is read the first way: ours divided by
+Asio's timer queue and by a std::priority_queue scheduler, in callbacks (or
+add/delete pairs) per second.
+
 Groups listed in BASELINES get a table of another kind: every contender,
 ours included, divided by the baseline (the allocators against glibc's
 malloc, the one every Linux program has), so that ours and the peers can be
@@ -23,19 +27,22 @@ from collections import OrderedDict
 # Group -> the contender every other one (ours included) is divided by.
 BASELINES = {"OrvexAlloc": "glibc"}
 
-# What Google Benchmark appends to a name: the timing kind, the thread count.
+# What Google Benchmark appends to a name: the timing kind, the thread count, a
+# fixed iteration count.
 SUFFIXES = ("manual_time", "real_time", "process_time")
+PREFIXES = ("threads:", "iterations:", "repeats:")
 
 
 def split_name(run_name):
     parts = [part for part in run_name.split("/")
-             if part not in SUFFIXES and not part.startswith("threads:")]
+             if part not in SUFFIXES and not part.startswith(PREFIXES)]
     group, case, contender = parts
     return group, case, contender
 
 
 def throughputs(paths, stat):
-    """{(group, case): {contender: rate}} in the order of the runs."""
+    """{(group, case): {contender: rate}} in the order of the runs, and the
+    set of groups whose rates are bytes per second."""
     entries = []
     for path in paths:
         with open(path) as stream:
@@ -44,8 +51,11 @@ def throughputs(paths, stat):
     # Registration order, not run order: interleaved runs come shuffled.
     entries.sort(key=lambda item: (paths.index(item[0]), item[1]["family_index"]))
     runs = OrderedDict()
+    in_bytes = set()
     for _, entry in entries:
         group, case, contender = split_name(entry["run_name"])
+        if "bytes_per_second" in entry:
+            in_bytes.add(group)
         rate = entry["bytes_per_second"] if "bytes_per_second" in entry else entry[
             "items_per_second"]
         runs.setdefault((group, case), OrderedDict()).setdefault(
@@ -53,7 +63,7 @@ def throughputs(paths, stat):
     pick = statistics.median if stat == "median" else max
     return OrderedDict(
         (key, OrderedDict((name, pick(values)) for name, values in contenders.items()))
-        for key, contenders in runs.items())
+        for key, contenders in runs.items()), in_bytes
 
 
 def human(rate):
@@ -86,14 +96,14 @@ def baseline_table(group, cases, baseline):
     return "\n".join(lines)
 
 
-def table(group, cases):
+def table(group, cases, show=human):
     peers = [name for name in next(iter(cases.values())) if name != "Orvex"]
     lines = ["| %s | ours | %s |" % (group, " | ".join("vs %s" % p for p in peers)),
              "|---|---:|" + "---:|" * len(peers)]
     for case, rates in cases.items():
         ours = rates["Orvex"]
-        cells = ["%.2fx (%s)" % (ours / rates[p], human(rates[p])) for p in peers]
-        lines.append("| %s | %s | %s |" % (case, human(ours), " | ".join(cells)))
+        cells = ["%.2fx (%s)" % (ours / rates[p], show(rates[p])) for p in peers]
+        lines.append("| %s | %s | %s |" % (case, show(ours), " | ".join(cells)))
     return "\n".join(lines)
 
 
@@ -103,11 +113,13 @@ def main():
     parser.add_argument("results", nargs="+")
     args = parser.parse_args()
     groups = OrderedDict()
-    for (group, case), rates in throughputs(args.results, args.stat).items():
+    rates_by_case, in_bytes = throughputs(args.results, args.stat)
+    for (group, case), rates in rates_by_case.items():
         groups.setdefault(group, OrderedDict())[case] = rates
     print("\n\n".join(
         baseline_table(group, cases, BASELINES[group]) if group in BASELINES
-        else table(group, cases) for group, cases in groups.items()))
+        else table(group, cases, human if group in in_bytes else human_ops)
+        for group, cases in groups.items()))
     return 0
 
 

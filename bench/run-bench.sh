@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Builds the benchmarks (Release), runs all three and prints the ratio tables that
+# Builds the benchmarks (Release), runs all four and prints the ratio tables that
 # docs/PERFORMANCE.md quotes. The raw results stay in build/linux-bench/results.
-#   bench/run-bench.sh [REPETITIONS]
+#   bench/run-bench.sh [REPETITIONS [TICK_REPETITIONS]]
 # Repetitions are interleaved at random, so that a disturbance of a shared
 # machine falls on every contender alike; the tables use their medians.
+# tick_bench has a count of its own (5 unless given): one of its repetitions
+# times a whole 20 000-unit span, 1-12 s depending on the contender.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 repetitions=${1:-15}
+tick_repetitions=${2:-5}
 cmake --preset linux-bench >/dev/null
 cmake --build --preset linux-bench
 
@@ -19,4 +22,7 @@ options=(--benchmark_min_time=0.05 --benchmark_repetitions="$repetitions"
 "$bin/hash_bench" "${options[@]}" --benchmark_out="$results/hash.json" >/dev/null
 "$bin/utf8_bench" "${options[@]}" --benchmark_out="$results/utf8.json" >/dev/null
 "$bin/alloc_bench" "${options[@]}" --benchmark_out="$results/alloc.json" >/dev/null
-python3 bench/ratios.py "$results/hash.json" "$results/utf8.json" "$results/alloc.json"
+"$bin/tick_bench" "${options[@]}" --benchmark_repetitions="$tick_repetitions" \
+    --benchmark_out="$results/tick.json" >/dev/null
+python3 bench/ratios.py "$results/hash.json" "$results/utf8.json" "$results/alloc.json" \
+    "$results/tick.json"
