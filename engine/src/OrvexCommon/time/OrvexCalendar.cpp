@@ -10,28 +10,24 @@ namespace Orvex {
 
 namespace {
 
-// Signed division truncating toward zero, as the break-downs use it.
-std::tm BreakDown(long long milliseconds) {
-    std::tm fields = {};
-    if (!sys::BreakDownUtc(milliseconds / 1000, fields)) {
-        fields = std::tm();
+// Breaks milliseconds down as UTC (seconds by signed division truncating
+// toward zero). A time the platform cannot break down leaves zeros.
+bool BreakDown(long long milliseconds, std::tm& fields) {
+    if (sys::BreakDownUtc(milliseconds / 1000, fields)) {
+        return true;
     }
-    return fields;
+    fields = std::tm();
+    return false;
 }
 
-STime ToSTime(const std::tm& fields, bool converted) {
-    if (!converted) {
+STime BreakDownToSTime(long long milliseconds) {
+    std::tm fields;
+    if (!BreakDown(milliseconds, fields)) {
         return STime();
     }
     return STime{fields.tm_sec,  fields.tm_min,      fields.tm_hour,
                  fields.tm_mday, fields.tm_mon + 1,  fields.tm_year + 1900,
                  fields.tm_wday, fields.tm_yday + 1, fields.tm_isdst};
-}
-
-STime BreakDownToSTime(long long milliseconds) {
-    std::tm fields = {};
-    const bool converted = sys::BreakDownUtc(milliseconds / 1000, fields);
-    return ToSTime(fields, converted);
 }
 
 // Local wall-clock fields to seconds since the epoch; the platform decides on
@@ -80,7 +76,9 @@ void GetFormatTimeSTM(STime& out) {
 }
 
 std::tm GetFormatTimeTM() {
-    return BreakDown(GetLocalTime());
+    std::tm fields;
+    BreakDown(GetLocalTime(), fields);
+    return fields;
 }
 
 STime GetFormatTimeSTMFromMillisecond(long long milliseconds, bool local) {

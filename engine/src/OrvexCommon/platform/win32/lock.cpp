@@ -1,9 +1,6 @@
-// Recursive locks on Windows: a critical section in malloc'd storage.
+// Recursive locks on Windows: a critical section (recursive by nature).
 #include "OrvexCommon/platform/OrvexSys.h"
-#include "OrvexCommon/platform/win32/WindowsHeaders.h"
-
-#include <cstdlib>
-#include <new>
+#include "OrvexCommon/platform/win32/CriticalSection.h"
 
 namespace Orvex {
 namespace sys {
@@ -13,22 +10,11 @@ struct RecursiveLock {
 };
 
 RecursiveLock* CreateRecursiveLock() {
-    void* storage = std::malloc(sizeof(RecursiveLock));
-    if (storage == nullptr) {
-        return nullptr;
-    }
-    RecursiveLock* lock = new (storage) RecursiveLock;
-    InitializeCriticalSection(&lock->section);
-    return lock;
+    return NewSectionLock<RecursiveLock>(0);
 }
 
 void DestroyRecursiveLock(RecursiveLock* lock) {
-    if (lock == nullptr) {
-        return;
-    }
-    DeleteCriticalSection(&lock->section);
-    lock->~RecursiveLock();
-    std::free(lock);
+    DeleteSectionLock(lock);
 }
 
 void EnterLock(RecursiveLock* lock) {

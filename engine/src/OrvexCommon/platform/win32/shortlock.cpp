@@ -1,10 +1,7 @@
 // Short locks on Windows: a critical section that spins briefly before it
 // waits in the kernel.
 #include "OrvexCommon/platform/OrvexSys.h"
-#include "OrvexCommon/platform/win32/WindowsHeaders.h"
-
-#include <cstdlib>
-#include <new>
+#include "OrvexCommon/platform/win32/CriticalSection.h"
 
 namespace Orvex {
 namespace sys {
@@ -14,21 +11,11 @@ struct ShortLock {
 };
 
 ShortLock* CreateShortLock() {
-    void* storage = std::malloc(sizeof(ShortLock));
-    if (storage == nullptr) {
-        return nullptr;
-    }
-    ShortLock* lock = new (storage) ShortLock;
-    InitializeCriticalSectionAndSpinCount(&lock->section, 4000);
-    return lock;
+    return NewSectionLock<ShortLock>(4000);
 }
 
 void DestroyShortLock(ShortLock* lock) {
-    if (lock != nullptr) {
-        DeleteCriticalSection(&lock->section);
-        lock->~ShortLock();
-        std::free(lock);
-    }
+    DeleteSectionLock(lock);
 }
 
 void EnterShortLock(ShortLock* lock) {
