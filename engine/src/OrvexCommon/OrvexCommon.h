@@ -3,6 +3,8 @@
 #ifndef ORVEX_ORVEXCOMMON_H
 #define ORVEX_ORVEXCOMMON_H
 
+#include "OrvexCommon/file/OrvexFile.h"
+#include "OrvexCommon/format/OrvexFormat.h"
 #include "OrvexCommon/frame/OrvexFrame.h"
 #include "OrvexCommon/log/OrvexLog.h"
 #include "OrvexCommon/math/OrvexMath.h"

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 
 namespace Orvex {
@@ -50,6 +51,21 @@ public:
     ~ScopedLock() { LeaveLock(m_lock); }
     ScopedLock(const ScopedLock&) = delete;
     ScopedLock& operator=(const ScopedLock&) = delete;
+
+private:
+    RecursiveLock* m_lock;
+};
+
+// A lock that lives and dies with its owner. Portable. get() is null only when
+// the lock's storage could not be had.
+class OwnedLock {
+public:
+    OwnedLock() : m_lock(CreateRecursiveLock()) {}
+    ~OwnedLock() { DestroyRecursiveLock(m_lock); }
+    OwnedLock(const OwnedLock&) = delete;
+    OwnedLock& operator=(const OwnedLock&) = delete;
+
+    RecursiveLock* get() const { return m_lock; }
 
 private:
     RecursiveLock* m_lock;
@@ -175,6 +191,56 @@ void* ObtainRegion(std::size_t size, std::size_t alignment);
 // Prepares the platform's symbol handler for the current process without
 // loading module symbols yet (Windows: SymInitialize). Called once.
 void InitializeSymbolHandler();
+
+// ---------------------------------------------------------------------------
+// Files (file.cpp)
+// ---------------------------------------------------------------------------
+
+// Opens a file with the runtime's stream functions: the name is wide text
+// (Windows: _wfopen; POSIX: fopen of the name as UTF-8), `mode` a fopen mode.
+// Returns null when `name` is null or the file cannot be opened. The caller
+// closes the stream with fclose.
+std::FILE* OpenFileStream(const wchar_t* name, const char* mode);
+
+// Writes the absolute form of `directory` (relative ones taken from the
+// working directory) into `out`, zero-terminated, without changing the
+// process's working directory: the path that changing to the directory and
+// reading the working directory back would give (so no trailing separator,
+// except for a root). Windows: GetFullPathNameW; POSIX: realpath. False when
+// the directory cannot be resolved (POSIX: it does not exist) or the result
+// with its terminator needs more than `capacity` units.
+bool AbsoluteDirectory(const wchar_t* directory, wchar_t* out, std::size_t capacity);
+
+// ---------------------------------------------------------------------------
+// File mappings (filemap.cpp)
+// ---------------------------------------------------------------------------
+
+// One mapped view and what must be released with it; opaque outside the
+// backend except for `view`.
+struct MappedFile {
+    void* view;
+    void* file;
+    void* mapping;
+    std::size_t length;
+};
+
+// Opens `path`, creating it when it does not exist (read access for
+// `readOnly`, read and write otherwise; other openers may read and write it at
+// the same time), makes a mapping of its first `size` bytes and maps a view of
+// `size` bytes from offset 0. Windows: the mapping object is named `name`, so
+// every view of that name, in any process, shares one object (an object of
+// that name made smaller than `size` is refused); a null or empty `name` gives
+// an unnamed object. POSIX: the view is MAP_SHARED, which shares the file's
+// pages the same way, and `name` is not used. The caller makes sure the file
+// holds at least `size` bytes (POSIX refuses a shorter file); a `size` of 0 is
+// refused. On failure everything opened is closed again and false returned;
+// `out` is then unspecified.
+bool MapFileView(const wchar_t* path, const wchar_t* name, unsigned size, bool readOnly,
+                 MappedFile& out);
+
+// Unmaps the view and closes the mapping and the file handles of a record
+// that MapFileView filled.
+void UnmapFileView(const MappedFile& mapped);
 
 // ---------------------------------------------------------------------------
 // Console (console.cpp)

@@ -1,0 +1,150 @@
+// The file manager singleton: flags, tables, factories and teardown.
+#include "OrvexCommon/file/detail/FileMgr.h"
+#include "OrvexCommon/file/detail/Package.h"
+#include "OrvexCommon/file/detail/Patch.h"
+#include "OrvexCommon/frame/detail/FrameJournal.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace Orvex {
+namespace detail {
+
+namespace {
+
+// The loading thread's stack: a commit hint where the platform takes one.
+constexpr unsigned kLoadingThreadStack = 0x800;
+// THREAD_PRIORITY_HIGHEST.
+constexpr int kLoadingThreadPriority = 2;
+
+} // namespace
+
+CFileMgr& FileMgr() {
+    static CFileMgr manager;
+    return manager;
+}
+
+CFileMgr::CFileMgr() {
+    RecordFrameEvent(FrameEvent::Created, FrameObject::FileManager);
+}
+
+CFileMgr::~CFileMgr() {
+    StopLoadingThread();
+    // Every load whose bytes are in memory still reaches its listener.
+    Dispatch(0xFFFFFFFFu);
+    // Requests still pending are dropped without a callback.
+    while (SLoadRequest* request = TakeFirst(m_pending)) {
+        delete request;
+    }
+    RecordFrameEvent(FrameEvent::TornDown, FrameObject::FileManager);
+}
+
+bool CFileMgr::IsAsyncLoad() {
+    return m_async;
+}
+
+void CFileMgr::SetAsyncLoad(bool enable) {
+    m_async = enable;
+    if (!enable || m_thread != nullptr) {
+        return;
+    }
+    m_thread = sys::StartThread(&CFileMgr::LoadingThreadMain, this, kLoadingThreadStack);
+    if (m_thread != nullptr) {
+        // Refused without the privilege on some platforms; the thread still runs.
+        (void)sys::SetThreadPriority(m_thread, kLoadingThreadPriority);
+    }
+}
+
+void CFileMgr::SetPackageFirst(bool enable) {
+    m_packageFirst = enable;
+}
+
+void CFileMgr::SetDeepPackageSearch(bool enable) {
+    m_deepSearch = enable;
+}
+
+void CFileMgr::StopLoadingThread() {
+    m_quit = true;
+    if (m_thread != nullptr) {
+        // Failures leave nothing to clean up that the process still needs.
+        (void)sys::JoinThread(m_thread, nullptr);
+        m_thread = nullptr;
+    }
+}
+
+bool CFileMgr::IsFileExist(const wchar_t* fileName) {
+    if (fileName == nullptr) {
+        return false;
+    }
+    if (FindPackageEntry(fileName, m_deepSearch).package != nullptr) {
+        return true;
+    }
+    std::FILE* file = sys::OpenFileStream(fileName, "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    std::fclose(file);
+    return true;
+}
+
+bool CFileMgr::OpenPackage(const wchar_t* path, PackageProgressFun progress, std::uint32_t userData,
+                           bool keepMapped) {
+    return detail::OpenPackage(path, progress, userData, keepMapped) != nullptr;
+}
+
+void CFileMgr::SetPackageMapped(const wchar_t* fileName, bool mapped) {
+    const PackageMatch match = FindPackageEntry(fileName, m_deepSearch);
+    if (match.package != nullptr) {
+        (void)SwitchMapped(*match.package, mapped);
+    }
+}
+
+std::int32_t CFileMgr::SetFilePatch(const wchar_t* path, std::int32_t size, std::uint32_t count,
+                                    const void* data) {
+    if (path == nullptr || (count > 0 && data == nullptr)) {
+        return 0;
+    }
+    // Records are never removed: packages keep pointers to them.
+    SFilePatch& patch = m_patches[OrvexWString(path)];
+    patch.sizeOverride = size;
+    // The block's length is the caller's promise: its chunks are read as given.
+    const std::int64_t consumed = ParsePatchChunks(patch, count, data, SIZE_MAX);
+    return static_cast<std::int32_t>(consumed);
+}
+
+const SFilePatch* CFileMgr::FindFilePatch(const OrvexWString& path) const {
+    const auto found = m_patches.find(path);
+    return found == m_patches.end() ? nullptr : &found->second;
+}
+
+void CFileMgr::SetPathAlias(const wchar_t* prefix, const wchar_t* replacement) {
+    m_aliases.Set(prefix, replacement);
+}
+
+// The loading pipeline, file objects, configuration and table files are made
+// by the subsystems that read them; until those exist, nothing is found and
+// no object is made.
+std::int32_t CFileMgr::Load(const wchar_t* fileName, IFileLoadListener* listener) {
+    (void)listener;
+    return fileName == nullptr ? 0 : -1;
+}
+
+IReadFile* CFileMgr::CreateReadFile() {
+    return nullptr;
+}
+
+IIniFile* CFileMgr::CreateIniFile() {
+    return nullptr;
+}
+
+ITabFile* CFileMgr::CreateTabFile() {
+    return nullptr;
+}
+
+} // namespace detail
+
+IOrvexFileMgr& GetOrvexFileMgr() {
+    return detail::FileMgr();
+}
+
+} // namespace Orvex

@@ -1,0 +1,85 @@
+// Reader records over the runtime's streams.
+#include "OrvexCommon/file/detail/FileReader.h"
+#include "OrvexCommon/file/detail/Patch.h"
+#include "OrvexCommon/platform/OrvexSys.h"
+
+#include <algorithm>
+
+namespace Orvex {
+namespace detail {
+
+std::uint32_t EffectiveSize(const SFileReader& reader) {
+    if (reader.owner != nullptr && reader.owner->patch != nullptr &&
+        reader.owner->patch->sizeOverride != -1) {
+        return static_cast<std::uint32_t>(reader.owner->patch->sizeOverride);
+    }
+    return reader.size;
+}
+
+std::int32_t ReadFrom(SFileReader& reader, void* buffer, std::uint32_t n) {
+    if (reader.handle == nullptr && reader.owner == nullptr) {
+        return -1;
+    }
+    const std::uint32_t size = EffectiveSize(reader);
+    if (size < reader.position) {
+        return -1;
+    }
+    // 64-bit so that position + n cannot wrap.
+    const std::uint64_t wanted = static_cast<std::uint64_t>(reader.position) + n;
+    const std::uint32_t end = static_cast<std::uint32_t>(std::min<std::uint64_t>(wanted, size));
+    const std::uint32_t length = end - reader.position;
+    if (reader.handle != nullptr && length > 0) {
+        // As many as the file yields; a short file leaves the rest untouched.
+        (void)std::fread(buffer, 1, length, reader.handle);
+    }
+    if (reader.owner != nullptr && reader.owner->patch != nullptr) {
+        ApplyPatch(*reader.owner->patch, static_cast<unsigned char*>(buffer), reader.position,
+                   length);
+    }
+    reader.position = end;
+    return static_cast<std::int32_t>(length);
+}
+
+void MoveTo(SFileReader& reader, std::uint32_t position) {
+    reader.position = std::min(position, EffectiveSize(reader));
+    if (reader.handle != nullptr) {
+        std::fseek(reader.handle, static_cast<long>(position), SEEK_SET);
+    }
+}
+
+bool StreamLength(std::FILE* stream, std::uint32_t& length) {
+    if (std::fseek(stream, 0, SEEK_END) != 0) {
+        return false;
+    }
+    const long end = std::ftell(stream);
+    std::fseek(stream, 0, SEEK_SET);
+    if (end < 0 || static_cast<unsigned long>(end) > 0xFFFFFFFFul) {
+        return false;
+    }
+    length = static_cast<std::uint32_t>(end);
+    return true;
+}
+
+bool OpenReader(SFileReader& reader, const wchar_t* path) {
+    reader = SFileReader();
+    std::FILE* stream = sys::OpenFileStream(path, "rb");
+    if (stream == nullptr) {
+        return false;
+    }
+    if (!StreamLength(stream, reader.size)) {
+        std::fclose(stream);
+        return false;
+    }
+    reader.handle = stream;
+    return true;
+}
+
+void CloseReader(SFileReader& reader) {
+    if (reader.handle != nullptr) {
+        std::fclose(reader.handle);
+        reader.handle = nullptr;
+    }
+}
+
+} // namespace detail
+} // namespace Orvex

@@ -1,0 +1,126 @@
+// The request lists: the loading thread that fills pending requests and
+// Dispatch, which hands finished ones to their listeners.
+#include "OrvexCommon/file/detail/FileMgr.h"
+#include "OrvexCommon/file/detail/FileReader.h"
+#include "OrvexCommon/file/detail/Scramble.h"
+#include "OrvexCommon/time/OrvexClock.h"
+
+#include <cstdint>
+
+namespace Orvex {
+namespace detail {
+
+namespace {
+
+// How long the idle thread sleeps before looking at the pending list again.
+constexpr unsigned kIdleSleepMs = 5;
+// How often a loose file that no longer opens is tried again.
+constexpr unsigned kReopenRetryMs = 1;
+
+} // namespace
+
+bool ReadRequest(SLoadRequest& request, const std::atomic<bool>& quit) {
+    if (request.fileOffset == kDataInMemory) {
+        return true;
+    }
+    SFileReader reader;
+    if (request.package != nullptr) {
+        // The package's own handle and patch; the handle stays open.
+        reader = request.package->reader;
+    }
+    bool openedHere = false;
+    while (reader.handle == nullptr && reader.owner == nullptr) {
+        if (OpenReader(reader, request.fileName.c_str())) {
+            openedHere = true;
+            break;
+        }
+        if (quit) {
+            return false;
+        }
+        sys::SleepMilliseconds(kReopenRetryMs);
+    }
+    MoveTo(reader, request.fileOffset);
+    (void)ReadFrom(reader, request.data.data(), static_cast<std::uint32_t>(request.data.size()));
+    if (openedHere) {
+        CloseReader(reader);
+    }
+    if (request.package != nullptr && request.package->scrambled) {
+        Descramble(request.data.data(), request.fileOffset,
+                   static_cast<std::uint32_t>(request.data.size()));
+    }
+    return true;
+}
+
+unsigned ORVEX_THREAD_CALL CFileMgr::LoadingThreadMain(void* context) {
+    static_cast<CFileMgr*>(context)->RunLoadingThread();
+    return 0;
+}
+
+void CFileMgr::RunLoadingThread() {
+    while (!m_quit) {
+        SLoadRequest* request;
+        {
+            sys::ScopedLock hold(m_lock.get());
+            request = m_pending.GetFirst();
+        }
+        if (request == nullptr) {
+            sys::SleepMilliseconds(kIdleSleepMs);
+            continue;
+        }
+        // Outside the lock: only this thread takes requests off the pending list.
+        if (!ReadRequest(*request, m_quit)) {
+            break; // teardown while waiting for a file; the request stays pending
+        }
+        sys::ScopedLock hold(m_lock.get());
+        request->Unlink();
+        m_finished.PushBack(*request);
+    }
+}
+
+void CFileMgr::QueueRequest(SLoadRequest* request) {
+    sys::ScopedLock hold(m_lock.get());
+    if (request->fileOffset == kDataInMemory) {
+        m_finished.PushBack(*request);
+    } else {
+        m_pending.PushBack(*request);
+    }
+}
+
+SLoadRequest* CFileMgr::TakeFirst(TOrvexList<SLoadRequest>& list) {
+    sys::ScopedLock hold(m_lock.get());
+    SLoadRequest* request = list.GetFirst();
+    if (request != nullptr) {
+        request->Unlink();
+    }
+    return request;
+}
+
+bool CFileMgr::Dispatch(std::uint32_t budgetMs) {
+    const long long started = GetOrvexTime();
+    for (;;) {
+        // Unsigned, so a clock set back during the loop ends it.
+        const auto elapsed = static_cast<std::uint64_t>(GetOrvexTime() - started);
+        if (elapsed >= budgetMs) {
+            break;
+        }
+        SLoadRequest* request = TakeFirst(m_finished);
+        if (request == nullptr) {
+            break;
+        }
+        // An empty rest has no storage; any address will do for no bytes.
+        static const unsigned char kNoBytes = 0;
+        const unsigned char* bytes = request->data.empty() ? &kNoBytes : request->data.data();
+        SLoadBuffer buffer;
+        buffer.origin = bytes - request->start;
+        buffer.start = request->start;
+        buffer.pos = request->start;
+        buffer.end = request->start + static_cast<std::uint32_t>(request->data.size());
+        request->listener->OnLoadData(buffer);
+        delete request;
+    }
+    sys::ScopedLock hold(m_lock.get());
+    return !m_pending.IsEmpty() || !m_finished.IsEmpty();
+}
+
+} // namespace detail
+} // namespace Orvex

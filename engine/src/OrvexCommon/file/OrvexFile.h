@@ -1,0 +1,114 @@
+// The file manager: the one place through which the engine reads its data
+// files. A file is named by a wide path and found either loose on disk or
+// inside a package file (a directory shipped as one file named like it with
+// ".pkg" appended). The manager hands a file's bytes to a caller's listener,
+// at once or from a background loading thread, and keeps three tables: the
+// open packages, path aliases that redirect loose-file names, and in-memory
+// patches that overlay the bytes of package files.
+//
+// The manager keeps no cache and counts no references: every load reads the
+// file again. Objects from its factories belong to the caller, who gives them
+// back with their Release.
+//
+// Threads: Load, Dispatch, IsFileExist, the flags, aliases and patches are for
+// the engine's main thread; listeners run on it too. The loading thread only
+// reads files for pending loads.
+#ifndef ORVEX_FILE_ORVEXFILE_H
+#define ORVEX_FILE_ORVEXFILE_H
+
+#include "OrvexCommon/frame/OrvexExport.h"
+
+#include <cstdint>
+
+namespace Orvex {
+
+class CCommonFileHead;
+class IReadFile;
+class IIniFile;
+class ITabFile;
+
+// A view of a file's bytes. Positions are positions in the file: the byte at
+// file position x is origin[x]. Only [start, end) is backed by memory; pos is
+// the reading position that head readers advance.
+struct SLoadBuffer {
+    const unsigned char* origin;
+    std::uint32_t pos;
+    std::uint32_t end;
+    std::uint32_t start;
+};
+
+// Implemented by callers of Load. The buffers passed in belong to the manager
+// and are valid only during the call. The manager never destroys a listener;
+// it must stay alive until its OnLoadData has run.
+class IFileLoadListener {
+public:
+    // The file-type code the file's common head must carry, or -1 for files
+    // without a head.
+    virtual std::int32_t GetFileType() = 0;
+    // The head was read and matches; `buffer` stands just after it.
+    virtual void OnLoadHead(const CCommonFileHead& head, SLoadBuffer& buffer) = 0;
+    // The file's bytes from buffer.pos to buffer.end.
+    virtual void OnLoadData(SLoadBuffer& buffer) = 0;
+
+protected:
+    ~IFileLoadListener() = default;
+};
+
+// Called once when a package has been opened: progress 1.0 and the caller's
+// value.
+typedef void (*PackageProgressFun)(float progress, std::uint32_t userData);
+
+class IOrvexFileMgr {
+public:
+    virtual bool IsAsyncLoad() = 0;
+    // True starts the loading thread the first time; false never stops it, it
+    // only makes later loads synchronous.
+    virtual void SetAsyncLoad(bool enable) = 0;
+    // Search packages before loose files (default: loose files first).
+    virtual void SetPackageFirst(bool enable) = 0;
+    // Deep (default): a path belongs to the package of its deepest directory
+    // that has one. Shallow: to the package of its first directory.
+    virtual void SetDeepPackageSearch(bool enable) = 0;
+    // Delivers finished background loads for at most budgetMs milliseconds of
+    // game time; true while any load is still pending or finished.
+    virtual bool Dispatch(std::uint32_t budgetMs) = 0;
+    virtual std::int32_t Load(const wchar_t* fileName, IFileLoadListener* listener) = 0;
+    // True when a package holds the name or the file opens as given; aliases
+    // are not applied.
+    virtual bool IsFileExist(const wchar_t* fileName) = 0;
+    virtual IReadFile* CreateReadFile() = 0;
+    virtual IIniFile* CreateIniFile() = 0;
+    virtual ITabFile* CreateTabFile() = 0;
+    // Opens a package file (or one that exists only as a patch) and reads its
+    // index; true when it is open. Opening an open package changes nothing; a
+    // path that failed once fails for the rest of the process. keepMapped
+    // leaves it memory-mapped, otherwise only the files' resident parts are
+    // kept in memory.
+    virtual bool OpenPackage(const wchar_t* path, PackageProgressFun progress,
+                             std::uint32_t userData, bool keepMapped) = 0;
+    // Switches the package holding fileName between mapped and private mode.
+    virtual void SetPackageMapped(const wchar_t* fileName, bool mapped) = 0;
+    // Registers the patch of a package path: `count` chunks, each a 32-bit
+    // little-endian length, a 32-bit little-endian file offset and that many
+    // bytes, in ascending offset order without overlap; `size` overrides the
+    // file's length unless it is -1. Replaces an earlier patch of the same path
+    // (spelled exactly the same). Returns the bytes of `data` consumed.
+    virtual std::int32_t SetFilePatch(const wchar_t* path, std::int32_t size, std::uint32_t count,
+                                      const void* data) = 0;
+    // Loose-file names that begin with `prefix` (compared without case, '\'
+    // equal to '/') are read from `replacement` followed by the rest of the
+    // name. Only the nearest prefix at or below the name is tried; an empty
+    // prefix catches what no nearer prefix matches.
+    virtual void SetPathAlias(const wchar_t* prefix, const wchar_t* replacement) = 0;
+
+protected:
+    ~IOrvexFileMgr() = default;
+};
+
+// The process-wide manager, created synchronous on the first call (meant to be
+// made from the main thread) and torn down when the library unloads.
+ORVEX_API IOrvexFileMgr& GetOrvexFileMgr();
+
+} // namespace Orvex
+
+#endif // ORVEX_FILE_ORVEXFILE_H

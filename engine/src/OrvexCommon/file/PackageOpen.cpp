@@ -1,0 +1,203 @@
+// The package registry, opening a package and its two modes.
+#include "OrvexCommon/file/detail/FileMgr.h"
+#include "OrvexCommon/file/detail/FileReader.h"
+#include "OrvexCommon/file/detail/Package.h"
+#include "OrvexCommon/file/detail/Patch.h"
+#include "OrvexCommon/file/detail/Scramble.h"
+#include "OrvexCommon/format/OrvexFormat.h"
+#include "OrvexCommon/frame/detail/FrameJournal.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace Orvex {
+namespace detail {
+
+namespace {
+
+struct PackageRegistry {
+    PackageRegistry() {
+        // Packages point at patch records the manager owns and their handles
+        // are used by its loading thread: the manager must exist first, so
+        // that it is torn down after this registry.
+        FileMgr();
+        RecordFrameEvent(FrameEvent::Created, FrameObject::PackageRegistry);
+    }
+    ~PackageRegistry();
+    PackageRegistry(const PackageRegistry&) = delete;
+    PackageRegistry& operator=(const PackageRegistry&) = delete;
+
+    // Guards the two containers; held for a whole open, so a package is never
+    // seen half-built.
+    sys::OwnedLock lock;
+    TOrvexMap<OrvexWString, SPackage> packages;
+    TOrvexSet<OrvexWString> failed;
+};
+
+PackageRegistry& Registry() {
+    static PackageRegistry registry;
+    return registry;
+}
+
+// Reads [offset, offset + n) of the package into `destination`, from the
+// mapping when there is one, else through the reader.
+std::uint32_t ReadPackageBytes(SPackage& package, unsigned char* destination, std::uint32_t offset,
+                               std::uint32_t n) {
+    if (package.dataBase != nullptr) {
+        CopyFromPackage(package, destination, offset, n);
+        return n;
+    }
+    MoveTo(package.reader, offset);
+    const std::int32_t taken = ReadFrom(package.reader, destination, n);
+    return taken < 0 ? 0 : static_cast<std::uint32_t>(taken);
+}
+
+const unsigned char* MappedEntryData(const SPackage& package, std::uint32_t offset) {
+    return offset <= package.mappedSize ? package.dataBase + offset : nullptr;
+}
+
+// Reads the index into the package. False when the header's index cannot be
+// held in memory or does not lie inside what the package holds.
+bool ReadIndex(SPackage& package, std::uint32_t count, std::uint32_t indexOffset) {
+    const std::uint64_t indexBytes = static_cast<std::uint64_t>(count) * kPackageEntrySize;
+    if (indexBytes + kSpareBytes > kMaxPooledBuffer ||
+        indexOffset + indexBytes > PackageExtent(package)) {
+        return false;
+    }
+    const auto bufferSize = static_cast<unsigned>(indexBytes + kSpareBytes);
+    auto* index = static_cast<unsigned char*>(OrvexAlloc(bufferSize));
+    if (index == nullptr) {
+        return false;
+    }
+    std::memset(index, 0, bufferSize);
+    ReadPackageBytes(package, index, indexOffset, static_cast<std::uint32_t>(indexBytes));
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const unsigned char* record = index + static_cast<std::size_t>(i) * kPackageEntrySize;
+        SPackageEntry entry;
+        entry.size = ReadLittleEndian32(record + 12);
+        // A resident part is the start of the file: never longer than it.
+        entry.residentSize = std::min(ReadLittleEndian32(record + 4), entry.size);
+        entry.offset = ReadLittleEndian32(record + 8);
+        if (package.dataBase != nullptr) {
+            entry.data = MappedEntryData(package, entry.offset);
+        }
+        package.index[ReadLittleEndian32(record)] = entry;
+        package.residentTotal += entry.residentSize;
+    }
+    OrvexFree(index);
+    return true;
+}
+
+} // namespace
+
+PackageRegistry::~PackageRegistry() {
+    // The loading thread may be reading through a package's handle.
+    FileMgr().StopLoadingThread();
+    for (auto& item : packages) {
+        ReleasePackage(item.second);
+    }
+    RecordFrameEvent(FrameEvent::TornDown, FrameObject::PackageRegistry);
+}
+
+bool LoadPackage(SPackage& package, bool keepMapped) {
+    unsigned char header[kPackageHeaderSize] = {};
+    if (PackageExtent(package) < kPackageHeaderSize ||
+        ReadPackageBytes(package, header, 0, kPackageHeaderSize) < kPackageHeaderSize ||
+        ReadLittleEndian32(header) != kPackageMagic) {
+        return false;
+    }
+    // The header is never scrambled; the flag only applies from here on.
+    if (!ReadIndex(package, ReadLittleEndian32(header + 8), ReadLittleEndian32(header + 12))) {
+        return false;
+    }
+    package.scrambled = header[4] != 0;
+    package.mapped = true;
+    if (package.dataBase == nullptr || !keepMapped) {
+        return SwitchMapped(package, false);
+    }
+    return true;
+}
+
+void ReleasePackage(SPackage& package) {
+    CloseReader(package.reader);
+    if (package.dataBase == nullptr) {
+        return;
+    }
+    if (package.mapped) {
+        OrvexMemoryUnMap(package.dataBase);
+    } else {
+        OrvexFree(package.dataBase);
+    }
+    package.dataBase = nullptr;
+    package.mappedSize = 0;
+}
+
+std::uint32_t PackageExtent(const SPackage& package) {
+    return EffectiveSize(package.reader);
+}
+
+SPackage* OpenPackage(const wchar_t* path, PackageProgressFun progress, std::uint32_t userData,
+                      bool keepMapped) {
+    if (path == nullptr) {
+        return nullptr;
+    }
+    PackageRegistry& registry = Registry();
+    sys::ScopedLock hold(registry.lock.get());
+    const OrvexWString key(path);
+    const auto open = registry.packages.find(key);
+    if (open != registry.packages.end()) {
+        return &open->second;
+    }
+    if (registry.failed.count(key) != 0) {
+        return nullptr;
+    }
+    const SFilePatch* patch = FileMgr().FindFilePatch(key);
+    SFileReader reader;
+    if (!OpenReader(reader, path) && patch == nullptr) {
+        registry.failed.insert(key);
+        return nullptr;
+    }
+    SPackage& package = registry.packages[key];
+    package.patch = patch;
+    package.reader = reader;
+    package.reader.owner = &package;
+    package.path = key;
+    if (reader.handle != nullptr) {
+        package.dataBase = static_cast<unsigned char*>(
+            OrvexMemoryMap(path, package.mappedSize, /*readOnly=*/true));
+        package.mapped = package.dataBase != nullptr;
+    }
+    if (!LoadPackage(package, keepMapped)) {
+        ReleasePackage(package);
+        registry.packages.erase(key);
+        registry.failed.insert(key);
+        return nullptr;
+    }
+    if (progress != nullptr) {
+        progress(1.0f, userData);
+    }
+    return &package;
+}
+
+void CopyFromPackage(const SPackage& package, unsigned char* destination, std::uint32_t offset,
+                     std::uint32_t n) {
+    if (package.mapped && package.dataBase != nullptr && offset < package.mappedSize) {
+        const std::uint32_t held = std::min(n, package.mappedSize - offset);
+        std::memcpy(destination, package.dataBase + offset, held);
+    }
+    if (package.patch != nullptr) {
+        ApplyPatch(*package.patch, destination, offset, n);
+    }
+    if (package.scrambled) {
+        Descramble(destination, offset, n);
+    }
+}
+
+bool EntryInsideMapping(const SPackage& package, const SPackageEntry& entry, std::uint32_t from,
+                        std::uint32_t to) {
+    return package.mapped && package.dataBase != nullptr && from <= to &&
+           static_cast<std::uint64_t>(entry.offset) + to <= package.mappedSize;
+}
+
+} // namespace detail
+} // namespace Orvex

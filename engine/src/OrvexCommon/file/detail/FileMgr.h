@@ -1,0 +1,95 @@
+// The file manager's one implementation and its request records.
+#ifndef ORVEX_FILE_DETAIL_FILEMGR_H
+#define ORVEX_FILE_DETAIL_FILEMGR_H
+
+#include "OrvexCommon/file/OrvexFile.h"
+#include "OrvexCommon/file/detail/PackageTypes.h"
+#include "OrvexCommon/file/detail/PathAlias.h"
+#include "OrvexCommon/platform/OrvexSys.h"
+#include "OrvexCommon/time/OrvexList.h"
+
+#include <atomic>
+
+namespace Orvex {
+namespace detail {
+
+// One queued second step of a load: the bytes still to come for a listener.
+// Taken from the pool; the links come first.
+struct SLoadRequest : COrvexListNode, COrvexPoolObject {
+    IFileLoadListener* listener = nullptr;
+    TOrvexVector<unsigned char> data; // zero-filled: a short file leaves zeros
+    SPackage* package = nullptr;      // null for a loose file
+    std::uint32_t fileOffset = 0;     // kDataInMemory: data already holds the bytes
+    std::uint32_t start = 0;          // file position of data[0]
+    OrvexWString fileName;            // what to open for a loose file
+};
+
+constexpr std::uint32_t kDataInMemory = 0xFFFFFFFFu;
+
+class CFileMgr final : public IOrvexFileMgr {
+public:
+    CFileMgr();
+    ~CFileMgr();
+    CFileMgr(const CFileMgr&) = delete;
+    CFileMgr& operator=(const CFileMgr&) = delete;
+
+    bool IsAsyncLoad() override;
+    void SetAsyncLoad(bool enable) override;
+    void SetPackageFirst(bool enable) override;
+    void SetDeepPackageSearch(bool enable) override;
+    bool Dispatch(std::uint32_t budgetMs) override;
+    std::int32_t Load(const wchar_t* fileName, IFileLoadListener* listener) override;
+    bool IsFileExist(const wchar_t* fileName) override;
+    IReadFile* CreateReadFile() override;
+    IIniFile* CreateIniFile() override;
+    ITabFile* CreateTabFile() override;
+    bool OpenPackage(const wchar_t* path, PackageProgressFun progress, std::uint32_t userData,
+                     bool keepMapped) override;
+    void SetPackageMapped(const wchar_t* fileName, bool mapped) override;
+    std::int32_t SetFilePatch(const wchar_t* path, std::int32_t size, std::uint32_t count,
+                              const void* data) override;
+    void SetPathAlias(const wchar_t* prefix, const wchar_t* replacement) override;
+
+    // ---- For the rest of the subsystem ----
+    bool IsPackageFirst() const { return m_packageFirst; }
+    bool IsDeepPackageSearch() const { return m_deepSearch; }
+    // The patch registered under exactly this path, or null; creates nothing.
+    const SFilePatch* FindFilePatch(const OrvexWString& path) const;
+    OrvexWString ResolvePathAlias(const wchar_t* name) const { return m_aliases.Resolve(name); }
+    // Queues a request (taking the lock): to the finished list when its bytes
+    // are already in memory, else to the pending list.
+    void QueueRequest(SLoadRequest* request);
+    // Ends the loading thread, if one runs, and waits for it. Pending requests
+    // stay pending; finished ones can still be dispatched.
+    void StopLoadingThread();
+    bool HasLoadingThread() const { return m_thread != nullptr; }
+
+private:
+    static unsigned ORVEX_THREAD_CALL LoadingThreadMain(void* context);
+    void RunLoadingThread();
+    SLoadRequest* TakeFirst(TOrvexList<SLoadRequest>& list);
+
+    TOrvexList<SLoadRequest> m_finished;
+    TOrvexList<SLoadRequest> m_pending;
+    bool m_async = false;
+    bool m_packageFirst = false;
+    bool m_deepSearch = true;
+    std::atomic<bool> m_quit{false};
+    sys::OwnedLock m_lock;
+    sys::Thread* m_thread = nullptr;
+    TOrvexMap<OrvexWString, SFilePatch> m_patches;
+    PathAliasTable m_aliases;
+};
+
+// The singleton, created on first use.
+CFileMgr& FileMgr();
+
+// Reads a request's bytes into its data (used by the loading thread); returns
+// false only when the quit flag ended the wait for a loose file that no longer
+// opens.
+bool ReadRequest(SLoadRequest& request, const std::atomic<bool>& quit);
+
+} // namespace detail
+} // namespace Orvex
+
+#endif // ORVEX_FILE_DETAIL_FILEMGR_H

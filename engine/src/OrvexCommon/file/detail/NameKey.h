@@ -1,0 +1,34 @@
+// Name normalisation and the package key of an inner file name.
+#ifndef ORVEX_FILE_DETAIL_NAMEKEY_H
+#define ORVEX_FILE_DETAIL_NAMEKEY_H
+
+#include "OrvexCommon/memory/OrvexMemory.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace Orvex {
+namespace detail {
+
+// Longest inner name that takes part in a key; longer names are cut there.
+constexpr std::size_t kMaxKeyNameLength = 1023;
+
+// 'A' to 'Z' lower-cased and '\' turned into '/'; every other unit unchanged.
+inline wchar_t NormalizeNameUnit(wchar_t unit) {
+    if (unit >= L'A' && unit <= L'Z') {
+        return static_cast<wchar_t>(unit + 0x20);
+    }
+    return unit == L'\\' ? L'/' : unit;
+}
+
+OrvexWString NormalizeName(const wchar_t* name);
+
+// The hash of the normalised name's units, two bytes each, low byte first, so
+// keys agree between 16-bit and 32-bit wchar_t. `suffix`, when not 0, is one
+// more unit after the name (the digit fallback of lookups).
+std::uint32_t EntryKey(const wchar_t* innerName, wchar_t suffix = 0);
+
+} // namespace detail
+} // namespace Orvex
+
+#endif // ORVEX_FILE_DETAIL_NAMEKEY_H

@@ -1,0 +1,79 @@
+// Packages: the process-wide registry of open packages, opening, lookups of
+// file names, the two modes and copies out of a mapping.
+//
+// A package is opened once and stays open for the rest of the process, in
+// mapped mode (the whole file mapped, reads copy from the view) or private
+// mode (the files' resident parts copied into one buffer, the rest read
+// through the package's own file handle). A path that failed to open as a
+// package is never tried again.
+//
+// Every read of a package is bounded by what it really holds: its file's
+// length, or its patch's size override, and below that what the mapping
+// holds. A hostile header or index fails the open; entries that point past
+// the end read short.
+#ifndef ORVEX_FILE_DETAIL_PACKAGE_H
+#define ORVEX_FILE_DETAIL_PACKAGE_H
+
+#include "OrvexCommon/file/OrvexFile.h"
+#include "OrvexCommon/file/detail/PackageTypes.h"
+
+namespace Orvex {
+namespace detail {
+
+// Opens the package at `path` (its file, or its patch alone) or returns the one
+// already open under exactly that spelling; null when it is not a package.
+// `progress`, when given, is called once with 1.0 after a successful first
+// open. keepMapped false (or a file that cannot be mapped) leaves it private.
+SPackage* OpenPackage(const wchar_t* path, PackageProgressFun progress, std::uint32_t userData,
+                      bool keepMapped);
+
+struct PackageMatch {
+    SPackage* package = nullptr; // null: not found
+    const SPackageEntry* entry = nullptr;
+};
+
+// Finds the package and the entry of a file name. Deep: the package of the
+// deepest directory that has one; shallow: the package of the first
+// directory. A name absent from the index is retried with one hexadecimal
+// digit appended, "0" to "f".
+PackageMatch FindPackageEntry(const wchar_t* fileName, bool deep);
+
+// Fills a package record whose path, patch and reader (owner included) are
+// set, mapping it first when its data base holds a read-only view: header,
+// index, then the mode. False when it is no package or cannot be held.
+bool LoadPackage(SPackage& package, bool keepMapped);
+
+// Closes the package's handle and gives back its mapping or private buffer.
+void ReleasePackage(SPackage& package);
+
+// The entry of an inner name in one package, with the digit fallback.
+const SPackageEntry* FindEntryByName(const SPackage& package, const wchar_t* innerName);
+
+// Reads a whole packaged file, entry.size bytes, into `out`, in either mode,
+// patched and descrambled. Bytes the package does not hold are zeros. A
+// private-mode package is read through a handle of its own.
+void ReadPackageEntry(const SPackage& package, const SPackageEntry& entry, unsigned char* out);
+
+// Switches between mapped and private mode; false when the switch could not be
+// made (no mapping possible, or no memory for the private buffer), leaving
+// the package in its mode.
+bool SwitchMapped(SPackage& package, bool mapped);
+
+// Copies the package's bytes [offset, offset + n) into `destination`: those the
+// mapping holds, then the patch, then descrambling. Bytes beyond the mapping
+// are left as they were.
+void CopyFromPackage(const SPackage& package, unsigned char* destination, std::uint32_t offset,
+                     std::uint32_t n);
+
+// True when the entry's bytes [offset + from, offset + to) lie inside the
+// package's mapping, so they may be read from the view in place.
+bool EntryInsideMapping(const SPackage& package, const SPackageEntry& entry, std::uint32_t from,
+                        std::uint32_t to);
+
+// What a package really holds: its reader's effective size.
+std::uint32_t PackageExtent(const SPackage& package);
+
+} // namespace detail
+} // namespace Orvex
+
+#endif // ORVEX_FILE_DETAIL_PACKAGE_H

@@ -1,0 +1,121 @@
+// Keys, scrambling and patch overlays on their own.
+#include "OrvexCommon/file/detail/NameKey.h"
+#include "OrvexCommon/file/detail/Patch.h"
+#include "OrvexCommon/file/detail/Scramble.h"
+#include "OrvexCommon/text/OrvexText.h"
+
+#include "PackageTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+using namespace Orvex::detail;
+using OrvexTest::Bytes;
+
+TEST(EntryKey, HashesTheNormalisedNameTwoBytesPerUnit) {
+    // "a/B" normalised is "a/b": bytes 61 00 2F 00 62 00.
+    const unsigned char expected[] = {0x61, 0, 0x2F, 0, 0x62, 0};
+    EXPECT_EQ(EntryKey(L"a\\B"), Orvex::OrvexHash(expected, sizeof(expected)));
+    EXPECT_EQ(EntryKey(L"Dir\\Sub/FILE.dat"), EntryKey(L"dir/sub\\file.DAT"));
+    EXPECT_NE(EntryKey(L"file.dat"), EntryKey(L"file.dat3"));
+    EXPECT_EQ(EntryKey(L"file.dat", L'3'), EntryKey(L"file.dat3"));
+    // Units beyond 'Z' stay as they are.
+    EXPECT_NE(EntryKey(L"\u00C4"), EntryKey(L"\u00E4"));
+}
+
+TEST(EntryKey, CutsNamesAt1023UnitsSuffixIncluded) {
+    const std::wstring base(1023, L'x');
+    EXPECT_EQ(EntryKey(base.c_str()), EntryKey((base + L"tail").c_str()));
+    EXPECT_EQ(EntryKey(base.c_str()), EntryKey(base.c_str(), L'7'));
+    const std::wstring shorter(1022, L'x');
+    EXPECT_EQ(EntryKey(shorter.c_str(), L'7'), EntryKey((shorter + L"7").c_str()));
+}
+
+TEST(Scramble, IsItsOwnInverseAndFollowsTheFilePosition) {
+    const Bytes original = OrvexTest::RandomBytes(1000, 7);
+    Bytes whole = original;
+    Descramble(whole.data(), 12345, static_cast<std::uint32_t>(whole.size()));
+    EXPECT_NE(whole, original);
+    // Any slice descrambles on its own with its own file position.
+    for (std::uint32_t cut : {0u, 1u, 7u, 8u, 15u, 16u, 17u, 333u}) {
+        Bytes slice(whole.begin() + cut, whole.end());
+        Descramble(slice.data(), 12345 + cut, static_cast<std::uint32_t>(slice.size()));
+        EXPECT_TRUE(std::equal(slice.begin(), slice.end(), original.begin() + cut)) << cut;
+    }
+    // Byte i is XORed with key byte (position + i) mod 16.
+    const unsigned char* key = ScrambleKey();
+    for (std::uint32_t i = 0; i < 40; ++i) {
+        EXPECT_EQ(whole[i], original[i] ^ key[(12345 + i) % 16]);
+    }
+}
+
+// A patch block as SetFilePatch takes it.
+Bytes PatchBlock(const std::vector<std::pair<std::uint32_t, Bytes>>& chunks) {
+    Bytes block;
+    for (const auto& chunk : chunks) {
+        unsigned char head[8];
+        WriteLittleEndian32(head, static_cast<std::uint32_t>(chunk.second.size()));
+        WriteLittleEndian32(head + 4, chunk.first);
+        block.insert(block.end(), head, head + 8);
+        block.insert(block.end(), chunk.second.begin(), chunk.second.end());
+    }
+    return block;
+}
+
+TEST(Patch, ParsesChunksAndRefusesABlockThatRunsShort) {
+    const Bytes block = PatchBlock({{10, {1, 2, 3}}, {20, {}}, {30, {4, 5}}});
+    SFilePatch patch;
+    EXPECT_EQ(ParsePatchChunks(patch, 3, block.data(), block.size()), 8 * 3 + 5);
+    ASSERT_EQ(patch.chunks.size(), 3u);
+    EXPECT_EQ(patch.chunks[2].offset, 30u);
+    EXPECT_EQ(patch.chunks[2].length, 2u);
+    EXPECT_EQ(patch.blobOffsets[2], 3u);
+    EXPECT_EQ(Bytes(patch.blob.begin(), patch.blob.end()), (Bytes{1, 2, 3, 4, 5}));
+
+    // Cut inside the last chunk's bytes, or inside a chunk head: nothing changes.
+    SFilePatch untouched = patch;
+    EXPECT_EQ(ParsePatchChunks(patch, 3, block.data(), block.size() - 1), -1);
+    EXPECT_EQ(ParsePatchChunks(patch, 4, block.data(), block.size() + 7), -1);
+    EXPECT_EQ(patch.blob, untouched.blob);
+    EXPECT_EQ(ParsePatchChunks(patch, 0, nullptr, 0), 0);
+    EXPECT_TRUE(patch.chunks.empty());
+}
+
+TEST(Patch, OverlaysOnlyTheReadRange) {
+    const Bytes block = PatchBlock({{4, {0xA1, 0xA2, 0xA3, 0xA4}}, {12, {0xB1, 0xB2}}});
+    SFilePatch patch;
+    ASSERT_GT(ParsePatchChunks(patch, 2, block.data(), block.size()), 0);
+
+    // The range [6, 13) starts inside the first chunk and ends inside the second.
+    Bytes buffer(7, 0);
+    ApplyPatch(patch, buffer.data(), 6, 7);
+    EXPECT_EQ(buffer, (Bytes{0xA3, 0xA4, 0, 0, 0, 0, 0xB1}));
+
+    // A range before every chunk and one after them are left alone.
+    Bytes before(4, 9);
+    ApplyPatch(patch, before.data(), 0, 4);
+    EXPECT_EQ(before, Bytes(4, 9));
+    Bytes after(5, 9);
+    ApplyPatch(patch, after.data(), 14, 5);
+    EXPECT_EQ(after, Bytes(5, 9));
+}
+
+TEST(Patch, OverlapTestJudgesFromTheNearestChunks) {
+    const Bytes block = PatchBlock({{100, Bytes(10, 1)}, {200, Bytes(10, 2)}});
+    SFilePatch patch;
+    ASSERT_GT(ParsePatchChunks(patch, 2, block.data(), block.size()), 0);
+    EXPECT_FALSE(PatchTouches(nullptr, 0, 1000));
+    EXPECT_TRUE(PatchTouches(&patch, 105, 1));   // inside a chunk
+    EXPECT_FALSE(PatchTouches(&patch, 110, 90)); // the gap exactly
+    EXPECT_TRUE(PatchTouches(&patch, 110, 91));  // reaches the next chunk
+    EXPECT_FALSE(PatchTouches(&patch, 210, 50)); // past the last chunk
+    // A range that begins before the first chunk counts as touching it.
+    EXPECT_TRUE(PatchTouches(&patch, 0, 10));
+    SFilePatch empty;
+    EXPECT_FALSE(PatchTouches(&empty, 0, 10));
+}
+
+} // namespace

@@ -1,0 +1,109 @@
+// Building packages and scratch files for the file manager's tests.
+#ifndef ORVEX_TESTS_FILE_PACKAGETESTSUPPORT_H
+#define ORVEX_TESTS_FILE_PACKAGETESTSUPPORT_H
+
+#include "OrvexCommon/file/detail/Package.h"
+#include "OrvexCommon/file/detail/PackageWriter.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace OrvexTest {
+
+typedef std::vector<unsigned char> Bytes;
+
+struct PackedFile {
+    std::wstring name;
+    Bytes bytes;
+    std::uint32_t resident;
+};
+
+inline Bytes RandomBytes(std::size_t size, std::uint32_t seed) {
+    std::mt19937 generator(seed);
+    Bytes bytes(size);
+    for (auto& byte : bytes) {
+        byte = static_cast<unsigned char>(generator());
+    }
+    return bytes;
+}
+
+// A name no earlier test of this process used, relative to the working
+// directory: packages stay registered for the life of the process.
+inline std::wstring UniqueName(const char* tag) {
+    static int counter = 0;
+    return std::filesystem::path(std::string("oxp_") + tag + "_" + std::to_string(++counter))
+        .wstring();
+}
+
+inline void WriteRawFile(const std::wstring& path, const Bytes& bytes) {
+    const std::filesystem::path file(path);
+    if (file.has_parent_path()) {
+        std::filesystem::create_directories(file.parent_path());
+    }
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+inline Bytes ReadRawFile(const std::wstring& path) {
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline bool WritePackage(const std::wstring& path, const std::vector<PackedFile>& files,
+                         bool scrambled) {
+    const std::filesystem::path file(path);
+    if (file.has_parent_path()) {
+        std::filesystem::create_directories(file.parent_path());
+    }
+    Orvex::detail::PackageWriter writer;
+    bool written = writer.Open(path.c_str(), scrambled);
+    for (const PackedFile& packed : files) {
+        written = written &&
+                  writer.AddFile(packed.name.c_str(), packed.bytes.data(),
+                                 static_cast<std::uint32_t>(packed.bytes.size()), packed.resident);
+    }
+    return writer.Finish() && written;
+}
+
+// The whole bytes of a packaged file as the library reads them; empty with
+// found false when no package holds it.
+inline Bytes ReadPackaged(const std::wstring& name, bool deep, bool* found = nullptr) {
+    const Orvex::detail::PackageMatch match = Orvex::detail::FindPackageEntry(name.c_str(), deep);
+    if (found != nullptr) {
+        *found = match.package != nullptr;
+    }
+    if (match.package == nullptr) {
+        return Bytes();
+    }
+    Bytes bytes(match.entry->size + 1);
+    Orvex::detail::ReadPackageEntry(*match.package, *match.entry, bytes.data());
+    bytes.pop_back();
+    return bytes;
+}
+
+// Removes scratch files and directories when a test ends.
+class ScratchPaths {
+public:
+    ~ScratchPaths() {
+        std::error_code ignored;
+        for (const auto& path : m_paths) {
+            std::filesystem::remove_all(std::filesystem::path(path), ignored);
+        }
+    }
+    const std::wstring& Add(const std::wstring& path) {
+        m_paths.push_back(path);
+        return m_paths.back();
+    }
+
+private:
+    std::vector<std::wstring> m_paths;
+};
+
+} // namespace OrvexTest
+
+#endif // ORVEX_TESTS_FILE_PACKAGETESTSUPPORT_H
