@@ -3,8 +3,13 @@
 #include <OrvexCommon/OrvexCommon.h>
 
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -192,9 +197,82 @@ void ShowTicks() {
                 now.hour, now.minute, now.second);
 }
 
+// The build packs examples/demo/sample into demo-data/sample.pkg beside the
+// demo with the package tool.
+void ShowFileExistence(const wchar_t* name) {
+    using Orvex::operator<<;
+    std::fflush(stdout);
+    Orvex::GetLogStream() << "  " << name << ": "
+                          << (Orvex::GetOrvexFileMgr().IsFileExist(name) ? "found" : "not found")
+                          << "\n";
+}
+
+void ShowPackages(const std::filesystem::path& dataDirectory) {
+    Section("file manager, packages and patches");
+    std::error_code error;
+    std::filesystem::create_directories(dataDirectory, error);
+    std::filesystem::current_path(dataDirectory, error);
+    if (error || !std::filesystem::exists("sample.pkg")) {
+        std::printf("  no demo-data/sample.pkg beside the demo: build the orvex-pack tool too\n");
+        return;
+    }
+    Orvex::IOrvexFileMgr& files = Orvex::GetOrvexFileMgr();
+    const bool opened = files.OpenPackage(
+        L"sample.pkg",
+        [](float progress, std::uint32_t user) {
+            std::printf("  progress %.1f (user value %u)\n", progress, user);
+        },
+        7, true);
+    std::printf("  sample.pkg %s, kept mapped\n", opened ? "opened" : "did not open");
+    std::printf("  deep search: the package of the deepest directory that has one\n");
+    ShowFileExistence(L"sample/data/levels/level1.dat");
+    ShowFileExistence(L"sample/DATA\\Levels\\LEVEL1.DAT"); // inner names ignore case
+    ShowFileExistence(L"sample/data/levels/level9.dat");
+    files.SetDeepPackageSearch(false);
+    std::printf("  shallow search: the package of the first directory\n");
+    ShowFileExistence(L"sample\\textures\\wall.tga");
+    files.SetDeepPackageSearch(true);
+    files.SetPackageMapped(L"sample/readme.txt", false);
+    std::printf("  sample.pkg switched to private mode: resident parts copied, the rest read\n"
+                "  through its file handle\n");
+
+    // A package that exists only as a patch: the bytes of sample.pkg laid
+    // over a path that has no file, as one chunk at offset 0.
+    std::ifstream in("sample.pkg", std::ios::binary);
+    const std::vector<char> image((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
+    std::vector<char> block(8);
+    const auto length = static_cast<std::uint32_t>(image.size());
+    for (int i = 0; i < 4; ++i) {
+        block[i] = static_cast<char>(length >> (8 * i)); // length, then offset 0
+    }
+    block.insert(block.end(), image.begin(), image.end());
+    const std::int32_t consumed =
+        files.SetFilePatch(L"virtual.pkg", static_cast<std::int32_t>(length), 1, block.data());
+    std::printf("  patch of virtual.pkg registered, %d bytes consumed\n", consumed);
+    ShowFileExistence(L"virtual/data/config.ini");
+}
+
+void ShowMemoryMaps() {
+    Section("memory-mapped files");
+    unsigned size = 4096;
+    auto* writable = static_cast<char*>(Orvex::OrvexMemoryMap(L"mapped-demo.bin", size, false));
+    if (writable == nullptr) {
+        std::printf("  could not map mapped-demo.bin\n");
+        return;
+    }
+    std::strcpy(writable, "written through the first view");
+    unsigned whole = 0;
+    auto* reader = static_cast<const char*>(Orvex::OrvexMemoryMap(L"mapped-demo.bin", whole, true));
+    std::printf("  first view %u bytes, second view %u bytes reads: \"%s\"\n", size, whole,
+                reader != nullptr ? reader : "(no view)");
+    Orvex::OrvexMemoryUnMap(const_cast<char*>(reader));
+    Orvex::OrvexMemoryUnMap(writable);
+}
+
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
     std::printf("OrvexCommon2 demo host\n");
     ShowFrame();
     ShowHashing();
@@ -204,6 +282,10 @@ int main() {
     ShowAllocator();
     ShowThreads();
     ShowTicks();
+    const std::filesystem::path self = argc > 0 ? std::filesystem::absolute(argv[0])
+                                                : std::filesystem::current_path() / "orvex_demo";
+    ShowPackages(self.parent_path() / "demo-data");
+    ShowMemoryMaps();
     std::printf("\nunloading: the frame tears its objects down\n");
     std::fflush(stdout);
     return 0;

@@ -147,10 +147,13 @@ TEST(FileMgr, TheLoadingThreadFillsPendingRequestsAndDispatchDeliversThem) {
 
     const int threadsBefore = OrvexTest::CountProcessThreads();
     manager.SetAsyncLoad(true);
+    const int threadsAfterFirst = OrvexTest::CountProcessThreads();
     manager.SetAsyncLoad(true);
     EXPECT_TRUE(manager.HasLoadingThread());
     if (threadsBefore > 0) {
-        EXPECT_EQ(OrvexTest::CountProcessThreads(), threadsBefore + 1);
+        // (Sanitizer runtimes may start a thread of their own on the way.)
+        EXPECT_GT(threadsAfterFirst, threadsBefore);
+        EXPECT_EQ(OrvexTest::CountProcessThreads(), threadsAfterFirst);
     }
 
     RecordingListener fromLoose, fromPackage, fromMemory;

@@ -19,10 +19,12 @@ struct RawEntry {
 // A package image with the given header fields, data and index.
 Bytes RawPackage(std::uint32_t count, std::uint32_t indexOffset, const Bytes& data,
                  const std::vector<RawEntry>& entries) {
-    Bytes image(16, 0);
-    WriteLittleEndian32(image.data(), kPackageMagic);
-    WriteLittleEndian32(image.data() + 8, count);
-    WriteLittleEndian32(image.data() + 12, indexOffset);
+    unsigned char header[16] = {};
+    WriteLittleEndian32(header, kPackageMagic);
+    WriteLittleEndian32(header + 8, count);
+    WriteLittleEndian32(header + 12, indexOffset);
+    Bytes image(header, header + 16);
+    image.reserve(16 + data.size() + entries.size() * 20);
     image.insert(image.end(), data.begin(), data.end());
     for (const RawEntry& entry : entries) {
         unsigned char record[20] = {};

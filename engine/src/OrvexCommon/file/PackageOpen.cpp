@@ -100,6 +100,12 @@ PackageRegistry::~PackageRegistry() {
 }
 
 bool LoadPackage(SPackage& package, bool keepMapped) {
+    if (package.reader.handle != nullptr) {
+        package.mappedSize = 0;
+        package.dataBase = static_cast<unsigned char*>(
+            OrvexMemoryMap(package.path.c_str(), package.mappedSize, /*readOnly=*/true));
+        package.mapped = package.dataBase != nullptr;
+    }
     unsigned char header[kPackageHeaderSize] = {};
     if (PackageExtent(package) < kPackageHeaderSize ||
         ReadPackageBytes(package, header, 0, kPackageHeaderSize) < kPackageHeaderSize ||
@@ -162,11 +168,6 @@ SPackage* OpenPackage(const wchar_t* path, PackageProgressFun progress, std::uin
     package.reader = reader;
     package.reader.owner = &package;
     package.path = key;
-    if (reader.handle != nullptr) {
-        package.dataBase = static_cast<unsigned char*>(
-            OrvexMemoryMap(path, package.mappedSize, /*readOnly=*/true));
-        package.mapped = package.dataBase != nullptr;
-    }
     if (!LoadPackage(package, keepMapped)) {
         ReleasePackage(package);
         registry.packages.erase(key);

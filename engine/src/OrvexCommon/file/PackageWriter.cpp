@@ -44,6 +44,9 @@ bool PackageWriter::Open(const wchar_t* path, bool scrambled) {
 }
 
 bool PackageWriter::Write(const void* bytes, std::uint32_t size) {
+    if (size == 0) {
+        return !m_failed; // an empty file or index may come without storage
+    }
     if (m_failed || m_position + size > 0xFFFFFFFFu ||
         std::fwrite(bytes, 1, size, m_file) != size) {
         m_failed = true;

@@ -39,8 +39,9 @@ struct PackageMatch {
 PackageMatch FindPackageEntry(const wchar_t* fileName, bool deep);
 
 // Fills a package record whose path, patch and reader (owner included) are
-// set, mapping it first when its data base holds a read-only view: header,
-// index, then the mode. False when it is no package or cannot be held.
+// set and that holds nothing else yet: maps the file read-only when it has
+// one, reads the header and the index, then takes the mode. False when it is
+// no package or cannot be held; ReleasePackage then gives back what it holds.
 bool LoadPackage(SPackage& package, bool keepMapped);
 
 // Closes the package's handle and gives back its mapping or private buffer.
