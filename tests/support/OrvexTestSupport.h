@@ -1,9 +1,10 @@
 // Operating-system helpers for tests: console capture, loading a shared
-// library by hand, counting the process's threads.
+// library by hand, counting the process's threads, running a helper program.
 #ifndef ORVEX_TESTS_SUPPORT_ORVEXTESTSUPPORT_H
 #define ORVEX_TESTS_SUPPORT_ORVEXTESTSUPPORT_H
 
 #include <string>
+#include <vector>
 
 namespace OrvexTest {
 
@@ -59,6 +60,11 @@ unsigned SpawnAndReapChild();
 
 // The number of threads the process runs now, or -1 when it cannot be told.
 int CountProcessThreads();
+
+// Runs the program at `exe` with `args` (UTF-8; each one reaches the program
+// as one argument), waits for it to end and returns its exit code; -1 when it
+// could not be started or did not end by exiting.
+int RunProcess(const std::string& exe, const std::vector<std::string>& args);
 
 } // namespace OrvexTest
 

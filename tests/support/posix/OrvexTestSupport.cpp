@@ -1,13 +1,16 @@
 // POSIX helpers for tests.
 #include "OrvexTestSupport.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace OrvexTest {
 
@@ -115,6 +118,50 @@ int CountProcessThreads() {
     }
     closedir(tasks);
     return count;
+}
+
+int RunProcess(const std::string& exe, const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(exe.c_str()));
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    // The child reports a failed exec through a pipe that a successful exec
+    // closes, so "could not start" is told apart from an exit code.
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        return -1;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        close(report[0]);
+        execv(exe.c_str(), argv.data());
+        const int error = errno;
+        ssize_t ignored = write(report[1], &error, sizeof(error));
+        (void)ignored;
+        _exit(127);
+    }
+    close(report[1]);
+    if (child < 0) {
+        close(report[0]);
+        return -1;
+    }
+    int error = 0;
+    ssize_t got;
+    do {
+        got = read(report[0], &error, sizeof(error));
+    } while (got < 0 && errno == EINTR);
+    close(report[0]);
+    int status = 0;
+    pid_t waited;
+    do {
+        waited = waitpid(child, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    if (got > 0 || waited != child || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
 }
 
 } // namespace OrvexTest

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace OrvexTest {
 
@@ -23,6 +24,39 @@ std::wstring Widen(const std::string& text) {
         wide.push_back(static_cast<wchar_t>(c));
     }
     return wide;
+}
+
+std::wstring FromUtf8(const std::string& text) {
+    if (text.empty()) {
+        return std::wstring();
+    }
+    const int units =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], units);
+    return wide;
+}
+
+// One argument as the runtime's command-line parser reads it back: quoted,
+// with quotes escaped and backslashes doubled where they precede a quote.
+void AppendQuoted(std::wstring& line, const std::wstring& arg) {
+    line += L'"';
+    std::size_t backslashes = 0;
+    for (wchar_t unit : arg) {
+        if (unit == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (unit == L'"') {
+            line.append(backslashes * 2 + 1, L'\\');
+        } else {
+            line.append(backslashes, L'\\');
+        }
+        backslashes = 0;
+        line += unit;
+    }
+    line.append(backslashes * 2, L'\\');
+    line += L'"';
 }
 
 // Loading by file name: the test executables sit beside the library.
@@ -143,6 +177,29 @@ int CountProcessThreads() {
     }
     CloseHandle(snapshot);
     return count;
+}
+
+int RunProcess(const std::string& exe, const std::vector<std::string>& args) {
+    const std::wstring program = FromUtf8(exe);
+    std::wstring command;
+    AppendQuoted(command, program);
+    for (const std::string& arg : args) {
+        command += L' ';
+        AppendQuoted(command, FromUtf8(arg));
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return -1;
+    }
+    CloseHandle(process.hThread);
+    DWORD code = 0;
+    const bool ended = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                       GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    return ended ? static_cast<int>(code) : -1;
 }
 
 } // namespace OrvexTest

@@ -1,29 +1,25 @@
 // The process-wide registry of mapped views: for each base address handed
-// out, the handles to close when it is given back.
+// out, the record to unmap and close when it is given back.
 #ifndef ORVEX_FORMAT_DETAIL_MEMORYMAPREGISTRY_H
 #define ORVEX_FORMAT_DETAIL_MEMORYMAPREGISTRY_H
 
 #include "OrvexCommon/memory/OrvexMemory.h"
+#include "OrvexCommon/platform/OrvexSys.h"
 
 namespace Orvex {
 namespace detail {
 
-// Platform handles of one view, opaque outside the platform layer.
-struct MappedViewHandles {
-    void* file;
-    void* mapping;
-};
-
 // Built empty at load and guarded by the memory-map lock; emptied at unload
 // without unmapping anything. Its nodes come from the pooled allocator, which
-// building it creates.
+// building it creates. Each view has an entry of its own, keyed by the view's
+// address: two maps of one file are two entries.
 struct MemoryMapRegistry {
     MemoryMapRegistry();
     ~MemoryMapRegistry();
     MemoryMapRegistry(const MemoryMapRegistry&) = delete;
     MemoryMapRegistry& operator=(const MemoryMapRegistry&) = delete;
 
-    TOrvexMap<void*, MappedViewHandles> views;
+    TOrvexMap<void*, sys::MappedFile> views;
 };
 
 } // namespace detail

@@ -1,0 +1,51 @@
+// Files on POSIX: the wide names the library uses become UTF-8, which is what
+// the kernel and the C runtime take as file names here.
+#include "OrvexCommon/platform/OrvexSys.h"
+#include "OrvexCommon/text/detail/TextStrings.h"
+
+#include <cstdlib>
+#include <limits.h>
+#include <new>
+
+namespace Orvex {
+namespace sys {
+
+std::FILE* OpenFileStream(const wchar_t* name, const char* mode) {
+    if (name == nullptr || mode == nullptr) {
+        return nullptr;
+    }
+    try {
+        const OrvexString narrow = WideToUtf8String(name);
+        return std::fopen(narrow.c_str(), mode);
+    } catch (const std::bad_alloc&) {
+        return nullptr; // no room for the converted name
+    }
+}
+
+bool AbsoluteDirectory(const wchar_t* directory, wchar_t* out, std::size_t capacity) {
+    if (directory == nullptr || out == nullptr || capacity == 0) {
+        return false;
+    }
+    try {
+        const OrvexString narrow = WideToUtf8String(directory);
+        // realpath resolves against the working directory without changing
+        // it, and like getcwd after a chdir it gives the path with links and
+        // "." / ".." resolved. It fails for a directory that does not exist.
+        char resolved[PATH_MAX];
+        if (realpath(narrow.c_str(), resolved) == nullptr) {
+            return false;
+        }
+        const OrvexWString wide = Utf8ToWideString(resolved);
+        if (wide.size() + 1 > capacity) {
+            return false;
+        }
+        wide.copy(out, wide.size());
+        out[wide.size()] = L'\0';
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+} // namespace sys
+} // namespace Orvex

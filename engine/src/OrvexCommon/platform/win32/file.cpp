@@ -1,0 +1,49 @@
+// Files on Windows: the runtime's wide open and the system's path resolver.
+#include "OrvexCommon/platform/OrvexSys.h"
+#include "OrvexCommon/platform/win32/WindowsHeaders.h"
+
+#include <cwchar>
+
+namespace Orvex {
+namespace sys {
+
+std::FILE* OpenFileStream(const wchar_t* name, const char* mode) {
+    if (name == nullptr || mode == nullptr) {
+        return nullptr;
+    }
+    // fopen modes are a few ASCII letters; widened unit by unit.
+    wchar_t wideMode[16];
+    std::size_t length = 0;
+    for (; mode[length] != '\0'; ++length) {
+        if (length + 1 >= sizeof(wideMode) / sizeof(wideMode[0])) {
+            return nullptr;
+        }
+        wideMode[length] = static_cast<wchar_t>(static_cast<unsigned char>(mode[length]));
+    }
+    wideMode[length] = L'\0';
+    return _wfopen(name, wideMode);
+}
+
+bool AbsoluteDirectory(const wchar_t* directory, wchar_t* out, std::size_t capacity) {
+    if (directory == nullptr || out == nullptr || capacity == 0) {
+        return false;
+    }
+    const DWORD room = capacity > MAXDWORD ? MAXDWORD : static_cast<DWORD>(capacity);
+    // The count without the terminator on success; the room needed, terminator
+    // included, when the buffer is too small; 0 on failure.
+    const DWORD length = GetFullPathNameW(directory, room, out, nullptr);
+    if (length == 0 || length >= room) {
+        return false;
+    }
+    // "dir\" resolves to "C:\...\dir\", while the working directory reads
+    // "C:\...\dir" once changed to it: the separator is dropped, except after a
+    // drive ("C:\"), where the working directory keeps it too.
+    if (length > 1 && (out[length - 1] == L'\\' || out[length - 1] == L'/') &&
+        out[length - 2] != L':') {
+        out[length - 1] = L'\0';
+    }
+    return true;
+}
+
+} // namespace sys
+} // namespace Orvex

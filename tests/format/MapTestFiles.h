@@ -1,0 +1,83 @@
+// Shared pieces of the memory-map tests: a temporary folder per test, whole
+// files read and written, and the number of views the registry holds.
+#ifndef ORVEX_TESTS_FORMAT_MAPTESTFILES_H
+#define ORVEX_TESTS_FORMAT_MAPTESTFILES_H
+
+#include "OrvexCommon/frame/detail/LoadTimeObjects.h"
+#include "OrvexCommon/platform/OrvexSys.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace OrvexMapTest {
+
+namespace fs = std::filesystem;
+typedef std::vector<unsigned char> Bytes;
+
+inline std::size_t LiveViews() {
+    Orvex::sys::ScopedLock hold(Orvex::detail::MemoryMapLock());
+    return Orvex::detail::GetMemoryMapRegistry().views.size();
+}
+
+// Bytes that differ from their neighbours and from zero.
+inline Bytes Pattern(std::size_t count, unsigned seed = 1) {
+    Bytes bytes(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes[i] = static_cast<unsigned char>((i * 37 + seed * 11) % 251 + 1);
+    }
+    return bytes;
+}
+
+inline void WriteBytes(const fs::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << path;
+}
+
+inline Bytes ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline Bytes ViewBytes(const void* view, std::size_t count) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(view);
+    return Bytes(bytes, bytes + count);
+}
+
+// Each test gets a fresh folder and must leave the registry as it found it.
+class MapFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        m_dir = fs::temp_directory_path() /
+                ("orvex_map_" + std::to_string(Orvex::sys::CurrentProcessId()) + "_" +
+                 test->test_suite_name() + "_" + test->name());
+        std::error_code ignored;
+        fs::remove_all(m_dir, ignored);
+        ASSERT_TRUE(fs::create_directories(m_dir));
+        m_startViews = LiveViews();
+    }
+    void TearDown() override {
+        EXPECT_EQ(m_startViews, LiveViews()) << "a view was left in the registry";
+        std::error_code ignored;
+        fs::remove_all(m_dir, ignored);
+    }
+
+    fs::path Path(const char* name) const { return m_dir / name; }
+    std::wstring Wide(const char* name) const { return Path(name).wstring(); }
+
+    fs::path m_dir;
+    std::size_t m_startViews = 0;
+};
+
+} // namespace OrvexMapTest
+
+#endif // ORVEX_TESTS_FORMAT_MAPTESTFILES_H
