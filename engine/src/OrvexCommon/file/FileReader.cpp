@@ -43,20 +43,16 @@ std::int32_t ReadFrom(SFileReader& reader, void* buffer, std::uint32_t n) {
 void MoveTo(SFileReader& reader, std::uint32_t position) {
     reader.position = std::min(position, EffectiveSize(reader));
     if (reader.handle != nullptr) {
-        std::fseek(reader.handle, static_cast<long>(position), SEEK_SET);
+        (void)sys::SeekStream(reader.handle, position);
     }
 }
 
 bool StreamLength(std::FILE* stream, std::uint32_t& length) {
-    if (std::fseek(stream, 0, SEEK_END) != 0) {
+    std::uint64_t bytes = 0;
+    if (!sys::StreamLength(stream, bytes) || bytes > 0xFFFFFFFFu) {
         return false;
     }
-    const long end = std::ftell(stream);
-    std::fseek(stream, 0, SEEK_SET);
-    if (end < 0 || static_cast<unsigned long>(end) > 0xFFFFFFFFul) {
-        return false;
-    }
-    length = static_cast<std::uint32_t>(end);
+    length = static_cast<std::uint32_t>(bytes);
     return true;
 }
 

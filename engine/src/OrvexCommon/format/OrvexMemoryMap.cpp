@@ -18,40 +18,28 @@ namespace {
 enum class FileProbe { Missing, Found, Unreadable };
 
 // Opens the file for reading: if that works the file exists, and its length
-// is where a seek to the end lands. A length the runtime cannot report (a
-// 32-bit `long` stops at 2 GiB) is Unreadable: the file is neither known to
-// be long enough nor safe to grow.
+// is where a seek to the end lands. A length that cannot be told is
+// Unreadable: the file is neither known to be long enough nor safe to grow.
 FileProbe ProbeFile(const wchar_t* fileName, std::uint64_t& length) {
     std::FILE* stream = sys::OpenFileStream(fileName, "rb");
     if (stream == nullptr) {
         return FileProbe::Missing;
     }
-    long end = -1;
-    if (std::fseek(stream, 0, SEEK_END) == 0) {
-        end = std::ftell(stream);
-    }
+    const bool measured = sys::StreamLength(stream, length);
     std::fclose(stream);
-    if (end < 0) {
-        return FileProbe::Unreadable;
-    }
-    length = static_cast<std::uint64_t>(end);
-    return FileProbe::Found;
+    return measured ? FileProbe::Found : FileProbe::Unreadable;
 }
 
 // Makes the file `size` bytes long by writing one zero byte at its last
 // position: the bytes it had are kept and the ones added read as zero.
 bool GrowFile(const wchar_t* fileName, bool exists, unsigned size) {
     const std::uint64_t last = static_cast<std::uint64_t>(size) - 1;
-    if (last > static_cast<std::uint64_t>(LONG_MAX)) {
-        return false; // beyond what this runtime's fseek can reach
-    }
     std::FILE* stream = sys::OpenFileStream(fileName, exists ? "r+b" : "wb");
     if (stream == nullptr) {
         return false;
     }
     const unsigned char zero = 0;
-    bool grown = std::fseek(stream, static_cast<long>(last), SEEK_SET) == 0 &&
-                 std::fwrite(&zero, 1, 1, stream) == 1;
+    bool grown = sys::SeekStream(stream, last) && std::fwrite(&zero, 1, 1, stream) == 1;
     grown = std::fclose(stream) == 0 && grown;
     return grown;
 }

@@ -3,9 +3,12 @@
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/text/detail/TextStrings.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <limits.h>
 #include <new>
+#include <sys/types.h>
 
 namespace Orvex {
 namespace sys {
@@ -45,6 +48,26 @@ bool AbsoluteDirectory(const wchar_t* directory, wchar_t* out, std::size_t capac
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+bool SeekStream(std::FILE* stream, std::uint64_t position) {
+    if (position > static_cast<std::uint64_t>(INT64_MAX)) {
+        return false;
+    }
+    return fseeko(stream, static_cast<off_t>(position), SEEK_SET) == 0;
+}
+
+bool StreamLength(std::FILE* stream, std::uint64_t& length) {
+    if (fseeko(stream, 0, SEEK_END) != 0) {
+        return false;
+    }
+    const off_t end = ftello(stream);
+    fseeko(stream, 0, SEEK_SET);
+    if (end < 0) {
+        return false;
+    }
+    length = static_cast<std::uint64_t>(end);
+    return true;
 }
 
 } // namespace sys

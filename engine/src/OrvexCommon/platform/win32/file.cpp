@@ -2,6 +2,8 @@
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/platform/win32/WindowsHeaders.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <cwchar>
 
 namespace Orvex {
@@ -42,6 +44,26 @@ bool AbsoluteDirectory(const wchar_t* directory, wchar_t* out, std::size_t capac
         out[length - 2] != L':') {
         out[length - 1] = L'\0';
     }
+    return true;
+}
+
+bool SeekStream(std::FILE* stream, std::uint64_t position) {
+    if (position > static_cast<std::uint64_t>(INT64_MAX)) {
+        return false;
+    }
+    return _fseeki64(stream, static_cast<__int64>(position), SEEK_SET) == 0;
+}
+
+bool StreamLength(std::FILE* stream, std::uint64_t& length) {
+    if (_fseeki64(stream, 0, SEEK_END) != 0) {
+        return false;
+    }
+    const __int64 end = _ftelli64(stream);
+    _fseeki64(stream, 0, SEEK_SET);
+    if (end < 0) {
+        return false;
+    }
+    length = static_cast<std::uint64_t>(end);
     return true;
 }
 
