@@ -1,3 +1,4 @@
+#include "OrvexCommon/file/OrvexFile.h"
 #include "OrvexCommon/frame/OrvexFrame.h"
 
 #include "OrvexTestSupport.h"
@@ -100,6 +101,35 @@ TEST(FrameLoad, ObjectsCreatedOnFirstUseGoFirstInReverseOrderOfFirstUse) {
     std::vector<std::string> expected = {"torn down log stream", "torn down error stream"};
     expected.insert(expected.end(), kLoadTimeTeardown.begin(), kLoadTimeTeardown.end());
     EXPECT_EQ(expected, g_events);
+}
+
+TEST(FrameLoad, UnloadEndsTheLoadingThreadAndClosesPackagesBeforeTheManager) {
+    const int threadsBefore = OrvexTest::CountProcessThreads();
+    SharedLibrary library(ORVEX_TEST_LIBRARY);
+    ASSERT_NE(nullptr, LoadAndTrace(library));
+    typedef Orvex::IOrvexFileMgr& (*GetFileMgrFn)();
+    auto getFileMgr =
+        reinterpret_cast<GetFileMgrFn>(library.Symbol("_ZN5Orvex15GetOrvexFileMgrEv"));
+    ASSERT_NE(nullptr, getFileMgr);
+
+    g_events.clear();
+    Orvex::IOrvexFileMgr& files = getFileMgr();
+    files.SetAsyncLoad(true);
+    EXPECT_FALSE(files.OpenPackage(L"no-such-directory.pkg", nullptr, 0, true));
+    EXPECT_EQ((std::vector<std::string>{"created file manager", "created package registry"}),
+              g_events);
+    if (threadsBefore > 0) {
+        EXPECT_EQ(threadsBefore + 1, OrvexTest::CountProcessThreads());
+    }
+
+    g_events.clear();
+    EXPECT_TRUE(library.Unload());
+    std::vector<std::string> expected = {"torn down package registry", "torn down file manager"};
+    expected.insert(expected.end(), kLoadTimeTeardown.begin(), kLoadTimeTeardown.end());
+    EXPECT_EQ(expected, g_events);
+    if (threadsBefore > 0) {
+        EXPECT_EQ(threadsBefore, OrvexTest::CountProcessThreads()) << "the thread was joined";
+    }
 }
 
 } // namespace

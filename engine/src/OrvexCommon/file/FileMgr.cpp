@@ -66,8 +66,7 @@ void CFileMgr::SetDeepPackageSearch(bool enable) {
 void CFileMgr::StopLoadingThread() {
     m_quit = true;
     if (m_thread != nullptr) {
-        // Failures leave nothing to clean up that the process still needs.
-        (void)sys::JoinThread(m_thread, nullptr);
+        sys::ReleaseThreadAtUnload(m_thread, m_loopEnded);
         m_thread = nullptr;
     }
 }

@@ -75,6 +75,7 @@ void CFileMgr::RunLoadingThread() {
         request->Unlink();
         m_finished.PushBack(*request);
     }
+    m_loopEnded = true;
 }
 
 void CFileMgr::QueueRequest(SLoadRequest* request) {

@@ -75,6 +75,7 @@ private:
     bool m_packageFirst = false;
     bool m_deepSearch = true;
     std::atomic<bool> m_quit{false};
+    std::atomic<bool> m_loopEnded{false}; // the thread's last act in this library
     sys::OwnedLock m_lock;
     sys::Thread* m_thread = nullptr;
     TOrvexMap<OrvexWString, SFilePatch> m_patches;

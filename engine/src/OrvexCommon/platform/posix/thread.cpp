@@ -204,6 +204,10 @@ JoinResult JoinThread(Thread* thread, unsigned* exitCode) {
     return JoinResult::Joined;
 }
 
+void ReleaseThreadAtUnload(Thread* thread, const std::atomic<bool>&) {
+    (void)JoinThread(thread, nullptr);
+}
+
 void DetachThread(Thread* thread) {
     if (!Claim(thread)) {
         return;

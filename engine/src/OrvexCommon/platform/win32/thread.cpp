@@ -45,6 +45,13 @@ JoinResult JoinThread(Thread* thread, unsigned* exitCode) {
     return JoinResult::Joined;
 }
 
+void ReleaseThreadAtUnload(Thread* thread, const std::atomic<bool>& finished) {
+    while (!finished.load() && WaitForSingleObject(HandleOf(thread), 0) == WAIT_TIMEOUT) {
+        Sleep(1);
+    }
+    CloseHandle(HandleOf(thread));
+}
+
 void DetachThread(Thread* thread) {
     CloseHandle(HandleOf(thread));
 }
