@@ -11,6 +11,7 @@
 
 #include "OrvexCommon/frame/OrvexExport.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -131,6 +132,14 @@ enum class JoinResult {
 // through exitCode when that is not null.
 JoinResult JoinThread(Thread* thread, unsigned* exitCode);
 
+// Ends the caller's hold on a library thread while the library is torn down,
+// after the thread was told to stop and sets `finished` as its last act in the
+// library's code. POSIX: joins it. Windows: teardown at unload runs under the
+// loader lock, which a thread needs in order to end, so waiting for the end
+// would never return: waits until `finished` is set or the thread has ended
+// (at process exit the system ended it already), then closes the handle.
+void ReleaseThreadAtUnload(Thread* thread, const std::atomic<bool>& finished);
+
 // Releases the handle; the thread runs on and its resources go when it ends.
 // A handle that is not a live thread handle is ignored.
 void DetachThread(Thread* thread);
@@ -211,6 +220,15 @@ std::FILE* OpenFileStream(const wchar_t* name, const char* mode);
 // with its terminator needs more than `capacity` units.
 bool AbsoluteDirectory(const wchar_t* directory, wchar_t* out, std::size_t capacity);
 
+// Moves an open stream to `position` bytes from its start with a 64-bit
+// offset (the runtime's fseek takes a `long`, 32 bits on Windows). True on
+// success.
+bool SeekStream(std::FILE* stream, std::uint64_t position);
+
+// The length of an open stream in bytes, taken by seeking to its end; the
+// stream is left at its start. False when it cannot be told.
+bool StreamLength(std::FILE* stream, std::uint64_t& length);
+
 // ---------------------------------------------------------------------------
 // File mappings (filemap.cpp)
 // ---------------------------------------------------------------------------
@@ -254,6 +272,12 @@ enum class ConsoleStream { Output, Error };
 // unchanged. Text that cannot be delivered (no such handle, a closed pipe) is
 // dropped silently. Never raises a signal, never throws.
 void WriteConsoleText(ConsoleStream stream, const char* utf8, std::size_t length);
+
+// True when the process's standard output or standard error is an interactive
+// terminal (POSIX: isatty on descriptor 1 or 2; Windows: GetConsoleMode
+// succeeds on the standard handle), false for a file, a pipe or a missing
+// handle.
+bool IsTerminal(ConsoleStream stream);
 
 // ---------------------------------------------------------------------------
 // Millisecond clock (clock.cpp)

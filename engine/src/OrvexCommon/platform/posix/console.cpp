@@ -1,4 +1,5 @@
-// Console output on POSIX: the UTF-8 bytes go to descriptor 1 or 2 unchanged.
+// Console output on POSIX: the UTF-8 bytes go to descriptor 1 or 2 unchanged;
+// a descriptor is a terminal when isatty says so.
 #include "OrvexCommon/platform/OrvexSys.h"
 
 #include <cerrno>
@@ -20,6 +21,10 @@ void WriteConsoleText(ConsoleStream stream, const char* utf8, std::size_t length
         utf8 += written;
         length -= static_cast<std::size_t>(written);
     }
+}
+
+bool IsTerminal(ConsoleStream stream) {
+    return isatty(stream == ConsoleStream::Output ? STDOUT_FILENO : STDERR_FILENO) == 1;
 }
 
 } // namespace sys

@@ -40,5 +40,15 @@ void WriteConsoleText(ConsoleStream stream, const char* utf8, std::size_t length
     WriteConsoleW(handle, wide.c_str(), static_cast<DWORD>(wide.size()), &written, nullptr);
 }
 
+bool IsTerminal(ConsoleStream stream) {
+    HANDLE handle =
+        GetStdHandle(stream == ConsoleStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD mode = 0;
+    return GetConsoleMode(handle, &mode) != 0;
+}
+
 } // namespace sys
 } // namespace Orvex
