@@ -10,6 +10,11 @@ The tick manager's group (OrvexTick) is read the first way: ours divided by
 Asio's timer queue and by a std::priority_queue scheduler, in callbacks (or
 add/delete pairs) per second.
 
+Groups listed in VARIANTS get one more table: for every case that has a
+variant (the case's name with the variant's suffix, such as a read with a
+patch laid over the file), our throughput in the variant divided by ours in
+the plain case.
+
 Groups listed in BASELINES get a table of another kind: every contender,
 ours included, divided by the baseline (the allocators against glibc's
 malloc, the one every Linux program has), so that ours and the peers can be
@@ -26,6 +31,10 @@ from collections import OrderedDict
 
 # Group -> the contender every other one (ours included) is divided by.
 BASELINES = {"OrvexAlloc": "glibc"}
+
+# Group -> (suffix of a variant case, its label): ours in CASE+suffix divided
+# by ours in CASE.
+VARIANTS = {"OrvexPackageRead": ("-patched", "patched")}
 
 # What Google Benchmark appends to a name: the timing kind, the thread count, a
 # fixed iteration count.
@@ -74,7 +83,11 @@ def human(rate):
 
 
 def human_ops(rate):
-    return "%.1f M/s" % (rate / 1e6)
+    if rate >= 1e6:
+        return "%.1f M/s" % (rate / 1e6)
+    if rate >= 1e3:
+        return "%.1f k/s" % (rate / 1e3)
+    return "%.2f /s" % rate
 
 
 def baseline_table(group, cases, baseline):
@@ -107,6 +120,20 @@ def table(group, cases, show=human):
     return "\n".join(lines)
 
 
+def variant_table(group, cases, suffix, label, show):
+    """Ours in each variant case divided by ours in its plain case."""
+    lines = ["| %s | plain | %s | %s / plain |" % (group, label, label),
+             "|---|---:|---:|---:|"]
+    for case, rates in cases.items():
+        variant = cases.get(case + suffix)
+        if case.endswith(suffix) or variant is None:
+            continue
+        plain, changed = rates["Orvex"], variant["Orvex"]
+        lines.append("| %s | %s | %s | %.2fx |" % (case, show(plain), show(changed),
+                                                    changed / plain))
+    return "\n".join(lines)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--stat", choices=("median", "max"), default="median")
@@ -116,10 +143,16 @@ def main():
     rates_by_case, in_bytes = throughputs(args.results, args.stat)
     for (group, case), rates in rates_by_case.items():
         groups.setdefault(group, OrderedDict())[case] = rates
-    print("\n\n".join(
-        baseline_table(group, cases, BASELINES[group]) if group in BASELINES
-        else table(group, cases, human if group in in_bytes else human_ops)
-        for group, cases in groups.items()))
+    tables = []
+    for group, cases in groups.items():
+        show = human if group in in_bytes else human_ops
+        if group in BASELINES:
+            tables.append(baseline_table(group, cases, BASELINES[group]))
+        else:
+            tables.append(table(group, cases, show))
+        if group in VARIANTS:
+            tables.append(variant_table(group, cases, *VARIANTS[group], show))
+    print("\n\n".join(tables))
     return 0
 
 

@@ -26,6 +26,19 @@ TEST(EntryKey, HashesTheNormalisedNameTwoBytesPerUnit) {
     EXPECT_NE(EntryKey(L"\u00C4"), EntryKey(L"\u00E4"));
 }
 
+TEST(EntryKey, HashesCharactersBeyond16BitsAsTheirSurrogatePair) {
+    // U+1F600 is D83D DE00 in UTF-16: the key is the same for both spellings
+    // of wchar_t, and keys made on one target find files on the other.
+    const unsigned char expected[] = {0x78, 0, 0x3D, 0xD8, 0x00, 0xDE};
+    std::wstring name = L"x";
+    if (sizeof(wchar_t) > 2) {
+        name.push_back(static_cast<wchar_t>(0x1F600));
+    } else {
+        name += {static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)};
+    }
+    EXPECT_EQ(EntryKey(name.c_str()), Orvex::OrvexHash(expected, sizeof(expected)));
+}
+
 TEST(EntryKey, CutsNamesAt1023UnitsSuffixIncluded) {
     const std::wstring base(1023, L'x');
     EXPECT_EQ(EntryKey(base.c_str()), EntryKey((base + L"tail").c_str()));

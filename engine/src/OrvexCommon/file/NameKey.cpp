@@ -15,21 +15,39 @@ OrvexWString NormalizeName(const wchar_t* name) {
     return normalized;
 }
 
+namespace {
+
+// Appends one UTF-16 unit, low byte first.
+void AppendUnit(unsigned char* bytes, std::size_t& units, std::uint32_t unit) {
+    bytes[units * 2] = static_cast<unsigned char>(unit & 0xFF);
+    bytes[units * 2 + 1] = static_cast<unsigned char>((unit >> 8) & 0xFF);
+    ++units;
+}
+
+} // namespace
+
 std::uint32_t EntryKey(const wchar_t* innerName, wchar_t suffix) {
     unsigned char bytes[(kMaxKeyNameLength + 1) * 2];
-    std::size_t length = 0;
-    for (; innerName[length] != 0 && length < kMaxKeyNameLength; ++length) {
-        const wchar_t unit = NormalizeNameUnit(innerName[length]);
-        bytes[length * 2] = static_cast<unsigned char>(unit & 0xFF);
-        bytes[length * 2 + 1] = static_cast<unsigned char>((unit >> 8) & 0xFF);
+    std::size_t units = 0;
+    for (; *innerName != 0 && units < kMaxKeyNameLength; ++innerName) {
+        const auto unit = static_cast<std::uint32_t>(NormalizeNameUnit(*innerName));
+        if (unit <= 0xFFFF) {
+            AppendUnit(bytes, units, unit);
+        } else if (units + 2 <= kMaxKeyNameLength) {
+            // A 32-bit wchar_t holding a code point beyond 16 bits: hashed as
+            // the surrogate pair a 16-bit wchar_t holds, so keys agree.
+            const std::uint32_t above = unit - 0x10000;
+            AppendUnit(bytes, units, 0xD800 + ((above >> 10) & 0x3FF));
+            AppendUnit(bytes, units, 0xDC00 + (above & 0x3FF));
+        } else {
+            break; // the cut falls inside the pair
+        }
     }
     // The suffix is part of the name, so it is cut off with it.
-    if (suffix != 0 && length < kMaxKeyNameLength) {
-        bytes[length * 2] = static_cast<unsigned char>(suffix & 0xFF);
-        bytes[length * 2 + 1] = static_cast<unsigned char>((suffix >> 8) & 0xFF);
-        ++length;
+    if (suffix != 0 && units < kMaxKeyNameLength) {
+        AppendUnit(bytes, units, static_cast<std::uint32_t>(suffix));
     }
-    return OrvexHash(bytes, static_cast<unsigned>(length * 2));
+    return OrvexHash(bytes, static_cast<unsigned>(units * 2));
 }
 
 } // namespace detail

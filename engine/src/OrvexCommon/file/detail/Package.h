@@ -7,10 +7,10 @@
 // through the package's own file handle). A path that failed to open as a
 // package is never tried again.
 //
-// Every read of a package is bounded by what it really holds: its file's
-// length, or its patch's size override, and below that what the mapping
-// holds. A hostile header or index fails the open; entries that point past
-// the end read short.
+// Every read of a package is bounded by what it really holds: reads through
+// its reader stop at the file's length or the patch's size override, copies
+// from its mapping at the mapping's end. A hostile header or index fails the
+// open; entries that point past the end read short.
 #ifndef ORVEX_FILE_DETAIL_PACKAGE_H
 #define ORVEX_FILE_DETAIL_PACKAGE_H
 

@@ -1,0 +1,203 @@
+// The pack command: every file below a directory into one package file.
+#include "ToolSupport.h"
+
+#include "OrvexCommon/file/detail/PackageWriter.h"
+
+#include <map>
+
+namespace OrvexPack {
+
+namespace {
+
+const char kUsage[] =
+    "usage: orvex-pack pack DIR OUT.pkg [--resident=N|all] [--scramble] [--no-manifest]\n"
+    "\n"
+    "Packages every regular file below DIR under its path relative to DIR, with\n"
+    "'/' between directories, in the byte order of those names.\n"
+    "\n"
+    "  --resident=N    the first N bytes of each file form its resident part, kept in\n"
+    "                  memory while the package is open in private mode (default 256)\n"
+    "  --resident=all  every file is resident as a whole\n"
+    "  --scramble      scramble the file data\n"
+    "  --no-manifest   do not store the list of names (list and extract then show\n"
+    "                  keys only)\n"
+    "\n"
+    "Two names with the same key (names that differ only in case, for one) are\n"
+    "refused, and so is the name .orvex-manifest, which holds the list of names.\n";
+
+// A bar on the error stream, redrawn in place when the whole percent changes.
+class ProgressBar {
+public:
+    ProgressBar(std::ostream& stream, bool enabled, std::size_t total)
+        : m_stream(stream), m_enabled(enabled && total > 0), m_total(total) {}
+
+    void Show(std::size_t done) {
+        if (!m_enabled || done * 100 / m_total == m_percent) {
+            return;
+        }
+        const std::size_t percent = done * 100 / m_total;
+        m_percent = percent;
+        const std::size_t filled = percent * kWidth / 100;
+        m_stream << "\rpacking [" << std::string(filled, '#') << std::string(kWidth - filled, '.')
+                 << "] " << percent << "% " << done << '/' << m_total;
+        m_stream.flush();
+    }
+
+    // Ends the bar's line, also when an error ends the command midway, so
+    // that the error line starts on a line of its own.
+    ~ProgressBar() { Finish(); }
+    ProgressBar(const ProgressBar&) = delete;
+    ProgressBar& operator=(const ProgressBar&) = delete;
+
+    void Finish() {
+        if (m_enabled && m_percent != kNone) {
+            m_stream << '\n';
+            m_stream.flush();
+        }
+        m_enabled = false;
+    }
+
+private:
+    static constexpr std::size_t kWidth = 40;
+    static constexpr std::size_t kNone = ~std::size_t(0);
+    std::ostream& m_stream;
+    bool m_enabled;
+    std::size_t m_total;
+    std::size_t m_percent = kNone;
+};
+
+std::uint32_t ParseResident(const std::string& text) {
+    if (text == "all") {
+        return 0xFFFFFFFFu;
+    }
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' ||
+            (value = value * 10 + static_cast<unsigned>(c - '0')) > 0xFFFFFFFFu) {
+            UsageError("--resident takes a byte count up to 4294967295 or 'all', not '" + text +
+                       "'");
+        }
+    }
+    if (text.empty()) {
+        UsageError("--resident takes a byte count or 'all'");
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+// Removes the output file, once created, when the command ends early.
+class PartialOutput {
+public:
+    explicit PartialOutput(const fs::path& path) : m_path(path) {}
+    ~PartialOutput() {
+        if (m_created && !m_kept) {
+            std::error_code ignored;
+            fs::remove(m_path, ignored);
+        }
+    }
+    PartialOutput(const PartialOutput&) = delete;
+    PartialOutput& operator=(const PartialOutput&) = delete;
+
+    void Created() { m_created = true; }
+    void Keep() { m_kept = true; }
+
+private:
+    fs::path m_path;
+    bool m_created = false;
+    bool m_kept = false;
+};
+
+// Fails when two names, or a name and the manifest, share a key.
+void CheckKeys(const std::vector<SourceFile>& files) {
+    const std::uint32_t manifestKey = InnerNameKey(kManifestName);
+    std::map<std::uint32_t, const std::string*> owners;
+    for (const SourceFile& file : files) {
+        const std::uint32_t key = InnerNameKey(file.name);
+        if (key == manifestKey) {
+            Fail("'" + file.name + "' has the key of the reserved name " + kManifestName + " (" +
+                 KeyText(key) + "); rename it");
+        }
+        const auto inserted = owners.emplace(key, &file.name);
+        if (!inserted.second) {
+            Fail("'" + *inserted.first->second + "' and '" + file.name + "' have the same key " +
+                 KeyText(key) + "; rename one of them");
+        }
+    }
+}
+
+} // namespace
+
+int PackCommand(const std::vector<std::string>& args, ToolStreams& io) {
+    return Guarded(io, [&] {
+        const ParsedArgs parsed = ParseArgs(
+            "pack", args, {{"resident", true}, {"scramble", false}, {"no-manifest", false}});
+        if (parsed.help) {
+            io.out << kUsage;
+            return kExitSuccess;
+        }
+        RequirePositional("pack", parsed, 2, 2);
+        const auto resident = parsed.options.find("resident");
+        const std::uint32_t residentSize = resident == parsed.options.end()
+                                               ? kDefaultResidentSize
+                                               : ParseResident(resident->second);
+        const bool scramble = parsed.options.count("scramble") != 0;
+        const bool manifest = parsed.options.count("no-manifest") == 0;
+        const fs::path directory = ArgPath(parsed.positional[0]);
+        const fs::path output = ArgPath(parsed.positional[1]);
+
+        const std::vector<SourceFile> files = CollectFiles(directory, output);
+        CheckKeys(files);
+
+        PartialOutput partial(output);
+        Orvex::detail::PackageWriter writer;
+        if (!writer.Open(LibraryPath(output).c_str(), scramble)) {
+            Fail("cannot create '" + Display(output) + "'");
+        }
+        partial.Created();
+        std::uint64_t packageSize = Orvex::detail::kPackageHeaderSize;
+        std::uint64_t dataBytes = 0;
+        const auto add = [&](const std::string& name, const Bytes& bytes, std::uint32_t resident) {
+            packageSize += bytes.size();
+            if (packageSize > 0xFFFFFFFFu) {
+                Fail("the package would pass 4 GiB at '" + name + "'");
+            }
+            std::wstring wide;
+            Utf8ToWide(name, wide);
+            static const unsigned char kNothing = 0;
+            if (!writer.AddFile(wide.c_str(), bytes.empty() ? &kNothing : bytes.data(),
+                                static_cast<std::uint32_t>(bytes.size()), resident)) {
+                Fail("cannot write '" + Display(output) + "'");
+            }
+        };
+        ProgressBar progress(io.err, io.progress, files.size());
+        std::vector<std::string> names;
+        names.reserve(files.size());
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            std::error_code error;
+            const std::uintmax_t size = fs::file_size(files[i].path, error);
+            if (!error && size > 0xFFFFFFFFu) {
+                Fail("'" + Display(files[i].path) + "' is larger than a package can hold");
+            }
+            const Bytes bytes = ReadWholeFile(files[i].path);
+            add(files[i].name, bytes, residentSize);
+            dataBytes += bytes.size();
+            names.push_back(files[i].name);
+            progress.Show(i + 1);
+        }
+        progress.Finish();
+        if (manifest) {
+            const std::string text = BuildManifest(names);
+            // Not resident: a game never reads it.
+            add(kManifestName, Bytes(text.begin(), text.end()), 0);
+        }
+        if (!writer.Finish()) {
+            Fail("cannot write '" + Display(output) + "'");
+        }
+        partial.Keep();
+        io.out << "packed " << files.size() << (files.size() == 1 ? " file (" : " files (")
+               << dataBytes << " bytes" << (scramble ? ", scrambled" : "")
+               << (manifest ? "" : ", no manifest") << ") into '" << Display(output) << "'\n";
+        return kExitSuccess;
+    });
+}
+
+} // namespace OrvexPack
