@@ -413,11 +413,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(package.residentTotal == model.residentTotal, "the resident total is wrong");
         Check(package.index.size() == model.index.size(), "the index has the wrong size");
         for (const auto& item : model.index) {
-            const auto found = package.index.find(item.first);
-            Check(found != package.index.end(), "an index entry is missing");
-            Check(found->second.offset == item.second.offset &&
-                      found->second.size == item.second.size &&
-                      found->second.residentSize == item.second.residentSize,
+            const auto* found = package.index.Find(item.first);
+            Check(found != nullptr, "an index entry is missing");
+            Check(found->offset == item.second.offset && found->size == item.second.size &&
+                      found->residentSize == item.second.residentSize,
                   "an index entry was misread");
         }
 

@@ -101,7 +101,8 @@ TEST_P(MalformedPackageTest, EntriesPastTheEndReadShortAndResidentPartsAreCut) {
     EXPECT_EQ(Bytes(tail.begin() + 4 + 100, tail.end()), Bytes(96, 0));
     EXPECT_EQ(Read(L"wide", &found), Bytes(0xFFFF, 0));
     // The resident size above the size is cut to the size.
-    EXPECT_EQ(package->index[EntryKey(L"resident")].residentSize, 20u);
+    ASSERT_NE(package->index.Find(EntryKey(L"resident")), nullptr);
+    EXPECT_EQ(package->index.Find(EntryKey(L"resident"))->residentSize, 20u);
     EXPECT_EQ(Read(L"resident", &found), Bytes(data.begin(), data.begin() + 20));
     EXPECT_EQ(Read(L"fine", &found), Bytes(data.begin() + 8, data.begin() + 24));
     // And the same after switching modes.

@@ -1,5 +1,6 @@
 // Keys, scrambling and patch overlays on their own.
 #include "OrvexCommon/file/detail/NameKey.h"
+#include "OrvexCommon/file/detail/PackageIndex.h"
 #include "OrvexCommon/file/detail/Patch.h"
 #include "OrvexCommon/file/detail/Scramble.h"
 #include "OrvexCommon/text/OrvexText.h"
@@ -129,6 +130,35 @@ TEST(Patch, OverlapTestJudgesFromTheNearestChunks) {
     EXPECT_TRUE(PatchTouches(&patch, 0, 10));
     SFilePatch empty;
     EXPECT_FALSE(PatchTouches(&empty, 0, 10));
+}
+
+} // namespace
+
+namespace {
+
+TEST(PackageIndex, KeepsTheLastRecordOfAKeyInKeyOrderAndFindsEveryKey) {
+    typedef Orvex::detail::TPackageIndex<int> Index;
+    Orvex::TOrvexVector<Index::Item> items;
+    // Keys sharing their low bits probe past each other.
+    for (std::uint32_t i = 0; i < 300; ++i) {
+        items.push_back({(i % 100) << 16, static_cast<int>(i)});
+    }
+    items.push_back({7, -1});
+    Index index;
+    index.Assign(std::move(items));
+    EXPECT_EQ(index.size(), 101u);
+    std::uint32_t previous = 0;
+    for (const auto& item : index) {
+        EXPECT_TRUE(item.first == 0 || item.first > previous);
+        previous = item.first;
+    }
+    for (std::uint32_t k = 0; k < 100; ++k) {
+        ASSERT_NE(index.Find(k << 16), nullptr) << k;
+        EXPECT_EQ(*index.Find(k << 16), static_cast<int>(200 + k)); // the last in file order
+    }
+    EXPECT_EQ(*index.Find(7), -1);
+    EXPECT_EQ(index.Find(8), nullptr);
+    EXPECT_EQ(Index().Find(0), nullptr);
 }
 
 } // namespace

@@ -393,13 +393,13 @@ std::string BuildManifest(const std::vector<std::string>& names) {
 Manifest ReadManifest(const Orvex::detail::SPackage& package) {
     Manifest manifest;
     const std::uint32_t manifestKey = InnerNameKey(kManifestName);
-    const auto found = package.index.find(manifestKey);
-    if (found == package.index.end() || !EntryInsidePackage(package, found->second)) {
+    const auto* found = package.index.Find(manifestKey);
+    if (found == nullptr || !EntryInsidePackage(package, *found)) {
         return manifest;
     }
     manifest.present = true;
     manifest.byKey[manifestKey] = kManifestName;
-    const Bytes bytes = ReadEntry(package, found->second);
+    const Bytes bytes = ReadEntry(package, *found);
     const std::string text(bytes.begin(), bytes.end());
     std::size_t start = 0;
     while (start < text.size()) {

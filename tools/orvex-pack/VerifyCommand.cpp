@@ -74,14 +74,14 @@ void CompareWithDirectory(const Orvex::detail::SPackage& package, const Manifest
     }
     for (const SourceFile& file : CollectFiles(directory, packagePath)) {
         const std::uint32_t key = InnerNameKey(file.name);
-        const auto found = package.index.find(key);
-        if (found == package.index.end()) {
+        const auto* found = package.index.Find(key);
+        if (found == nullptr) {
             report.Problem("missing: " + file.name);
             continue;
         }
         matched.insert(key);
-        if (!EntryInsidePackage(package, found->second) ||
-            ReadEntry(package, found->second) != ReadWholeFile(file.path)) {
+        if (!EntryInsidePackage(package, *found) ||
+            ReadEntry(package, *found) != ReadWholeFile(file.path)) {
             report.Problem("different: " + file.name);
         }
     }

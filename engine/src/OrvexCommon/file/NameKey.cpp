@@ -26,28 +26,34 @@ void AppendUnit(unsigned char* bytes, std::size_t& units, std::uint32_t unit) {
 
 } // namespace
 
-std::uint32_t EntryKey(const wchar_t* innerName, wchar_t suffix) {
-    unsigned char bytes[(kMaxKeyNameLength + 1) * 2];
-    std::size_t units = 0;
-    for (; *innerName != 0 && units < kMaxKeyNameLength; ++innerName) {
+EntryKeyBytes::EntryKeyBytes(const wchar_t* innerName) {
+    for (; *innerName != 0 && m_units < kMaxKeyNameLength; ++innerName) {
         const auto unit = static_cast<std::uint32_t>(NormalizeNameUnit(*innerName));
         if (unit <= 0xFFFF) {
-            AppendUnit(bytes, units, unit);
-        } else if (units + 2 <= kMaxKeyNameLength) {
+            AppendUnit(m_bytes, m_units, unit);
+        } else if (m_units + 2 <= kMaxKeyNameLength) {
             // A 32-bit wchar_t holding a code point beyond 16 bits: hashed as
             // the surrogate pair a 16-bit wchar_t holds, so keys agree.
             const std::uint32_t above = unit - 0x10000;
-            AppendUnit(bytes, units, 0xD800 + ((above >> 10) & 0x3FF));
-            AppendUnit(bytes, units, 0xDC00 + (above & 0x3FF));
+            AppendUnit(m_bytes, m_units, 0xD800 + ((above >> 10) & 0x3FF));
+            AppendUnit(m_bytes, m_units, 0xDC00 + (above & 0x3FF));
         } else {
             break; // the cut falls inside the pair
         }
     }
+}
+
+std::uint32_t EntryKeyBytes::Key(wchar_t suffix) const {
+    std::size_t units = m_units;
     // The suffix is part of the name, so it is cut off with it.
     if (suffix != 0 && units < kMaxKeyNameLength) {
-        AppendUnit(bytes, units, static_cast<std::uint32_t>(suffix));
+        AppendUnit(m_bytes, units, static_cast<std::uint32_t>(suffix));
     }
-    return OrvexHash(bytes, static_cast<unsigned>(units * 2));
+    return OrvexHash(m_bytes, static_cast<unsigned>(units * 2));
+}
+
+std::uint32_t EntryKey(const wchar_t* innerName, wchar_t suffix) {
+    return EntryKeyBytes(innerName).Key(suffix);
 }
 
 } // namespace detail

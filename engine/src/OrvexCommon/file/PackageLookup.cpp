@@ -88,12 +88,12 @@ PackageMatch FindShallow(const wchar_t* fileName, const wchar_t*& innerName) {
 } // namespace
 
 const SPackageEntry* FindEntryByName(const SPackage& package, const wchar_t* innerName) {
-    auto found = package.index.find(EntryKey(innerName));
-    for (const wchar_t* digit = L"0123456789abcdef"; found == package.index.end() && *digit != 0;
-         ++digit) {
-        found = package.index.find(EntryKey(innerName, *digit));
+    const EntryKeyBytes name(innerName);
+    const SPackageEntry* found = package.index.Find(name.Key());
+    for (const wchar_t* digit = L"0123456789abcdef"; found == nullptr && *digit != 0; ++digit) {
+        found = package.index.Find(name.Key(*digit));
     }
-    return found == package.index.end() ? nullptr : &found->second;
+    return found;
 }
 
 PackageMatch FindPackageEntry(const wchar_t* fileName, bool deep) {

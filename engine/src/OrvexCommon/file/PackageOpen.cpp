@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <string_view>
 
 namespace Orvex {
 namespace detail {
@@ -30,8 +32,9 @@ struct PackageRegistry {
     // Guards the two containers; held for a whole open, so a package is never
     // seen half-built.
     sys::OwnedLock lock;
-    TOrvexMap<OrvexWString, SPackage> packages;
-    TOrvexSet<OrvexWString> failed;
+    // Transparent: looked up by the caller's text without building a string.
+    TOrvexMap<OrvexWString, SPackage, std::less<>> packages;
+    TOrvexSet<OrvexWString, std::less<>> failed;
 };
 
 PackageRegistry& Registry() {
@@ -71,6 +74,7 @@ bool ReadIndex(SPackage& package, std::uint32_t count, std::uint32_t indexOffset
     }
     std::memset(index, 0, bufferSize);
     ReadPackageBytes(package, index, indexOffset, static_cast<std::uint32_t>(indexBytes));
+    TOrvexVector<TPackageIndex<SPackageEntry>::Item> items(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         const unsigned char* record = index + static_cast<std::size_t>(i) * kPackageEntrySize;
         SPackageEntry entry;
@@ -81,10 +85,11 @@ bool ReadIndex(SPackage& package, std::uint32_t count, std::uint32_t indexOffset
         if (package.dataBase != nullptr) {
             entry.data = MappedEntryData(package, entry.offset);
         }
-        package.index[ReadLittleEndian32(record)] = entry;
+        items[i] = {ReadLittleEndian32(record), entry};
         package.residentTotal += entry.residentSize;
     }
     OrvexFree(index);
+    package.index.Assign(std::move(items));
     return true;
 }
 
@@ -149,14 +154,15 @@ SPackage* OpenPackage(const wchar_t* path, PackageProgressFun progress, std::uin
     }
     PackageRegistry& registry = Registry();
     sys::ScopedLock hold(registry.lock.get());
-    const OrvexWString key(path);
-    const auto open = registry.packages.find(key);
+    const std::wstring_view spelling(path);
+    const auto open = registry.packages.find(spelling);
     if (open != registry.packages.end()) {
         return &open->second;
     }
-    if (registry.failed.count(key) != 0) {
+    if (registry.failed.find(spelling) != registry.failed.end()) {
         return nullptr;
     }
+    const OrvexWString key(path);
     const SFilePatch* patch = FileMgr().FindFilePatch(key);
     SFileReader reader;
     if (!OpenReader(reader, path) && patch == nullptr) {

@@ -23,6 +23,21 @@ inline wchar_t NormalizeNameUnit(wchar_t unit) {
 
 OrvexWString NormalizeName(const wchar_t* name);
 
+// The normalised units of an inner name, two bytes each, ready to be hashed
+// with or without one unit appended.
+class EntryKeyBytes {
+public:
+    explicit EntryKeyBytes(const wchar_t* innerName);
+    // The key of the name followed by `suffix` (none when 0).
+    std::uint32_t Key(wchar_t suffix = 0) const;
+
+private:
+    // Room for the name and one suffix unit; the last two bytes are the
+    // suffix's, written by Key on a copy-free path.
+    mutable unsigned char m_bytes[(kMaxKeyNameLength + 1) * 2];
+    std::size_t m_units = 0;
+};
+
 // The hash of the normalised name's units, two bytes each, low byte first, so
 // keys agree between 16-bit and 32-bit wchar_t. `suffix`, when not 0, is one
 // more unit after the name (the digit fallback of lookups).

@@ -10,6 +10,7 @@
 #ifndef ORVEX_FILE_DETAIL_PACKAGETYPES_H
 #define ORVEX_FILE_DETAIL_PACKAGETYPES_H
 
+#include "OrvexCommon/file/detail/PackageIndex.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 
 #include <cstdint>
@@ -78,7 +79,7 @@ struct SPackage {
     const SFilePatch* patch = nullptr;
     bool scrambled = false;
     bool mapped = false;
-    TOrvexMap<std::uint32_t, SPackageEntry> index;
+    TPackageIndex<SPackageEntry> index; // iterated in key order
     SFileReader reader;
     unsigned char* dataBase = nullptr; // the mapping, the private buffer, or null
     unsigned mappedSize = 0;
