@@ -51,8 +51,9 @@ void ReleasePackage(SPackage& package);
 const SPackageEntry* FindEntryByName(const SPackage& package, const wchar_t* innerName);
 
 // Reads a whole packaged file, entry.size bytes, into `out`, in either mode,
-// patched and descrambled. Bytes the package does not hold are zeros. A
-// private-mode package is read through a handle of its own.
+// patched and descrambled. Bytes the package does not hold start as zeros
+// (and so read as key bytes in a scrambled package, as a short read of one
+// does). A private-mode package is read through a handle of its own.
 void ReadPackageEntry(const SPackage& package, const SPackageEntry& entry, unsigned char* out);
 
 // Switches between mapped and private mode; false when the switch could not be
