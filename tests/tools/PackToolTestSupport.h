@@ -3,6 +3,7 @@
 #ifndef ORVEX_TESTS_TOOLS_PACKTOOLTESTSUPPORT_H
 #define ORVEX_TESTS_TOOLS_PACKTOOLTESTSUPPORT_H
 
+#include "../file/PackageTestSupport.h"
 #include "PackCommands.h"
 
 #include "OrvexCommon/file/detail/Package.h"
@@ -48,14 +49,7 @@ inline std::wstring Wide(const std::string& utf8) {
     return std::wstring(wide.begin(), wide.end());
 }
 
-inline Bytes RandomBytes(std::size_t size, std::uint32_t seed) {
-    std::mt19937 generator(seed);
-    Bytes bytes(size);
-    for (auto& byte : bytes) {
-        byte = static_cast<unsigned char>(generator());
-    }
-    return bytes;
-}
+using OrvexTest::RandomBytes;
 
 inline void WriteFile(const fs::path& path, const Bytes& bytes) {
     if (path.has_parent_path()) {

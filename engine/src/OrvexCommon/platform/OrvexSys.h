@@ -220,14 +220,32 @@ std::FILE* OpenFileStream(const wchar_t* name, const char* mode);
 // with its terminator needs more than `capacity` units.
 bool AbsoluteDirectory(const wchar_t* directory, wchar_t* out, std::size_t capacity);
 
-// Moves an open stream to `position` bytes from its start with a 64-bit
-// offset (the runtime's fseek takes a `long`, 32 bits on Windows). True on
-// success.
-bool SeekStream(std::FILE* stream, std::uint64_t position);
+// fseek and ftell with 64-bit offsets (the runtime's take a `long`, 32 bits
+// on Windows): Windows _fseeki64 and _ftelli64, POSIX fseeko and ftello.
+// SeekStream64 returns 0 on success; TellStream64 returns -1 on failure.
+int SeekStream64(std::FILE* stream, std::int64_t offset, int origin);
+std::int64_t TellStream64(std::FILE* stream);
+
+// Moves an open stream to `position` bytes from its start. Portable.
+inline bool SeekStream(std::FILE* stream, std::uint64_t position) {
+    return position <= static_cast<std::uint64_t>(INT64_MAX) &&
+           SeekStream64(stream, static_cast<std::int64_t>(position), SEEK_SET) == 0;
+}
 
 // The length of an open stream in bytes, taken by seeking to its end; the
-// stream is left at its start. False when it cannot be told.
-bool StreamLength(std::FILE* stream, std::uint64_t& length);
+// stream is left at its start. False when it cannot be told. Portable.
+inline bool StreamLength(std::FILE* stream, std::uint64_t& length) {
+    if (SeekStream64(stream, 0, SEEK_END) != 0) {
+        return false;
+    }
+    const std::int64_t end = TellStream64(stream);
+    SeekStream64(stream, 0, SEEK_SET);
+    if (end < 0) {
+        return false;
+    }
+    length = static_cast<std::uint64_t>(end);
+    return true;
+}
 
 // ---------------------------------------------------------------------------
 // File mappings (filemap.cpp)

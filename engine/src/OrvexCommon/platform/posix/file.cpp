@@ -50,24 +50,12 @@ bool AbsoluteDirectory(const wchar_t* directory, wchar_t* out, std::size_t capac
     }
 }
 
-bool SeekStream(std::FILE* stream, std::uint64_t position) {
-    if (position > static_cast<std::uint64_t>(INT64_MAX)) {
-        return false;
-    }
-    return fseeko(stream, static_cast<off_t>(position), SEEK_SET) == 0;
+int SeekStream64(std::FILE* stream, std::int64_t offset, int origin) {
+    return fseeko(stream, static_cast<off_t>(offset), origin);
 }
 
-bool StreamLength(std::FILE* stream, std::uint64_t& length) {
-    if (fseeko(stream, 0, SEEK_END) != 0) {
-        return false;
-    }
-    const off_t end = ftello(stream);
-    fseeko(stream, 0, SEEK_SET);
-    if (end < 0) {
-        return false;
-    }
-    length = static_cast<std::uint64_t>(end);
-    return true;
+std::int64_t TellStream64(std::FILE* stream) {
+    return static_cast<std::int64_t>(ftello(stream));
 }
 
 } // namespace sys

@@ -47,24 +47,12 @@ bool AbsoluteDirectory(const wchar_t* directory, wchar_t* out, std::size_t capac
     return true;
 }
 
-bool SeekStream(std::FILE* stream, std::uint64_t position) {
-    if (position > static_cast<std::uint64_t>(INT64_MAX)) {
-        return false;
-    }
-    return _fseeki64(stream, static_cast<__int64>(position), SEEK_SET) == 0;
+int SeekStream64(std::FILE* stream, std::int64_t offset, int origin) {
+    return _fseeki64(stream, static_cast<__int64>(offset), origin);
 }
 
-bool StreamLength(std::FILE* stream, std::uint64_t& length) {
-    if (_fseeki64(stream, 0, SEEK_END) != 0) {
-        return false;
-    }
-    const __int64 end = _ftelli64(stream);
-    _fseeki64(stream, 0, SEEK_SET);
-    if (end < 0) {
-        return false;
-    }
-    length = static_cast<std::uint64_t>(end);
-    return true;
+std::int64_t TellStream64(std::FILE* stream) {
+    return static_cast<std::int64_t>(_ftelli64(stream));
 }
 
 } // namespace sys
