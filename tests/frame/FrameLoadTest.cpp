@@ -104,7 +104,6 @@ TEST(FrameLoad, ObjectsCreatedOnFirstUseGoFirstInReverseOrderOfFirstUse) {
 }
 
 TEST(FrameLoad, UnloadEndsTheLoadingThreadAndClosesPackagesBeforeTheManager) {
-    const int threadsBefore = OrvexTest::CountProcessThreads();
     SharedLibrary library(ORVEX_TEST_LIBRARY);
     ASSERT_NE(nullptr, LoadAndTrace(library));
     typedef Orvex::IOrvexFileMgr& (*GetFileMgrFn)();
@@ -114,12 +113,16 @@ TEST(FrameLoad, UnloadEndsTheLoadingThreadAndClosesPackagesBeforeTheManager) {
 
     g_events.clear();
     Orvex::IOrvexFileMgr& files = getFileMgr();
+    // Counted right around the start: sanitizer runtimes start threads of
+    // their own when they see fit.
+    const int threadsBefore = OrvexTest::CountProcessThreads();
     files.SetAsyncLoad(true);
+    const int threadsRunning = OrvexTest::CountProcessThreads();
     EXPECT_FALSE(files.OpenPackage(L"no-such-directory.pkg", nullptr, 0, true));
     EXPECT_EQ((std::vector<std::string>{"created file manager", "created package registry"}),
               g_events);
     if (threadsBefore > 0) {
-        EXPECT_EQ(threadsBefore + 1, OrvexTest::CountProcessThreads());
+        EXPECT_GT(threadsRunning, threadsBefore);
     }
 
     g_events.clear();
@@ -128,7 +131,7 @@ TEST(FrameLoad, UnloadEndsTheLoadingThreadAndClosesPackagesBeforeTheManager) {
     expected.insert(expected.end(), kLoadTimeTeardown.begin(), kLoadTimeTeardown.end());
     EXPECT_EQ(expected, g_events);
     if (threadsBefore > 0) {
-        EXPECT_EQ(threadsBefore, OrvexTest::CountProcessThreads()) << "the thread was joined";
+        EXPECT_EQ(threadsRunning - 1, OrvexTest::CountProcessThreads()) << "the thread was joined";
     }
 }
 
