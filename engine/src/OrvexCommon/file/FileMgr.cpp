@@ -2,6 +2,7 @@
 #include "OrvexCommon/file/detail/FileMgr.h"
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/Patch.h"
+#include "OrvexCommon/file/detail/ReadFile.h"
 #include "OrvexCommon/frame/detail/FrameJournal.h"
 
 #include <cstdint>
@@ -120,16 +121,16 @@ void CFileMgr::SetPathAlias(const wchar_t* prefix, const wchar_t* replacement) {
     m_aliases.Set(prefix, replacement);
 }
 
-// The loading pipeline, file objects, configuration and table files are made
-// by the subsystems that read them; until those exist, nothing is found and
-// no object is made.
+// The loading pipeline, configuration and table files are made by the
+// subsystems that read them; until those exist, nothing is found and no
+// object is made.
 std::int32_t CFileMgr::Load(const wchar_t* fileName, IFileLoadListener* listener) {
     (void)listener;
     return fileName == nullptr ? 0 : -1;
 }
 
 IReadFile* CFileMgr::CreateReadFile() {
-    return nullptr;
+    return CReadFile::Create();
 }
 
 IIniFile* CFileMgr::CreateIniFile() {

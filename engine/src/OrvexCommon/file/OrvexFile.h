@@ -23,7 +23,6 @@
 namespace Orvex {
 
 class CCommonFileHead;
-class IReadFile;
 class IIniFile;
 class ITabFile;
 
@@ -52,6 +51,41 @@ public:
 
 protected:
     ~IFileLoadListener() = default;
+};
+
+// Blocking, random-access reading of one file the manager can find, loose or
+// in a package. Positions are relative to the start of the file. Made by
+// CreateReadFile, given back with Release; one thread at a time.
+class IReadFile {
+public:
+    // Closes, then looks for the file (packages and loose files in the
+    // manager's order, aliases applied to loose names). True when it is open.
+    virtual bool Open(const wchar_t* fileName) = 0;
+    // The same for a UTF-8 name; false for null or a name of 1024 wide
+    // characters or more.
+    virtual bool Open(const char* fileName) = 0;
+    // Origin 0: from the start, 1: from the position, 2: from the end. False,
+    // changing nothing, when closed or when the new position lies outside
+    // [0, size]. Any other origin logs "Invalid seek origin." and throws that
+    // text as a char*.
+    virtual bool Seek(std::int32_t offset, std::int32_t origin) = 0;
+    // Reads up to `size` bytes from the position and returns how many (the
+    // bytes left at most); -1 when closed. Bytes the file does not really hold
+    // are left as they were in `buffer`.
+    virtual std::int32_t Read(void* buffer, std::uint32_t size) = 0;
+    virtual void Close() = 0;
+    // Closes and destroys the object.
+    virtual void Release() = 0;
+    virtual std::uint32_t Tell() = 0;
+    // Where the file starts inside its package; 0 for a loose file.
+    virtual std::uint32_t GetOffset() = 0;
+    virtual std::uint32_t GetSize() = 0;
+    virtual bool IsOpen() = 0;
+    // The path of the last loose file opened (packaged files leave it alone).
+    virtual const wchar_t* GetFileName() = 0;
+
+protected:
+    ~IReadFile() = default;
 };
 
 // Called once when a package has been opened: progress 1.0 and the caller's
