@@ -13,7 +13,8 @@ namespace {
 const char kUsage[] =
     "usage: orvex-pack COMMAND [ARGUMENTS]\n"
     "\n"
-    "Builds, inspects and patches package files.\n"
+    "Builds, inspects and patches package files, and shows the heads of the\n"
+    "resource files inside them.\n"
     "\n"
     "commands:\n"
     "  pack DIR OUT.pkg [--resident=N|all] [--scramble] [--no-manifest]\n"
@@ -24,6 +25,8 @@ const char kUsage[] =
     "  verify PKG [DIR]          check the package (and its files against DIR)\n"
     "  patch ORIGINAL MODIFIED OUT\n"
     "                            write the patch file turning ORIGINAL into MODIFIED\n"
+    "  head FILE | head PKG INNER-NAME\n"
+    "                            show the common head of a typed resource file\n"
     "\n"
     "'orvex-pack COMMAND --help' describes a command. Exit status: 0 success,\n"
     "1 a failure or a problem found, 2 a wrong command line.\n";
@@ -37,7 +40,7 @@ struct NamedCommand {
 
 const NamedCommand kCommands[] = {
     {"pack", PackCommand},     {"list", ListCommand},   {"extract", ExtractCommand},
-    {"verify", VerifyCommand}, {"patch", PatchCommand},
+    {"verify", VerifyCommand}, {"patch", PatchCommand}, {"head", HeadCommand},
 };
 
 Command FindCommand(const std::string& name) {

@@ -1,7 +1,8 @@
-// Paths and file formats: memory-mapped files.
+// Paths and file formats: memory-mapped files and the common file head.
 #ifndef ORVEX_FORMAT_ORVEXFORMAT_H
 #define ORVEX_FORMAT_ORVEXFORMAT_H
 
+#include "OrvexCommon/format/OrvexFileHead.h"
 #include "OrvexCommon/frame/OrvexExport.h"
 
 namespace Orvex {
