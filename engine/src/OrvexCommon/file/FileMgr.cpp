@@ -121,14 +121,8 @@ void CFileMgr::SetPathAlias(const wchar_t* prefix, const wchar_t* replacement) {
     m_aliases.Set(prefix, replacement);
 }
 
-// The loading pipeline, configuration and table files are made by the
-// subsystems that read them; until those exist, nothing is found and no
-// object is made.
-std::int32_t CFileMgr::Load(const wchar_t* fileName, IFileLoadListener* listener) {
-    (void)listener;
-    return fileName == nullptr ? 0 : -1;
-}
-
+// Configuration and table files are made by the subsystems that read them;
+// until those exist, no object is made.
 IReadFile* CFileMgr::CreateReadFile() {
     return CReadFile::Create();
 }

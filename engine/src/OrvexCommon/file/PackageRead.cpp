@@ -8,28 +8,18 @@
 namespace Orvex {
 namespace detail {
 
-namespace {
-
-// The part after the resident one, through a handle of this read's own so
-// that it never moves the package's shared handle.
-void ReadRestPrivately(const SPackage& package, const SPackageEntry& entry, unsigned char* rest) {
-    const std::uint32_t restOffset = entry.offset + entry.residentSize;
-    const std::uint32_t restSize = entry.size - entry.residentSize;
-    if (static_cast<std::uint64_t>(entry.offset) + entry.residentSize > 0xFFFFFFFFu) {
-        return; // beyond any package: nothing to read
-    }
+void ReadPackageRange(const SPackage& package, std::uint32_t offset, std::uint32_t n,
+                      unsigned char* out) {
     SFileReader reader;
     (void)OpenReader(reader, package.path.c_str());
-    reader.owner = const_cast<SPackage*>(&package);
-    MoveTo(reader, restOffset);
-    (void)ReadFrom(reader, rest, restSize);
+    reader.owner = const_cast<SPackage*>(&package); // the reader only reads its patch
+    MoveTo(reader, offset);
+    (void)ReadFrom(reader, out, n);
     CloseReader(reader);
     if (package.scrambled) {
-        Descramble(rest, restOffset, restSize);
+        Descramble(out, offset, n);
     }
 }
-
-} // namespace
 
 void ReadPackageEntry(const SPackage& package, const SPackageEntry& entry, unsigned char* out) {
     std::memset(out, 0, entry.size);
@@ -40,8 +30,10 @@ void ReadPackageEntry(const SPackage& package, const SPackageEntry& entry, unsig
     // Private mode: the resident part was patched and descrambled when the
     // private buffer was filled.
     std::memcpy(out, entry.data, entry.residentSize);
-    if (entry.size > entry.residentSize) {
-        ReadRestPrivately(package, entry, out + entry.residentSize);
+    const std::uint64_t restOffset = static_cast<std::uint64_t>(entry.offset) + entry.residentSize;
+    if (entry.size > entry.residentSize && restOffset <= 0xFFFFFFFFu) {
+        ReadPackageRange(package, static_cast<std::uint32_t>(restOffset),
+                         entry.size - entry.residentSize, out + entry.residentSize);
     }
 }
 

@@ -26,6 +26,12 @@ struct SLoadRequest : COrvexListNode, COrvexPoolObject {
 
 constexpr std::uint32_t kDataInMemory = 0xFFFFFFFFu;
 
+// What one source of a load says: it does not have the file, or the answer.
+struct SourceAnswer {
+    bool found;
+    std::int32_t result;
+};
+
 class CFileMgr final : public IOrvexFileMgr {
 public:
     CFileMgr();
@@ -65,6 +71,14 @@ public:
     bool HasLoadingThread() const { return m_thread != nullptr; }
 
 private:
+    SourceAnswer LoadFromPackage(const wchar_t* fileName, IFileLoadListener* listener);
+    SourceAnswer LoadPackageRest(SPackage& package, const SPackageEntry& entry,
+                                 const wchar_t* fileName, IFileLoadListener* listener);
+    SourceAnswer LoadLooseFile(const wchar_t* fileName, IFileLoadListener* listener);
+    SourceAnswer LoadLooseAsync(SFileReader& reader, const OrvexWString& opened,
+                                IFileLoadListener* listener);
+    SourceAnswer LoadLooseSync(SFileReader& reader, IFileLoadListener* listener);
+
     static unsigned ORVEX_THREAD_CALL LoadingThreadMain(void* context);
     void RunLoadingThread();
     SLoadRequest* TakeFirst(TOrvexList<SLoadRequest>& list);

@@ -56,6 +56,13 @@ const SPackageEntry* FindEntryByName(const SPackage& package, const wchar_t* inn
 // does). A private-mode package is read through a handle of its own.
 void ReadPackageEntry(const SPackage& package, const SPackageEntry& entry, unsigned char* out);
 
+// Reads the package file's bytes [offset, offset + n) into `out` through a
+// handle of this read's own (the package's handle is the loading thread's),
+// patched and descrambled; bytes the package does not hold are left as they
+// were before descrambling.
+void ReadPackageRange(const SPackage& package, std::uint32_t offset, std::uint32_t n,
+                      unsigned char* out);
+
 // Switches between mapped and private mode; false when the switch could not be
 // made (no mapping possible, or no memory for the private buffer), leaving
 // the package in its mode.
