@@ -145,15 +145,20 @@ TEST(FileMgr, TheLoadingThreadFillsPendingRequestsAndDispatchDeliversThem) {
     ASSERT_NE(match.package, nullptr);
     ASSERT_FALSE(match.package->mapped);
 
+    // Another test may have started the thread already. (Sanitizer runtimes
+    // may start a thread of their own, and a thread of an earlier test may
+    // still be ending, so counts are compared loosely.)
+    const bool started = manager.HasLoadingThread();
     const int threadsBefore = OrvexTest::CountProcessThreads();
     manager.SetAsyncLoad(true);
     const int threadsAfterFirst = OrvexTest::CountProcessThreads();
     manager.SetAsyncLoad(true);
     EXPECT_TRUE(manager.HasLoadingThread());
     if (threadsBefore > 0) {
-        // (Sanitizer runtimes may start a thread of their own on the way.)
-        EXPECT_GT(threadsAfterFirst, threadsBefore);
-        EXPECT_EQ(OrvexTest::CountProcessThreads(), threadsAfterFirst);
+        if (!started) {
+            EXPECT_GT(threadsAfterFirst, threadsBefore);
+        }
+        EXPECT_LE(OrvexTest::CountProcessThreads(), threadsAfterFirst) << "one thread at most";
     }
 
     RecordingListener fromLoose, fromPackage, fromMemory;

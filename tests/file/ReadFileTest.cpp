@@ -51,12 +51,14 @@ void ExpectRandomReads(Orvex::IReadFile* file, const Bytes& expected, std::uint3
 
 class ReadFileTest : public ::testing::Test {
 protected:
-    std::wstring Scratch(const char* tag) { return m_scratch.Add(OrvexTest::UniqueName(tag)); }
+    std::wstring Scratch(const char* tag, const wchar_t* suffix = L"") {
+        return m_scratch.Add(OrvexTest::UniqueName(tag) + suffix);
+    }
     OrvexTest::ScratchPaths m_scratch;
 };
 
 TEST_F(ReadFileTest, SeekAndReadStayInsideTheFile) {
-    const std::wstring path = Scratch("loose") + L".bin";
+    const std::wstring path = Scratch("loose", L".bin");
     const Bytes content = RandomBytes(1000, 31);
     OrvexTest::WriteRawFile(path, content);
     FileObject file;
@@ -94,7 +96,7 @@ TEST_F(ReadFileTest, SeekAndReadStayInsideTheFile) {
 }
 
 TEST_F(ReadFileTest, ABadOriginIsLoggedAndThrownAsText) {
-    const std::wstring path = Scratch("origin") + L".bin";
+    const std::wstring path = Scratch("origin", L".bin");
     OrvexTest::WriteRawFile(path, Bytes(10, 1));
     FileObject file;
     ASSERT_TRUE(file->Open(path.c_str()));

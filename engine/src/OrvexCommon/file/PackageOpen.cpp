@@ -188,6 +188,9 @@ SPackage* OpenPackage(const wchar_t* path, PackageProgressFun progress, std::uin
 
 void CopyFromPackage(const SPackage& package, unsigned char* destination, std::uint32_t offset,
                      std::uint32_t n) {
+    if (n == 0) {
+        return; // an empty read may come without a buffer
+    }
     if (package.mapped && package.dataBase != nullptr && offset < package.mappedSize) {
         const std::uint32_t held = std::min(n, package.mappedSize - offset);
         std::memcpy(destination, package.dataBase + offset, held);
