@@ -24,6 +24,8 @@
 #include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/platform/OrvexPlatform.h"
 
+#include "FuzzScratchFile.h"
+
 #include <sanitizer/asan_interface.h>
 
 #include <algorithm>
@@ -184,31 +186,9 @@ void CheckCopies(const CCommonFileHead& head) {
     }
 }
 
-// One scratch file for this process, removed when it ends.
-struct ScratchFile {
-    ScratchFile() {
-        std::error_code error;
-        std::filesystem::path folder = std::filesystem::temp_directory_path(error);
-        if (error) {
-            folder = ".";
-        }
-        path = folder / ("orvex_fuzz_filehead_" +
-                         std::to_string(Orvex::OrvexGetCurrentProcessID()) + ".bin");
-        wide = path.wstring();
-    }
-    ~ScratchFile() {
-        std::error_code ignored;
-        std::filesystem::remove(path, ignored);
-    }
-    void Write(const unsigned char* bytes, std::size_t size) const {
-        std::FILE* file = std::fopen(path.string().c_str(), "wb");
-        Check(file != nullptr, "cannot create the scratch file");
-        Check(size == 0 || std::fwrite(bytes, 1, size, file) == size, "cannot write it");
-        Check(std::fclose(file) == 0, "cannot close it");
-    }
-
-    std::filesystem::path path;
-    std::wstring wide;
+// One scratch file for this process.
+struct ScratchFile : FuzzScratchFile {
+    ScratchFile() : FuzzScratchFile("orvex_fuzz_filehead_", ".bin") {}
 };
 
 const ScratchFile& Scratch() {

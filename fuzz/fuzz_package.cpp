@@ -28,6 +28,8 @@
 #include "OrvexCommon/file/detail/Scramble.h"
 #include "OrvexCommon/platform/OrvexPlatform.h"
 
+#include "FuzzScratchFile.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -97,33 +99,11 @@ private:
     std::size_t m_size;
 };
 
-// One scratch file for this process, removed when it ends.
-struct ScratchFile {
-    ScratchFile() {
-        std::error_code error;
-        std::filesystem::path folder = std::filesystem::temp_directory_path(error);
-        if (error) {
-            folder = ".";
-        }
-        path = folder /
-               ("orvex_fuzz_package_" + std::to_string(Orvex::OrvexGetCurrentProcessID()) + ".pkg");
-        wide = path.wstring();
-        absent = wide + L".absent";
-    }
-    ~ScratchFile() {
-        std::error_code ignored;
-        std::filesystem::remove(path, ignored);
-    }
-    void Write(const std::uint8_t* bytes, std::size_t size) const {
-        std::FILE* file = std::fopen(path.string().c_str(), "wb");
-        Check(file != nullptr, "cannot create the scratch file");
-        Check(size == 0 || std::fwrite(bytes, 1, size, file) == size, "cannot write it");
-        Check(std::fclose(file) == 0, "cannot close it");
-    }
-
-    std::filesystem::path path;
-    std::wstring wide;
-    std::wstring absent; // a name no file has: the patch-only package's path
+// One scratch file for this process, and a name no file has: the
+// patch-only package's path.
+struct ScratchFile : FuzzScratchFile {
+    ScratchFile() : FuzzScratchFile("orvex_fuzz_package_", ".pkg"), absent(wide + L".absent") {}
+    std::wstring absent;
 };
 
 const ScratchFile& Scratch() {
