@@ -1,5 +1,6 @@
 // The file manager singleton: flags, tables, factories and teardown.
 #include "OrvexCommon/file/detail/FileMgr.h"
+#include "OrvexCommon/file/detail/FileReader.h"
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/Patch.h"
 #include "OrvexCommon/file/detail/ReadFile.h"
@@ -115,6 +116,20 @@ std::int32_t CFileMgr::SetFilePatch(const wchar_t* path, std::int32_t size, std:
 const SFilePatch* CFileMgr::FindFilePatch(const OrvexWString& path) const {
     const auto found = m_patches.find(path);
     return found == m_patches.end() ? nullptr : &found->second;
+}
+
+bool CFileMgr::OpenLooseFile(const wchar_t* fileName, SFileReader& reader,
+                             OrvexWString& opened) const {
+    opened = ResolvePathAlias(fileName);
+    if (OpenReader(reader, opened.c_str())) {
+        return true;
+    }
+    opened = fileName;
+    if (OpenReader(reader, opened.c_str())) {
+        return true;
+    }
+    opened.clear();
+    return false;
 }
 
 void CFileMgr::SetPathAlias(const wchar_t* prefix, const wchar_t* replacement) {

@@ -10,8 +10,10 @@
 #include "OrvexCommon/file/detail/FileReader.h"
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/Patch.h"
+#include "OrvexCommon/file/detail/PooledBytes.h"
 #include "OrvexCommon/format/detail/FileHeadReader.h"
 
+#include <memory>
 #include <new>
 
 namespace Orvex {
@@ -21,24 +23,6 @@ namespace {
 
 constexpr SourceAnswer kNotHere = {false, 0};
 constexpr SourceAnswer kRefused = {true, -1};
-
-bool FitsPooledBuffer(std::uint64_t bytes) {
-    return bytes + kSpareBytes <= kMaxPooledBuffer;
-}
-
-// A pooled buffer with spare bytes, given back when it goes out of scope.
-class PooledBytes {
-public:
-    explicit PooledBytes(std::uint32_t size)
-        : m_bytes(static_cast<unsigned char*>(OrvexAlloc(size + kSpareBytes))) {}
-    ~PooledBytes() { OrvexFree(m_bytes); }
-    PooledBytes(const PooledBytes&) = delete;
-    PooledBytes& operator=(const PooledBytes&) = delete;
-    unsigned char* get() const { return m_bytes; }
-
-private:
-    unsigned char* m_bytes;
-};
 
 bool HeadMatches(SLoadBuffer& buffer, CCommonFileHead& head, IFileLoadListener* listener) {
     return ReadFileHead(buffer, head) &&
@@ -55,15 +39,10 @@ bool MustCopyFromMapping(const SPackage& package, const SPackageEntry& entry, st
 
 SLoadRequest* NewRequest(IFileLoadListener* listener, std::uint32_t size) {
     try {
-        auto* request = new SLoadRequest;
-        try {
-            request->data.assign(size, 0);
-        } catch (const std::bad_alloc&) {
-            delete request;
-            return nullptr;
-        }
+        std::unique_ptr<SLoadRequest> request(new SLoadRequest);
+        request->data.assign(size, 0);
         request->listener = listener;
-        return request;
+        return request.release();
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -164,13 +143,10 @@ SourceAnswer CFileMgr::LoadPackageRest(SPackage& package, const SPackageEntry& e
 }
 
 SourceAnswer CFileMgr::LoadLooseFile(const wchar_t* fileName, IFileLoadListener* listener) {
-    OrvexWString opened = ResolvePathAlias(fileName);
+    OrvexWString opened;
     SFileReader reader;
-    if (!OpenReader(reader, opened.c_str())) {
-        opened = fileName;
-        if (!OpenReader(reader, opened.c_str())) {
-            return kNotHere;
-        }
+    if (!OpenLooseFile(fileName, reader, opened)) {
+        return kNotHere;
     }
     const SourceAnswer answer =
         m_async ? LoadLooseAsync(reader, opened, listener) : LoadLooseSync(reader, listener);

@@ -1,10 +1,7 @@
 // Switching a package between mapped and private mode.
-#include "OrvexCommon/file/detail/FileReader.h"
 #include "OrvexCommon/file/detail/Package.h"
-#include "OrvexCommon/file/detail/Scramble.h"
+#include "OrvexCommon/file/detail/PooledBytes.h"
 #include "OrvexCommon/format/OrvexFormat.h"
-
-#include <cstring>
 
 namespace Orvex {
 namespace detail {
@@ -25,40 +22,25 @@ bool SwitchToMapped(SPackage& package) {
     package.mapped = true;
     for (auto& item : package.index) {
         SPackageEntry& entry = item.second;
-        entry.data = entry.offset <= size ? view + entry.offset : nullptr;
+        entry.data = MappedEntryData(package, entry.offset);
     }
     return true;
 }
 
-// Fills one entry's resident part at `target` from the mapping or the reader,
-// patched and descrambled.
-void FillResidentPart(SPackage& package, const SPackageEntry& entry, unsigned char* target) {
-    if (package.dataBase != nullptr) {
-        CopyFromPackage(package, target, entry.offset, entry.residentSize);
-        return;
-    }
-    MoveTo(package.reader, entry.offset);
-    (void)ReadFrom(package.reader, target, entry.residentSize);
-    if (package.scrambled) {
-        Descramble(target, entry.offset, entry.residentSize);
-    }
-}
-
 bool SwitchToPrivate(SPackage& package) {
-    if (package.residentTotal + kSpareBytes > kMaxPooledBuffer) {
-        return false;
-    }
-    const auto bufferSize = static_cast<unsigned>(package.residentTotal + kSpareBytes);
-    auto* buffer = static_cast<unsigned char*>(OrvexAlloc(bufferSize));
-    if (buffer == nullptr) {
+    if (!FitsPooledBuffer(package.residentTotal)) {
         return false;
     }
     // Parts that the package does not hold in full read as zeros.
-    std::memset(buffer, 0, bufferSize);
+    PooledBytes pooled(static_cast<std::uint32_t>(package.residentTotal), /*zeroed=*/true);
+    unsigned char* buffer = pooled.release();
+    if (buffer == nullptr) {
+        return false;
+    }
     std::size_t position = 0;
     for (auto& item : package.index) {
         SPackageEntry& entry = item.second;
-        FillResidentPart(package, entry, buffer + position);
+        ReadPackageBytes(package, buffer + position, entry.offset, entry.residentSize);
         entry.data = buffer + position;
         position += entry.residentSize;
     }

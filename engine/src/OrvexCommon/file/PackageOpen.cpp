@@ -3,6 +3,7 @@
 #include "OrvexCommon/file/detail/FileReader.h"
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/Patch.h"
+#include "OrvexCommon/file/detail/PooledBytes.h"
 #include "OrvexCommon/file/detail/Scramble.h"
 #include "OrvexCommon/format/OrvexFormat.h"
 #include "OrvexCommon/frame/detail/FrameJournal.h"
@@ -42,38 +43,19 @@ PackageRegistry& Registry() {
     return registry;
 }
 
-// Reads [offset, offset + n) of the package into `destination`, from the
-// mapping when there is one, else through the reader.
-std::uint32_t ReadPackageBytes(SPackage& package, unsigned char* destination, std::uint32_t offset,
-                               std::uint32_t n) {
-    if (package.dataBase != nullptr) {
-        CopyFromPackage(package, destination, offset, n);
-        return n;
-    }
-    MoveTo(package.reader, offset);
-    const std::int32_t taken = ReadFrom(package.reader, destination, n);
-    return taken < 0 ? 0 : static_cast<std::uint32_t>(taken);
-}
-
-const unsigned char* MappedEntryData(const SPackage& package, std::uint32_t offset) {
-    return offset <= package.mappedSize ? package.dataBase + offset : nullptr;
-}
-
 // Reads the index into the package. False when the header's index cannot be
 // held in memory or does not lie inside what the package holds.
 bool ReadIndex(SPackage& package, std::uint32_t count, std::uint32_t indexOffset) {
     const std::uint64_t indexBytes = static_cast<std::uint64_t>(count) * kPackageEntrySize;
-    if (indexBytes + kSpareBytes > kMaxPooledBuffer ||
-        indexOffset + indexBytes > PackageExtent(package)) {
+    if (!FitsPooledBuffer(indexBytes) || indexOffset + indexBytes > PackageExtent(package)) {
         return false;
     }
-    const auto bufferSize = static_cast<unsigned>(indexBytes + kSpareBytes);
-    auto* index = static_cast<unsigned char*>(OrvexAlloc(bufferSize));
+    const PooledBytes buffer(static_cast<std::uint32_t>(indexBytes), /*zeroed=*/true);
+    const unsigned char* index = buffer.get();
     if (index == nullptr) {
         return false;
     }
-    std::memset(index, 0, bufferSize);
-    ReadPackageBytes(package, index, indexOffset, static_cast<std::uint32_t>(indexBytes));
+    ReadPackageBytes(package, buffer.get(), indexOffset, static_cast<std::uint32_t>(indexBytes));
     TOrvexVector<TPackageIndex<SPackageEntry>::Item> items(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         const unsigned char* record = index + static_cast<std::size_t>(i) * kPackageEntrySize;
@@ -88,7 +70,6 @@ bool ReadIndex(SPackage& package, std::uint32_t count, std::uint32_t indexOffset
         items[i] = {ReadLittleEndian32(record), entry};
         package.residentTotal += entry.residentSize;
     }
-    OrvexFree(index);
     package.index.Assign(std::move(items));
     return true;
 }
@@ -141,6 +122,24 @@ void ReleasePackage(SPackage& package) {
     }
     package.dataBase = nullptr;
     package.mappedSize = 0;
+}
+
+std::uint32_t ReadPackageBytes(SPackage& package, unsigned char* destination, std::uint32_t offset,
+                               std::uint32_t n) {
+    if (package.dataBase != nullptr) {
+        CopyFromPackage(package, destination, offset, n);
+        return n;
+    }
+    MoveTo(package.reader, offset);
+    const std::int32_t taken = ReadFrom(package.reader, destination, n);
+    if (package.scrambled) {
+        Descramble(destination, offset, n);
+    }
+    return taken < 0 ? 0 : static_cast<std::uint32_t>(taken);
+}
+
+const unsigned char* MappedEntryData(const SPackage& package, std::uint32_t offset) {
+    return offset <= package.mappedSize ? package.dataBase + offset : nullptr;
 }
 
 std::uint32_t PackageExtent(const SPackage& package) {

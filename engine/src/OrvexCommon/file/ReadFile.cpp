@@ -77,13 +77,8 @@ bool CReadFile::OpenInPackage(const wchar_t* fileName) {
 }
 
 bool CReadFile::OpenLoose(const wchar_t* fileName) {
-    m_path = FileMgr().ResolvePathAlias(fileName);
-    if (!OpenReader(m_reader, m_path.c_str())) {
-        m_path = fileName;
-        if (!OpenReader(m_reader, m_path.c_str())) {
-            m_path.clear();
-            return false;
-        }
+    if (!FileMgr().OpenLooseFile(fileName, m_reader, m_path)) {
+        return false;
     }
     m_looseSize = m_reader.size;
     return true;

@@ -62,6 +62,10 @@ public:
     // The patch registered under exactly this path, or null; creates nothing.
     const SFilePatch* FindFilePatch(const OrvexWString& path) const;
     OrvexWString ResolvePathAlias(const wchar_t* name) const { return m_aliases.Resolve(name); }
+    // Opens a loose file "rb" into `reader`: the name through the aliases,
+    // else the name as given. `opened` is the path that opened (empty when
+    // neither did).
+    bool OpenLooseFile(const wchar_t* fileName, SFileReader& reader, OrvexWString& opened) const;
     // Queues a request (taking the lock): to the finished list when its bytes
     // are already in memory, else to the pending list.
     void QueueRequest(SLoadRequest* request);

@@ -63,6 +63,17 @@ void ReadPackageEntry(const SPackage& package, const SPackageEntry& entry, unsig
 void ReadPackageRange(const SPackage& package, std::uint32_t offset, std::uint32_t n,
                       unsigned char* out);
 
+// Reads the package's bytes [offset, offset + n) into `destination` from its
+// mapping when it has one, else through its own reader, patched and
+// descrambled; returns the bytes the package held. (While the header and the
+// index are read the scrambled flag is still clear.)
+std::uint32_t ReadPackageBytes(SPackage& package, unsigned char* destination, std::uint32_t offset,
+                               std::uint32_t n);
+
+// Where an entry at `offset` starts in the package's mapping; null when the
+// offset lies beyond it.
+const unsigned char* MappedEntryData(const SPackage& package, std::uint32_t offset);
+
 // Switches between mapped and private mode; false when the switch could not be
 // made (no mapping possible, or no memory for the private buffer), leaving
 // the package in its mode.
