@@ -99,12 +99,8 @@ protected:
                 const std::uint32_t length = 1 + random() % 40;
                 if (i % 2 == 1 && size > 24 + length) {
                     const std::uint32_t at = offset + 24 + random() % (size - 24 - length);
-                    unsigned char head[8];
-                    WriteLittleEndian32(head, length);
-                    WriteLittleEndian32(head + 4, at);
-                    block.insert(block.end(), head, head + 8);
                     const Bytes chunk = RandomBytes(length, random());
-                    block.insert(block.end(), chunk.begin(), chunk.end());
+                    OrvexTest::AppendPatchChunk(block, at, chunk);
                     std::copy(chunk.begin(), chunk.end(), image.begin() + at);
                     ++m_chunks;
                 }

@@ -172,11 +172,9 @@ protected:
         if (Patched()) {
             // Four bytes in the rest of rest.bin (file offset 16 + 52 + 1000),
             // laid over the file's (possibly scrambled) bytes.
-            Bytes block(8);
-            WriteLittleEndian32(block.data(), 4);
-            WriteLittleEndian32(block.data() + 4, 16 + 52 + 1000);
             const Bytes patch = {1, 2, 3, 4};
-            block.insert(block.end(), patch.begin(), patch.end());
+            Bytes block;
+            OrvexTest::AppendPatchChunk(block, 16 + 52 + 1000, patch);
             EXPECT_EQ(m_manager.SetFilePatch(path.c_str(), -1, 1, block.data()), 12);
             Bytes& bytes = cases[1].bytes;
             std::copy(patch.begin(), patch.end(), bytes.begin() + 1000);

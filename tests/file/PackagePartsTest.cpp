@@ -70,11 +70,7 @@ TEST(Scramble, IsItsOwnInverseAndFollowsTheFilePosition) {
 Bytes PatchBlock(const std::vector<std::pair<std::uint32_t, Bytes>>& chunks) {
     Bytes block;
     for (const auto& chunk : chunks) {
-        unsigned char head[8];
-        WriteLittleEndian32(head, static_cast<std::uint32_t>(chunk.second.size()));
-        WriteLittleEndian32(head + 4, chunk.first);
-        block.insert(block.end(), head, head + 8);
-        block.insert(block.end(), chunk.second.begin(), chunk.second.end());
+        OrvexTest::AppendPatchChunk(block, chunk.first, chunk.second);
     }
     return block;
 }

@@ -133,15 +133,8 @@ TEST_F(PackageTest, PatchesOverlayPackageBytesAndCanOverrideTheSize) {
     // The file's bytes start at package offset 16. One chunk straddles the
     // resident part's end, one lies in the rest.
     Bytes block;
-    auto addChunk = [&block](std::uint32_t offset, const Bytes& bytes) {
-        unsigned char head[8];
-        WriteLittleEndian32(head, static_cast<std::uint32_t>(bytes.size()));
-        WriteLittleEndian32(head + 4, offset);
-        block.insert(block.end(), head, head + 8);
-        block.insert(block.end(), bytes.begin(), bytes.end());
-    };
-    addChunk(16 + 95, Bytes(10, 0xEE));
-    addChunk(16 + 300, Bytes(4, 0xDD));
+    OrvexTest::AppendPatchChunk(block, 16 + 95, Bytes(10, 0xEE));
+    OrvexTest::AppendPatchChunk(block, 16 + 300, Bytes(4, 0xDD));
     EXPECT_EQ(Orvex::GetOrvexFileMgr().SetFilePatch(path.c_str(), -1, 2, block.data()),
               static_cast<std::int32_t>(block.size()));
     Bytes expected = original;
@@ -178,10 +171,8 @@ TEST_F(PackageTest, APackageMayExistOnlyAsAPatch) {
     const Bytes content = RandomBytes(150, 12);
     ASSERT_TRUE(OrvexTest::WritePackage(donor, {{L"inside.txt", content, 40}}, true));
     const Bytes image = OrvexTest::ReadRawFile(donor);
-    Bytes block(8);
-    WriteLittleEndian32(block.data(), static_cast<std::uint32_t>(image.size()));
-    WriteLittleEndian32(block.data() + 4, 0);
-    block.insert(block.end(), image.begin(), image.end());
+    Bytes block;
+    OrvexTest::AppendPatchChunk(block, 0, image);
     const std::wstring path = root + L".pkg";
     ASSERT_EQ(Orvex::GetOrvexFileMgr().SetFilePatch(
                   path.c_str(), static_cast<std::int32_t>(image.size()), 1, block.data()),

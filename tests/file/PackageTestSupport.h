@@ -39,6 +39,16 @@ inline std::wstring UniqueName(const char* tag) {
         .wstring();
 }
 
+// Appends one chunk to a patch block as SetFilePatch takes it: length,
+// offset, then the bytes.
+inline void AppendPatchChunk(Bytes& block, std::uint32_t offset, const Bytes& bytes) {
+    unsigned char head[8];
+    Orvex::detail::WriteLittleEndian32(head, static_cast<std::uint32_t>(bytes.size()));
+    Orvex::detail::WriteLittleEndian32(head + 4, offset);
+    block.insert(block.end(), head, head + 8);
+    block.insert(block.end(), bytes.begin(), bytes.end());
+}
+
 inline void WriteRawFile(const std::wstring& path, const Bytes& bytes) {
     const std::filesystem::path file(path);
     if (file.has_parent_path()) {

@@ -121,10 +121,8 @@ TEST_F(ReadFileTest, PackagedFilesReadTheirBytesInBothModesScrambledAndPatched) 
     ASSERT_TRUE(OrvexTest::WritePackage(
         package, {{L"other.bin", other, 100}, {L"Data.bin", content, 700}}, true));
     // A chunk in the middle of the second file (which starts at 16 + 300).
-    Bytes block(8);
-    WriteLittleEndian32(block.data(), 4);
-    WriteLittleEndian32(block.data() + 4, 16 + 300 + 2000);
-    block.insert(block.end(), {0xDE, 0xAD, 0xBE, 0xEF});
+    Bytes block;
+    OrvexTest::AppendPatchChunk(block, 16 + 300 + 2000, {0xDE, 0xAD, 0xBE, 0xEF});
     ASSERT_EQ(Orvex::GetOrvexFileMgr().SetFilePatch(package.c_str(), -1, 1, block.data()), 12);
     // The patch lays its bytes over the package file's, which are scrambled:
     // the reader sees them descrambled.
