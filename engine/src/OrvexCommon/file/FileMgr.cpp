@@ -4,6 +4,8 @@
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/Patch.h"
 #include "OrvexCommon/file/detail/ReadFile.h"
+#include "OrvexCommon/format/detail/IniFile.h"
+#include "OrvexCommon/format/detail/TabFile.h"
 #include "OrvexCommon/frame/detail/FrameJournal.h"
 
 #include <cstdint>
@@ -136,18 +138,16 @@ void CFileMgr::SetPathAlias(const wchar_t* prefix, const wchar_t* replacement) {
     m_aliases.Set(prefix, replacement);
 }
 
-// Configuration and table files are made by the subsystems that read them;
-// until those exist, no object is made.
 IReadFile* CFileMgr::CreateReadFile() {
     return CReadFile::Create();
 }
 
 IIniFile* CFileMgr::CreateIniFile() {
-    return nullptr;
+    return CIniFile::Create();
 }
 
 ITabFile* CFileMgr::CreateTabFile() {
-    return nullptr;
+    return CTabFile::Create();
 }
 
 } // namespace detail

@@ -248,6 +248,28 @@ inline bool StreamLength(std::FILE* stream, std::uint64_t& length) {
 }
 
 // ---------------------------------------------------------------------------
+// Text in the system's ANSI code page (ansi.cpp)
+// ---------------------------------------------------------------------------
+
+// Decodes up to `size` bytes of text in the system's ANSI code page into at
+// most `capacity` wide units, stopping early at a zero byte; returns the units
+// written, without a terminator.
+// Windows: the runtime's conversion with every locale category set to ".ACP"
+// for the call and the earlier locale put back (other threads may notice the
+// change meanwhile). POSIX: the character set of the environment's locale
+// (LC_ALL, LC_CTYPE, LANG) through a locale of the calling thread only, so the
+// process's locale never changes; when the environment names plain ASCII (the
+// C or POSIX locale) or a locale that is not installed, every byte becomes the
+// code point of its value. On both, a byte the character set cannot decode
+// becomes the code point of its value too, so no byte is lost.
+std::size_t AnsiToWide(const char* bytes, std::size_t size, wchar_t* out, std::size_t capacity);
+
+// The decoding loop both backends run under the locale they have set up.
+// `byteWise` maps every byte to the code point of its value. Portable.
+std::size_t DecodeMultibyte(const char* bytes, std::size_t size, wchar_t* out, std::size_t capacity,
+                            bool byteWise);
+
+// ---------------------------------------------------------------------------
 // File mappings (filemap.cpp)
 // ---------------------------------------------------------------------------
 

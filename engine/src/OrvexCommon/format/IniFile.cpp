@@ -1,0 +1,156 @@
+// The configuration file object: loading, lookups and changes.
+#include "OrvexCommon/format/detail/IniFile.h"
+#include "OrvexCommon/platform/OrvexSys.h"
+#include "OrvexCommon/text/OrvexText.h"
+
+#include <cstdio>
+#include <new>
+
+namespace Orvex {
+namespace detail {
+
+namespace {
+
+// Zero bytes after a file's content: a UTF-16 text then always ends in a
+// whole zero unit, and the marks can be tested without a size check.
+constexpr std::uint32_t kIniPadding = 2;
+
+} // namespace
+
+CIniFile* CIniFile::Create() {
+    void* memory = OrvexAlloc(sizeof(CIniFile));
+    return memory == nullptr ? nullptr : new (memory) CIniFile();
+}
+
+void CIniFile::Release() {
+    this->~CIniFile();
+    OrvexFree(this);
+}
+
+void CIniFile::Close() {
+    m_fileName.clear();
+    m_sections.clear();
+}
+
+bool CIniFile::Load(const wchar_t* fileName) {
+    if (fileName == nullptr || *fileName == 0) {
+        return false;
+    }
+    if (m_fileName == fileName) {
+        return true;
+    }
+    try {
+        Close();
+        m_fileName = fileName;
+        FileBytes file;
+        if (!file.ReadWholeFile(fileName, kIniPadding)) {
+            return false;
+        }
+        return LoadBytes(file.bytes(), file.size());
+    } catch (const std::bad_alloc&) {
+        // Too large to hold: left empty, as after a failed read.
+        m_sections.clear();
+        return false;
+    }
+}
+
+bool CIniFile::LoadBytes(const unsigned char* bytes, std::uint32_t size) {
+    WideText text;
+    m_encoding = Decode(bytes, size, text);
+    if (text.empty() || !ParseIniText(text.data(), m_sections)) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+EIniEncoding CIniFile::Decode(const unsigned char* bytes, std::uint32_t size, WideText& text) {
+    switch (FindTextMark(bytes, size)) {
+    case ETextMark::Utf8:
+        DecodeUtf8(bytes + kUtf8MarkBytes, size + 1, text);
+        return eIniUtf8Bom;
+    case ETextMark::Utf16:
+        // The units after the mark; an odd last byte is dropped.
+        AppendUtf16(bytes + kUtf16MarkBytes, size / 2 - 1, text);
+        text.push_back(0);
+        return eIniUtf16;
+    case ETextMark::None:
+        break;
+    }
+    if (IsUtf8(reinterpret_cast<const char*>(bytes))) {
+        DecodeUtf8(bytes, size + 1, text);
+    } else {
+        text.resize(size + 1);
+        text.resize(sys::AnsiToWide(reinterpret_cast<const char*>(bytes), size, text.data(), size));
+        text.push_back(0);
+    }
+    return eIniNoBom;
+}
+
+bool CIniFile::Save(const wchar_t* fileName, EIniEncoding encoding) {
+    const wchar_t* target = fileName != nullptr && *fileName != 0 ? fileName : m_fileName.c_str();
+    if (*target == 0) {
+        return false;
+    }
+    if (encoding == eIniKeep) {
+        encoding = m_encoding;
+    }
+    m_encoding = encoding;
+    OrvexString bytes;
+    try {
+        FormatIniText(m_sections, encoding, bytes);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    std::FILE* stream = sys::OpenFileStream(target, "wb");
+    if (stream == nullptr) {
+        return false;
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
+    return std::fclose(stream) == 0 && written;
+}
+
+const wchar_t* CIniFile::GetString(const wchar_t* section, const wchar_t* key) {
+    if (section == nullptr || key == nullptr) {
+        return nullptr;
+    }
+    const IniSections::const_iterator keys = m_sections.find(std::wstring_view(section));
+    if (keys == m_sections.end()) {
+        return nullptr;
+    }
+    const IniKeys::const_iterator value = keys->second.find(std::wstring_view(key));
+    return value == keys->second.end() ? nullptr : value->second.c_str();
+}
+
+int CIniFile::GetInt(const wchar_t* section, const wchar_t* key, int defaultValue) {
+    const wchar_t* value = GetString(section, key);
+    return value == nullptr ? defaultValue : OrvexA2I(value);
+}
+
+float CIniFile::GetFloat(const wchar_t* section, const wchar_t* key, float defaultValue) {
+    const wchar_t* value = GetString(section, key);
+    return value == nullptr ? defaultValue : static_cast<float>(OrvexA2F(value));
+}
+
+wchar_t CIniFile::GetChar(const wchar_t* section, const wchar_t* key, wchar_t defaultValue) {
+    const wchar_t* value = GetString(section, key);
+    return value == nullptr ? defaultValue : value[0];
+}
+
+void CIniFile::SetString(const wchar_t* section, const wchar_t* key, const wchar_t* value) {
+    if (section == nullptr || key == nullptr || value == nullptr) {
+        return;
+    }
+    StoreValue(FindOrAddSection(m_sections, section), key, value);
+}
+
+void CIniFile::SetInt(const wchar_t* section, const wchar_t* key, int value) {
+    char digits[32];
+    std::snprintf(digits, sizeof(digits), "%d", value);
+    wchar_t wide[32];
+    Utf8ToUcs(digits, wide, 32);
+    SetString(section, key, wide);
+}
+
+} // namespace detail
+} // namespace Orvex

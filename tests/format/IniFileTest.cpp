@@ -1,0 +1,330 @@
+// Configuration files: the parser's rules and failures, what Load keeps of the
+// name after each kind of failure, the getters, the encodings in and out, and
+// random content surviving save and load.
+#include "TextFileTestSupport.h"
+
+#include "../support/OrvexTestSupport.h"
+#include "OrvexCommon/format/detail/IniFile.h"
+#include "OrvexCommon/text/OrvexText.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <map>
+#include <random>
+
+namespace {
+
+using namespace OrvexTextTest;
+using Orvex::EIniEncoding;
+using Orvex::eIniKeep;
+using Orvex::eIniNoBom;
+using Orvex::eIniUtf16;
+using Orvex::eIniUtf8Bom;
+
+typedef std::map<std::wstring, std::map<std::wstring, std::wstring>> Content;
+
+Content ContentOf(Orvex::IIniFile& file) {
+    Content content;
+    for (const auto& section : static_cast<Orvex::detail::CIniFile&>(file).GetSections()) {
+        auto& keys = content[std::wstring(section.first.c_str())];
+        for (const auto& entry : section.second) {
+            keys[std::wstring(entry.first.c_str())] = entry.second.c_str();
+        }
+    }
+    return content;
+}
+
+EIniEncoding EncodingOf(Orvex::IIniFile& file) {
+    return static_cast<Orvex::detail::CIniFile&>(file).GetEncoding();
+}
+
+class IniFileTest : public ::testing::Test {
+protected:
+    // Writes the bytes to a fresh file and loads them into `m_ini`.
+    bool LoadBytes(const Bytes& bytes) {
+        return m_ini->Load(m_files.Write("ini", L".ini", bytes).c_str());
+    }
+    bool LoadText(const std::string& text) { return LoadBytes(BytesOf(text)); }
+
+    ScratchFiles m_files;
+    IniObject m_ini = NewIni();
+};
+
+struct ParseCase {
+    const char* text;
+    bool parses;
+    Content content;
+};
+
+TEST_F(IniFileTest, ParsesSectionsKeysValuesAndComments) {
+    const ParseCase cases[] = {
+        {"[ Video ]\r\nwidth = 1024\r\n", true, {{L"Video", {{L"width", L"1024"}}}}},
+        {"[s]\r\na = b = c\r\nempty =\r\n", true, {{L"s", {{L"a", L"b = c"}, {L"empty", L""}}}}},
+        // Blanks around names and values go; blanks inside stay.
+        {"[s]\r\n \t key name \t=\t two  words \t\r\n",
+         true,
+         {{L"s", {{L"key name", L"two  words"}}}}},
+        // Quotes and everything after the first '=' belong to the value.
+        {"[s]\nq = \"x\" ; y / z\n", true, {{L"s", {{L"q", L"\"x\" ; y / z"}}}}},
+        // Repeated headers merge; a repeated key keeps the later value.
+        {"[s]\na=1\n[t]\nb=2\n[s]\nc=3\na=4\n",
+         true,
+         {{L"s", {{L"a", L"4"}, {L"c", L"3"}}}, {L"t", {{L"b", L"2"}}}}},
+        // Names are case-sensitive; empty names are names.
+        {"[s]\nWidth=1\nwidth=2\n[]\n=e\n",
+         true,
+         {{L"s", {{L"Width", L"1"}, {L"width", L"2"}}}, {L"", {{L"", L"e"}}}}},
+        // ';' and '/' start comments that run to "\r" and the unit after it.
+        {"; top\r\n/ also\r\n[s]\r\n;k=1\r\nk=2\r\n", true, {{L"s", {{L"k", L"2"}}}}},
+        // With "\n" alone, a comment hides everything to the next "\r".
+        {"[s]\n; note\nk = v\nj = w\r\nm = x\n", true, {{L"s", {{L"m", L"x"}}}}},
+        // '#' is not a comment.
+        {"[s]\n# x = 1\n", true, {{L"s", {{L"# x", L"1"}}}}},
+        // The rest of a header's line is read as the next token.
+        {"[s] k = v\n", true, {{L"s", {{L"k", L"v"}}}}},
+        // Only blanks and comments: no sections, but success.
+        {" \t\r\n; one\r\n/ two", true, {}},
+        // A comment whose "\r" is the text's last unit ends the text there.
+        {"[s]\r\nk=v\r\n;c\r", true, {{L"s", {{L"k", L"v"}}}}},
+        {"[Video\r\nwidth = 1\r\n", false, {}},
+        {"[Video", false, {}},
+        {"key = value\r\n[s]\r\n", false, {}},
+        {"[s]\r\nx\r\n", false, {}},
+        {"[s]\r\na=1\r\nbroken\r\n", false, {}},
+    };
+    for (const ParseCase& test : cases) {
+        SCOPED_TRACE(test.text);
+        IniObject ini = NewIni();
+        const std::wstring path = m_files.Write("parse", L".ini", BytesOf(test.text));
+        EXPECT_EQ(ini->Load(path.c_str()), test.parses);
+        EXPECT_EQ(ContentOf(*ini), test.content);
+    }
+}
+
+TEST_F(IniFileTest, FailedLoadsKeepOrDropTheName) {
+    // Missing: false, the name kept, so the same name answers true at once,
+    // even after the file has appeared.
+    const std::wstring missing = m_files.Name("missing", L".ini");
+    EXPECT_FALSE(m_ini->Load(missing.c_str()));
+    OrvexTest::WriteRawFile(missing, BytesOf("[s]\nk=v\n"));
+    EXPECT_TRUE(m_ini->Load(missing.c_str()));
+    EXPECT_EQ(m_ini->GetString(L"s", L"k"), nullptr);
+    m_ini->Close();
+    EXPECT_TRUE(m_ini->Load(missing.c_str()));
+    EXPECT_STREQ(m_ini->GetString(L"s", L"k"), L"v");
+
+    // Empty: the same.
+    const std::wstring empty = m_files.Write("empty", L".ini", Bytes());
+    EXPECT_FALSE(m_ini->Load(empty.c_str()));
+    EXPECT_EQ(m_ini->GetString(L"s", L"k"), nullptr);
+    OrvexTest::WriteRawFile(empty, BytesOf("[s]\nk=v\n"));
+    EXPECT_TRUE(m_ini->Load(empty.c_str()));
+    EXPECT_EQ(m_ini->GetString(L"s", L"k"), nullptr);
+
+    // Does not parse: false, emptied and the name dropped, so the same name
+    // is read again.
+    const std::wstring broken = m_files.Write("broken", L".ini", BytesOf("[s]\nk=v\nbad\n"));
+    EXPECT_FALSE(m_ini->Load(broken.c_str()));
+    EXPECT_EQ(m_ini->GetString(L"s", L"k"), nullptr);
+    OrvexTest::WriteRawFile(broken, BytesOf("[s]\nk=w\n"));
+    EXPECT_TRUE(m_ini->Load(broken.c_str()));
+    EXPECT_STREQ(m_ini->GetString(L"s", L"k"), L"w");
+
+    // Null and empty names change nothing.
+    EXPECT_FALSE(m_ini->Load(nullptr));
+    EXPECT_FALSE(m_ini->Load(L""));
+    EXPECT_STREQ(m_ini->GetString(L"s", L"k"), L"w");
+    // Without a name, Save has nowhere to write.
+    m_ini->Close();
+    EXPECT_FALSE(m_ini->Save(nullptr, eIniNoBom));
+}
+
+TEST_F(IniFileTest, TheLoadedNameIsNotReadAgainUntilClosed) {
+    const std::wstring path = m_files.Write("again", L".ini", BytesOf("[s]\nk=1\n"));
+    ASSERT_TRUE(m_ini->Load(path.c_str()));
+    OrvexTest::WriteRawFile(path, BytesOf("[s]\nk=2\n"));
+    EXPECT_TRUE(m_ini->Load(path.c_str()));
+    EXPECT_EQ(m_ini->GetInt(L"s", L"k", 0), 1);
+    // Clear keeps the name: still not read again.
+    m_ini->Clear();
+    EXPECT_TRUE(m_ini->Load(path.c_str()));
+    EXPECT_EQ(m_ini->GetInt(L"s", L"k", 0), 0);
+    m_ini->Close();
+    EXPECT_TRUE(m_ini->Load(path.c_str()));
+    EXPECT_EQ(m_ini->GetInt(L"s", L"k", 0), 2);
+}
+
+TEST_F(IniFileTest, GettersConvertTheValueOrGiveTheirDefault) {
+    ASSERT_TRUE(LoadText("[n]\nint = 12abc\nneg = -7\nfloat = 2.5e1x\nchar = Zed\nempty =\n"));
+    EXPECT_EQ(m_ini->GetInt(L"n", L"int", -1), Orvex::OrvexA2I(L"12abc"));
+    EXPECT_EQ(m_ini->GetInt(L"n", L"int", -1), 12);
+    EXPECT_EQ(m_ini->GetInt(L"n", L"neg", 0), -7);
+    EXPECT_FLOAT_EQ(m_ini->GetFloat(L"n", L"float", 0.0f), 25.0f);
+    EXPECT_EQ(m_ini->GetChar(L"n", L"char", L'?'), L'Z');
+    EXPECT_EQ(m_ini->GetChar(L"n", L"empty", L'?'), L'\0');
+    EXPECT_EQ(m_ini->GetInt(L"n", L"empty", 5), 0);
+    // Defaults: missing key, missing section, null arguments.
+    EXPECT_EQ(m_ini->GetInt(L"n", L"none", 5), 5);
+    EXPECT_EQ(m_ini->GetInt(L"none", L"int", 5), 5);
+    EXPECT_FLOAT_EQ(m_ini->GetFloat(L"n", L"none", 1.5f), 1.5f);
+    EXPECT_EQ(m_ini->GetChar(nullptr, L"char", L'?'), L'?');
+    EXPECT_EQ(m_ini->GetString(L"n", nullptr), nullptr);
+    EXPECT_EQ(m_ini->GetString(L"N", L"int"), nullptr);
+}
+
+TEST_F(IniFileTest, SettersCreateAndReplace) {
+    m_ini->SetString(L"a", L"k", L"first");
+    const wchar_t* stored = m_ini->GetString(L"a", L"k");
+    EXPECT_STREQ(stored, L"first");
+    m_ini->SetString(L"a", L"k", L"second");
+    EXPECT_STREQ(m_ini->GetString(L"a", L"k"), L"second");
+    m_ini->SetInt(L"b", L"n", -2147483647 - 1);
+    EXPECT_STREQ(m_ini->GetString(L"b", L"n"), L"-2147483648");
+    m_ini->SetInt(L"b", L"n", 42);
+    EXPECT_EQ(m_ini->GetInt(L"b", L"n", 0), 42);
+    // Null arguments are ignored.
+    m_ini->SetString(nullptr, L"k", L"v");
+    m_ini->SetString(L"c", nullptr, L"v");
+    m_ini->SetString(L"c", L"k", nullptr);
+    m_ini->SetInt(L"c", nullptr, 1);
+    EXPECT_EQ(ContentOf(*m_ini), (Content{{L"a", {{L"k", L"second"}}}, {L"b", {{L"n", L"42"}}}}));
+}
+
+TEST_F(IniFileTest, SaveWritesSortedLinesInTheChosenEncoding) {
+    ASSERT_TRUE(LoadText("[b]\nz=1\na = 2\n; gone\r\n[a]\nk=v\n"));
+    EXPECT_EQ(EncodingOf(*m_ini), eIniNoBom);
+    const std::wstring out = m_files.Name("out", L".ini");
+    const std::string lines = "[a]\r\nk = v\r\n[b]\r\na = 2\r\nz = 1\r\n";
+
+    ASSERT_TRUE(m_ini->Save(out.c_str(), eIniNoBom));
+    EXPECT_EQ(OrvexTest::ReadRawFile(out), BytesOf(lines));
+    ASSERT_TRUE(m_ini->Save(out.c_str(), eIniUtf8Bom));
+    EXPECT_EQ(OrvexTest::ReadRawFile(out), BytesOf("\xEF\xBB\xBF" + lines));
+    // Keep now means the encoding of the last save.
+    ASSERT_TRUE(m_ini->Save(out.c_str(), eIniKeep));
+    EXPECT_EQ(OrvexTest::ReadRawFile(out), BytesOf("\xEF\xBB\xBF" + lines));
+    ASSERT_TRUE(m_ini->Save(out.c_str(), eIniUtf16));
+    EXPECT_EQ(OrvexTest::ReadRawFile(out), Utf16Of(std::wstring(lines.begin(), lines.end())));
+    // An unknown encoding writes UTF-8 without a mark.
+    ASSERT_TRUE(m_ini->Save(out.c_str(), static_cast<EIniEncoding>(7)));
+    EXPECT_EQ(OrvexTest::ReadRawFile(out), BytesOf(lines));
+    // No name given: the loaded file's.
+    m_ini->SetString(L"c", L"new", L"1");
+    ASSERT_TRUE(m_ini->Save(L"", eIniNoBom));
+    EXPECT_TRUE(m_ini->Load(out.c_str()));
+    EXPECT_EQ(m_ini->GetString(L"c", L"new"), nullptr);
+}
+
+TEST_F(IniFileTest, SaveReportsAFileItCannotWrite) {
+    m_ini->SetString(L"s", L"k", L"v");
+    const std::wstring folder = m_files.Name("folder", L"");
+    const std::wstring inside = folder + L"/missing/out.ini";
+    EXPECT_FALSE(m_ini->Save(inside.c_str(), eIniNoBom));
+}
+
+TEST_F(IniFileTest, Utf16IsReadAndKeptAsUtf16) {
+    // An odd last byte is dropped.
+    Bytes bytes = Utf16Of(L"[Grüße]\r\nname = \x4E2D\x6587\r\n");
+    const Bytes expected = Utf16Of(L"[Grüße]\r\nname = \x4E2D\x6587\r\n");
+    bytes.push_back(0x41);
+    const std::wstring path = m_files.Write("utf16", L".ini", bytes);
+    ASSERT_TRUE(m_ini->Load(path.c_str()));
+    EXPECT_EQ(EncodingOf(*m_ini), eIniUtf16);
+    EXPECT_STREQ(m_ini->GetString(L"Grüße", L"name"), L"\x4E2D\x6587");
+    ASSERT_TRUE(m_ini->Save(nullptr, eIniKeep));
+    EXPECT_EQ(OrvexTest::ReadRawFile(path), expected);
+
+    // A marked UTF-8 file keeps its mark.
+    IniObject marked = NewIni();
+    const Bytes utf8 = Utf8Of(L"[s]\r\nk = \x00E9\x4E2D\r\n", true);
+    const std::wstring utf8Path = m_files.Write("utf8", L".ini", utf8);
+    ASSERT_TRUE(marked->Load(utf8Path.c_str()));
+    EXPECT_EQ(EncodingOf(*marked), eIniUtf8Bom);
+    EXPECT_STREQ(marked->GetString(L"s", L"k"), L"\x00E9\x4E2D");
+    ASSERT_TRUE(marked->Save(nullptr, eIniKeep));
+    EXPECT_EQ(OrvexTest::ReadRawFile(utf8Path), utf8);
+}
+
+// Bytes that are not UTF-8 are read in the ANSI code page: on Windows the
+// system's (under Wine, 1252); on Linux the environment's locale, or byte by
+// byte when it names none. Bytes A0-FF mean the same in 1252 and byte by byte.
+TEST_F(IniFileTest, TextInALegacyCodePageIsReadAndSavedAsUtf8) {
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    const Bytes legacy = BytesOf("[caf\xE9]\r\nname = \xC0 la carte \xFF\r\n");
+    const std::wstring expectedValue = L"\x00C0 la carte \x00FF";
+    for (const char* environment : {"C", "C.UTF-8"}) {
+        SCOPED_TRACE(environment);
+        OrvexTest::SetEnvironment("LC_ALL", environment);
+        IniObject ini = NewIni();
+        const std::wstring path = m_files.Write("legacy", L".ini", legacy);
+        ASSERT_TRUE(ini->Load(path.c_str()));
+        EXPECT_EQ(EncodingOf(*ini), eIniNoBom);
+        EXPECT_EQ(std::wstring(ini->GetString(L"caf\x00E9", L"name")), expectedValue);
+        ASSERT_TRUE(ini->Save(nullptr, eIniKeep));
+        EXPECT_EQ(OrvexTest::ReadRawFile(path),
+                  BytesOf("[caf\xC3\xA9]\r\nname = \xC3\x80 la carte \xC3\xBF\r\n"));
+        // The process's locale is what it was.
+        EXPECT_EQ(std::setlocale(LC_ALL, nullptr), before);
+    }
+    OrvexTest::SetEnvironment("LC_ALL", nullptr);
+}
+
+// Random names and values (any character but line ends; values and names
+// without blanks at their ends, names that cannot be read as a comment,
+// header or '=') survive save and load in every encoding, and a second save
+// writes the same bytes.
+TEST_F(IniFileTest, RandomContentSurvivesSaveAndLoad) {
+    const std::wstring alphabet = L"abcXYZ019 \t_-.;/[]=\"'#\x00E9\x00DF\x0416\x4E2D\xFF21";
+    const std::wstring plain = L"abcdefghXYZ0123_\x00E9\x4E2D";
+    std::mt19937 random(20261208);
+    auto text = [&](std::size_t length, bool isName) {
+        std::wstring result;
+        for (std::size_t i = 0; i < length; ++i) {
+            const bool edge = i == 0 || i + 1 == length;
+            const std::wstring& from = edge ? plain : alphabet;
+            wchar_t unit = from[random() % from.size()];
+            if (isName && (unit == L'=' || unit == L']')) {
+                unit = L'x';
+            }
+            result += unit;
+        }
+        return result;
+    };
+    for (int round = 0; round < 20; ++round) {
+        IniObject source = NewIni();
+        const int sections = 1 + static_cast<int>(random() % 6);
+        for (int s = 0; s < sections; ++s) {
+            const std::wstring section = text(random() % 8, true);
+            for (int k = 1 + static_cast<int>(random() % 8); k > 0; --k) {
+                source->SetString(section.c_str(), text(1 + random() % 8, true).c_str(),
+                                  text(random() % 30, false).c_str());
+            }
+        }
+        const Content content = ContentOf(*source);
+        for (const EIniEncoding encoding : {eIniUtf16, eIniUtf8Bom, eIniNoBom}) {
+            SCOPED_TRACE(::testing::Message() << "round " << round << " encoding " << encoding);
+            const std::wstring first = m_files.Name("round", L".ini");
+            const std::wstring second = m_files.Name("round", L".ini");
+            ASSERT_TRUE(source->Save(first.c_str(), encoding));
+            IniObject loaded = NewIni();
+            ASSERT_TRUE(loaded->Load(first.c_str()));
+            EXPECT_EQ(ContentOf(*loaded), content);
+            EXPECT_EQ(EncodingOf(*loaded), encoding);
+            ASSERT_TRUE(loaded->Save(second.c_str(), eIniKeep));
+            EXPECT_EQ(OrvexTest::ReadRawFile(second), OrvexTest::ReadRawFile(first));
+        }
+    }
+}
+
+TEST_F(IniFileTest, AConfigurationIsFoundInsideAPackage) {
+    const std::wstring package = m_files.Name("inipkg", L".pkg");
+    const std::wstring root = package.substr(0, package.size() - 4);
+    ASSERT_TRUE(OrvexTest::WritePackage(
+        package, {{L"cfg/Game.ini", Utf16Of(L"[Window]\r\nwidth = 1024\r\n"), 8}}, true));
+    ASSERT_TRUE(Orvex::GetOrvexFileMgr().OpenPackage(package.c_str(), nullptr, 0, false));
+    ASSERT_TRUE(m_ini->Load((root + L"\\CFG\\game.ini").c_str()));
+    EXPECT_EQ(m_ini->GetInt(L"Window", L"width", 0), 1024);
+}
+
+} // namespace
