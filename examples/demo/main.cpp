@@ -343,6 +343,78 @@ void ShowLoading() {
     files.SetAsyncLoad(false);
 }
 
+// Wide text goes out through the log stream, which writes it as UTF-8.
+template <typename... Parts> void PrintLine(const Parts&... parts) {
+    using Orvex::operator<<;
+    std::fflush(stdout);
+    std::ostream& out = Orvex::GetLogStream();
+    out << "  ";
+    (out << ... << parts);
+    out << "\n";
+}
+
+struct ReleaseObject {
+    template <typename T> void operator()(T* object) const { object->Release(); }
+};
+
+void PrintConfiguration(Orvex::IIniFile& ini, const char* where) {
+    PrintLine(where, ": video ", ini.GetInt(L"video", L"width", 0), "x",
+              ini.GetInt(L"video", L"height", 0), ", gamma ",
+              ini.GetFloat(L"video", L"gamma", 1.0f), ", vsync '",
+              static_cast<char>(ini.GetChar(L"video", L"vsync", L'?')), "', player ",
+              ini.GetString(L"player", L"name"), ", fov ", ini.GetInt(L"video", L"fov", 90),
+              " (90 when missing)");
+}
+
+void PrintTable(Orvex::ITabFile& table, const char* where) {
+    PrintLine(where, ": ", table.GetHeight(), " rows of ", table.GetWidth(), " columns");
+    for (unsigned row = 1; row < table.GetHeight(); ++row) {
+        if (table.GetString(row, 0u)[0] == 0) {
+            continue; // the empty last row of a table stored as UTF-8
+        }
+        PrintLine("  #", table.GetInt(row, L"Id", 0), " ", table.GetString(row, L"Name"),
+                  ": speed ", table.GetFloat(row, L"Speed", 0.0f), ", cost ",
+                  static_cast<long long>(table.GetInt64(row, L"Cost", 0)));
+    }
+}
+
+void ShowTextFiles() {
+    Section("configuration and table files");
+    // Its comments end in "\r\n": a comment runs to the next carriage return.
+    if (!std::filesystem::exists("sample.pkg")) {
+        return;
+    }
+    Orvex::IOrvexFileMgr& files = Orvex::GetOrvexFileMgr();
+    std::unique_ptr<Orvex::IIniFile, ReleaseObject> packed(files.CreateIniFile());
+    std::unique_ptr<Orvex::IIniFile, ReleaseObject> loose(files.CreateIniFile());
+    packed->Load(L"sample/data/config.ini");
+    PrintConfiguration(*packed, "config.ini from sample.pkg");
+    loose->Load(L"loose-data/config.ini");
+    PrintConfiguration(*loose, "config.ini loose");
+
+    // Changed and saved as UTF-16, then read back from the loose file.
+    packed->SetInt(L"video", L"width", 1920);
+    packed->SetString(L"video", L"fov", L"75");
+    packed->Save(L"settings.ini", Orvex::eIniUtf16);
+    std::unique_ptr<Orvex::IIniFile, ReleaseObject> saved(files.CreateIniFile());
+    saved->Load(L"settings.ini");
+    PrintConfiguration(*saved, "settings.ini, saved as UTF-16 and read back");
+
+    std::unique_ptr<Orvex::ITabFile, ReleaseObject> table(files.CreateTabFile());
+    table->Load(L"sample/data/units.tab");
+    PrintTable(*table, "units.tab (UTF-16) from sample.pkg");
+    table->Load(L"loose-data/units.tab");
+    PrintTable(*table, "units.tab loose");
+
+    // A table must be Unicode: one in a legacy code page is refused.
+    std::ofstream("legacy.tab", std::ios::binary) << "Name\nCaf\xE9\n";
+    try {
+        table->Load(L"legacy.tab");
+    } catch (const char* message) {
+        PrintLine("legacy.tab refused: \"", message, "\"");
+    }
+}
+
 void ShowMemoryMaps() {
     Section("memory-mapped files");
     unsigned size = 4096;
@@ -376,6 +448,7 @@ int main(int argc, char** argv) {
                                                 : std::filesystem::current_path() / "orvex_demo";
     ShowPackages(self.parent_path() / "demo-data");
     ShowLoading();
+    ShowTextFiles();
     ShowMemoryMaps();
     std::printf("\nunloading: the frame tears its objects down\n");
     std::fflush(stdout);
