@@ -38,19 +38,6 @@ std::string TypeText(std::int32_t type) {
     return "0x" + KeyText(static_cast<std::uint32_t>(type));
 }
 
-// A name as UTF-8, control characters as \xNN so that each stays on its line.
-std::string NameText(const wchar_t* name) {
-    std::string text;
-    for (const char c : WideToUtf8(name)) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            text += "\\x" + KeyText(static_cast<unsigned char>(c)).substr(6);
-        } else {
-            text.push_back(c);
-        }
-    }
-    return text;
-}
-
 // Where a read stopped and what it gave.
 struct HeadRead {
     bool valid;
@@ -107,7 +94,7 @@ void ShowHead(std::ostream& out, const Orvex::CCommonFileHead& head, const HeadR
         out << "group " << i << "       " << TypeText(group.GetType()) << ", " << count
             << (count == 1 ? " name" : " names") << '\n';
         for (unsigned j = 0; j < count; ++j) {
-            out << "  " << NameText(group.GetFileName(j)) << '\n';
+            out << "  " << PrintableText(group.GetFileName(j)) << '\n';
         }
     }
     const std::uint64_t bodyStart = static_cast<std::uint64_t>(read.end) + head.GetExtraDataSize();

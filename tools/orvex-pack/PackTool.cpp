@@ -14,7 +14,7 @@ const char kUsage[] =
     "usage: orvex-pack COMMAND [ARGUMENTS]\n"
     "\n"
     "Builds, inspects and patches package files, and shows the heads of the\n"
-    "resource files inside them.\n"
+    "resource files and the configuration and table files inside them.\n"
     "\n"
     "commands:\n"
     "  pack DIR OUT.pkg [--resident=N|all] [--scramble] [--no-manifest]\n"
@@ -41,6 +41,7 @@ struct NamedCommand {
 const NamedCommand kCommands[] = {
     {"pack", PackCommand},     {"list", ListCommand},   {"extract", ExtractCommand},
     {"verify", VerifyCommand}, {"patch", PatchCommand}, {"head", HeadCommand},
+    {"show", ShowCommand},
 };
 
 Command FindCommand(const std::string& name) {

@@ -250,6 +250,18 @@ std::string WideToUtf8(const std::wstring& wide) {
     return text;
 }
 
+std::string PrintableText(const std::wstring& text) {
+    std::string printable;
+    for (const char c : WideToUtf8(text)) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            printable += "\\x" + KeyText(static_cast<unsigned char>(c)).substr(6);
+        } else {
+            printable.push_back(c);
+        }
+    }
+    return printable;
+}
+
 std::string KeyText(std::uint32_t key) {
     static const char digits[] = "0123456789abcdef";
     std::string text(8, '0');

@@ -74,6 +74,10 @@ bool Utf8ToWide(const std::string& text, std::wstring& wide);
 // surrogate U+FFFD.
 std::string WideToUtf8(const std::wstring& wide);
 
+// Text as UTF-8 with control characters as \xNN, so that it stays on its
+// line.
+std::string PrintableText(const std::wstring& text);
+
 // Eight lower-case hexadecimal digits.
 std::string KeyText(std::uint32_t key);
 
