@@ -246,6 +246,27 @@ TEST_F(IniFileTest, Utf16IsReadAndKeptAsUtf16) {
     EXPECT_EQ(OrvexTest::ReadRawFile(utf8Path), utf8);
 }
 
+// Where wchar_t has 32 bits, UTF-8 files can hold units beyond UTF-16: above
+// 0xFFFF they are saved as surrogate pairs, beyond Unicode as U+FFFD (never as
+// their low 16 bits, which could end the line or the text).
+TEST_F(IniFileTest, UnitsBeyondUtf16AreSavedWhole) {
+    if (sizeof(wchar_t) < 4) {
+        GTEST_SKIP() << "16-bit wchar_t holds no such unit";
+    }
+    std::wstring value = L"a";
+    value += static_cast<wchar_t>(0x1F600);
+    value += static_cast<wchar_t>(0x20000A);
+    value += L"z";
+    m_ini->SetString(L"s", L"k", value.c_str());
+    m_ini->SetString(L"s", L"next", L"1");
+    const std::wstring path = m_files.Name("wide", L".ini");
+    ASSERT_TRUE(m_ini->Save(path.c_str(), eIniUtf16));
+    IniObject loaded = NewIni();
+    ASSERT_TRUE(loaded->Load(path.c_str()));
+    EXPECT_EQ(std::wstring(loaded->GetString(L"s", L"k")), L"a\xD83D\xDE00\xFFFDz");
+    EXPECT_STREQ(loaded->GetString(L"s", L"next"), L"1");
+}
+
 // Bytes that are not UTF-8 are read in the ANSI code page: on Windows the
 // system's (under Wine, 1252); on Linux the environment's locale, or byte by
 // byte when it names none. Bytes A0-FF mean the same in 1252 and byte by byte.

@@ -2,6 +2,8 @@
 #include "OrvexCommon/format/detail/IniFile.h"
 #include "OrvexCommon/text/OrvexText.h"
 
+#include <cstdint>
+
 namespace Orvex {
 namespace detail {
 
@@ -27,16 +29,20 @@ void AppendUnit16(OrvexString& out, unsigned unit) {
     out.push_back(static_cast<char>(unit >> 8));
 }
 
-// Two bytes per unit, low byte first; a unit above 0xFFFF (32-bit wchar_t
-// only) as its surrogate pair.
+// Two bytes per unit, low byte first. Where wchar_t has 32 bits, a unit above
+// 0xFFFF is written as its surrogate pair, and one beyond Unicode (from the
+// long UTF-8 forms the decoder accepts) as U+FFFD, as UTF-8 writes it: its
+// low 16 bits could be a line end or a zero and cut the text.
 void AppendUtf16(OrvexString& out, std::wstring_view text) {
     for (const wchar_t unit : text) {
-        const unsigned value = static_cast<unsigned>(unit);
-        if (value > 0xFFFF && value <= 0x10FFFF) {
+        const std::uint32_t value = static_cast<std::uint32_t>(unit);
+        if (value > 0x10FFFF) {
+            AppendUnit16(out, 0xFFFD);
+        } else if (value > 0xFFFF) {
             AppendUnit16(out, 0xD800 + ((value - 0x10000) >> 10));
             AppendUnit16(out, 0xDC00 + ((value - 0x10000) & 0x3FF));
         } else {
-            AppendUnit16(out, value & 0xFFFF);
+            AppendUnit16(out, value);
         }
     }
 }

@@ -1,7 +1,10 @@
 // Configuration files: named sections of named string values, one
-// "key = value" per line under a "[section]" header. Lines starting with ';'
-// or '/' are comments. There is no quoting and no escape: everything after the
-// first '=' up to the line end, without the blanks around it, is the value.
+// "key = value" per line under a "[section]" header. There is no quoting and
+// no escape: everything after the first '=' up to the line end, without the
+// blanks around it, is the value. A ';' or '/' where a line's first token
+// would start begins a comment, which runs to the next carriage return and
+// takes the unit after it (the line feed) along: in a file whose lines end in
+// bare line feeds, a comment hides the rest of the file.
 //
 //     [Window]
 //     width = 1024
