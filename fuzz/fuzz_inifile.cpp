@@ -71,8 +71,8 @@ void CountLogLine(const char*, unsigned) {
 
 typedef std::map<std::wstring, std::map<std::wstring, std::wstring>> Content;
 
-std::wstring Plain(const Orvex::OrvexWString& text) {
-    return std::wstring(text.data(), text.size());
+std::wstring Plain(std::wstring_view text) {
+    return std::wstring(text);
 }
 
 Content ContentOf(const IniSections& sections) {
@@ -363,9 +363,9 @@ void ParseWide(const std::uint8_t* data, std::size_t size) {
     CheckReadBackInEveryEncoding(parsed);
     if (parses) {
         // The same text again only stores the same values again.
-        IniSections twice = parsed;
-        Check(Orvex::detail::ParseIniText(wide.data(), twice), "a text parses only once");
-        Check(ContentOf(twice) == ContentOf(parsed), "a text parsed twice adds content");
+        const Content once = ContentOf(parsed);
+        Check(Orvex::detail::ParseIniText(wide.data(), parsed), "a text parses only once");
+        Check(ContentOf(parsed) == once, "a text parsed twice adds content");
     }
     // As a UTF-16 file (when every unit has 16 bits) LoadBytes gives the same.
     std::string file("\xFF\xFE");

@@ -179,6 +179,21 @@ TEST_F(IniFileTest, SettersCreateAndReplace) {
     EXPECT_STREQ(stored, L"first");
     m_ini->SetString(L"a", L"k", L"second");
     EXPECT_STREQ(m_ini->GetString(L"a", L"k"), L"second");
+    // Short values live in the map node, long ones in a block of their own;
+    // replacing moves between the two.
+    const std::wstring longValue(40, L'L');
+    m_ini->SetString(L"a", L"long", longValue.c_str());
+    EXPECT_EQ(m_ini->GetString(L"a", L"long"), longValue);
+    m_ini->SetString(L"a", L"long", L"short");
+    EXPECT_STREQ(m_ini->GetString(L"a", L"long"), L"short");
+    m_ini->SetString(L"a", L"long", (longValue + L"!").c_str());
+    EXPECT_EQ(m_ini->GetString(L"a", L"long"), longValue + L"!");
+    m_ini->SetString(L"a", L"long", L"");
+    EXPECT_STREQ(m_ini->GetString(L"a", L"long"), L"");
+    m_ini->SetString(longValue.c_str(), longValue.c_str(), L"v");
+    EXPECT_STREQ(m_ini->GetString(longValue.c_str(), longValue.c_str()), L"v");
+    m_ini->Close();
+    m_ini->SetString(L"a", L"k", L"second");
     m_ini->SetInt(L"b", L"n", -2147483647 - 1);
     EXPECT_STREQ(m_ini->GetString(L"b", L"n"), L"-2147483648");
     m_ini->SetInt(L"b", L"n", 42);

@@ -27,9 +27,14 @@ void CIniFile::Release() {
     OrvexFree(this);
 }
 
+void CIniFile::Clear() {
+    m_sections.clear();
+    m_nodes.Reset();
+}
+
 void CIniFile::Close() {
     m_fileName.clear();
-    m_sections.clear();
+    Clear();
 }
 
 bool CIniFile::Load(const wchar_t* fileName) {
@@ -49,7 +54,7 @@ bool CIniFile::Load(const wchar_t* fileName) {
         return LoadBytes(file.bytes(), file.size());
     } catch (const std::bad_alloc&) {
         // Too large to hold: left empty, as after a failed read.
-        m_sections.clear();
+        Clear();
         return false;
     }
 }

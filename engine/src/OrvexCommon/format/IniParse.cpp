@@ -2,6 +2,9 @@
 // name and value once into the maps.
 #include "OrvexCommon/format/detail/IniFile.h"
 
+#include <tuple>
+#include <utility>
+
 namespace Orvex {
 namespace detail {
 
@@ -55,19 +58,25 @@ const wchar_t* SkipComment(const wchar_t* cursor) {
 
 IniKeys& FindOrAddSection(IniSections& sections, std::wstring_view name) {
     const IniSections::iterator found = sections.lower_bound(name);
-    if (found != sections.end() && found->first == name) {
+    if (found != sections.end() && found->first.view() == name) {
         return found->second;
     }
-    return sections.emplace_hint(found, OrvexWString(name), IniKeys())->second;
+    return sections
+        .emplace_hint(found, std::piecewise_construct,
+                      std::forward_as_tuple(name, sections.get_allocator().arena()),
+                      std::forward_as_tuple(IniKeys::allocator_type(sections.get_allocator())))
+        ->second;
 }
 
 void StoreValue(IniKeys& keys, std::wstring_view key, std::wstring_view value) {
+    NodeArena* const arena = keys.get_allocator().arena();
     const IniKeys::iterator found = keys.lower_bound(key);
-    if (found != keys.end() && found->first == key) {
-        found->second.assign(value);
+    if (found != keys.end() && found->first.view() == key) {
+        found->second.Assign(value, arena);
         return;
     }
-    keys.emplace_hint(found, OrvexWString(key), OrvexWString(value));
+    keys.emplace_hint(found, std::piecewise_construct, std::forward_as_tuple(key, arena),
+                      std::forward_as_tuple(value, arena));
 }
 
 bool ParseIniText(const wchar_t* text, IniSections& sections) {

@@ -50,7 +50,8 @@ void CTabFile::Release() {
 
 void CTabFile::Clear() {
     m_text.clear();
-    m_rows.clear();
+    m_rowStarts.clear();
+    m_cells.clear();
     m_columns.clear();
 }
 
@@ -103,15 +104,20 @@ void CTabFile::Decode(const unsigned char* bytes, std::uint32_t size) {
     EndText();
 }
 
+std::size_t CTabFile::RowWidth(std::size_t row) const {
+    const std::size_t end = row + 1 < m_rowStarts.size() ? m_rowStarts[row + 1] : m_cells.size();
+    return end - m_rowStarts[row];
+}
+
 unsigned CTabFile::GetWidth() {
-    return m_rows.empty() ? 0 : static_cast<unsigned>(m_rows[0].size());
+    return m_rowStarts.empty() ? 0 : static_cast<unsigned>(RowWidth(0));
 }
 
 const wchar_t* CTabFile::GetString(unsigned row, unsigned column) {
-    if (row >= m_rows.size() || column >= m_rows[row].size()) {
+    if (row >= m_rowStarts.size() || column >= RowWidth(row)) {
         return kEmptyCell;
     }
-    const std::uint32_t offset = m_rows[row][column];
+    const std::uint32_t offset = m_cells[m_rowStarts[row] + column];
     return offset < TextLength() ? m_text.data() + offset : kEmptyCell;
 }
 

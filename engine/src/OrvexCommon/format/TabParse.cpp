@@ -4,20 +4,13 @@
 namespace Orvex {
 namespace detail {
 
-void CTabFile::AddRow() {
-    // Rows of one table mostly have as many cells as the row before them.
-    const std::size_t expected = m_rows.empty() ? 0 : m_rows.back().size();
-    m_rows.emplace_back();
-    m_rows.back().reserve(expected);
-}
-
 void CTabFile::EndCell(std::uint32_t start, std::uint32_t end) {
     m_text[end] = 0;
-    if (m_rows.size() == 1) {
+    if (m_rowStarts.size() == 1) {
         const std::wstring_view name(m_text.data() + start);
-        m_columns[OrvexWString(name)] = static_cast<std::int32_t>(m_rows[0].size());
+        m_columns[OrvexWString(name)] = static_cast<std::int32_t>(RowWidth(0));
     }
-    m_rows.back().push_back(start);
+    m_cells.push_back(start);
 }
 
 // The text's last unit is never examined in the loop: it is the zero unit
@@ -49,10 +42,10 @@ bool CTabFile::Parse() {
             position += 1;
         }
     }
-    m_rows.back().push_back(cellStart);
+    m_cells.push_back(cellStart);
     if (length >= 1 && m_text[length - 1] == L'\t') {
         m_text[length - 1] = 0;
-        m_rows.back().push_back(length - 1);
+        m_cells.push_back(length - 1);
     }
     // One more zero unit for the text; the spare one after it stays.
     if (m_text.empty()) {

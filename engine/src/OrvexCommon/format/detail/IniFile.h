@@ -3,13 +3,21 @@
 #define ORVEX_FORMAT_DETAIL_INIFILE_H
 
 #include "OrvexCommon/format/OrvexIniFile.h"
+#include "OrvexCommon/format/detail/IniString.h"
+#include "OrvexCommon/format/detail/NodeArena.h"
 #include "OrvexCommon/format/detail/TextFile.h"
+
+#include <map>
+#include <utility>
 
 namespace Orvex {
 namespace detail {
 
-typedef TOrvexMap<OrvexWString, OrvexWString, UnitLess> IniKeys;
-typedef TOrvexMap<OrvexWString, IniKeys, UnitLess> IniSections;
+typedef std::map<IniString, IniString, UnitLess,
+                 TArenaAllocator<std::pair<const IniString, IniString>>>
+    IniKeys;
+typedef std::map<IniString, IniKeys, UnitLess, TArenaAllocator<std::pair<const IniString, IniKeys>>>
+    IniSections;
 
 // Parses a zero-terminated text into `sections`, adding to what is there.
 // False at the first error; what was parsed before it stays.
@@ -31,7 +39,7 @@ public:
 
     bool Load(const wchar_t* fileName) override;
     bool Save(const wchar_t* fileName, EIniEncoding encoding) override;
-    void Clear() override { m_sections.clear(); }
+    void Clear() override;
     void Close() override;
     void Release() override;
     const wchar_t* GetString(const wchar_t* section, const wchar_t* key) override;
@@ -57,7 +65,9 @@ private:
 
     OrvexWString m_fileName;
     EIniEncoding m_encoding = eIniUtf16;
-    IniSections m_sections;
+    // The maps' nodes; declared first, so it outlives them.
+    NodeArena m_nodes;
+    IniSections m_sections{IniSections::allocator_type(&m_nodes)};
 };
 
 } // namespace detail

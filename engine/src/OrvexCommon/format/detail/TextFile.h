@@ -7,7 +7,10 @@
 #include "OrvexCommon/memory/OrvexMemory.h"
 
 #include <cstdint>
+#include <new>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace Orvex {
 namespace detail {
@@ -43,7 +46,22 @@ constexpr std::uint32_t kUtf8MarkBytes = 3;
 // (as FileBytes gives), so the three first bytes can always be read.
 ETextMark FindTextMark(const unsigned char* bytes, std::uint32_t size);
 
-typedef TOrvexVector<wchar_t> WideText;
+// Pooled memory whose elements are left uninitialised when a vector grows:
+// a decoder overwrites them at once, so zero-filling tens of megabytes first
+// would be wasted.
+template <typename T> class TUninitialisedAllocator : public TOrvexAllocator<T> {
+public:
+    template <typename U> struct rebind { typedef TUninitialisedAllocator<U> other; };
+    TUninitialisedAllocator() noexcept = default;
+    template <typename U> TUninitialisedAllocator(const TUninitialisedAllocator<U>&) noexcept {}
+
+    template <typename U> void construct(U* place) noexcept { ::new (static_cast<void*>(place)) U; }
+    template <typename U, typename... Args> void construct(U* place, Args&&... args) {
+        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+    }
+};
+
+typedef std::vector<wchar_t, TUninitialisedAllocator<wchar_t>> WideText;
 
 // Decodes zero-terminated UTF-8 into `text`, made `room` units long first and
 // then cut to the units written plus the terminator. Stops at the first
@@ -58,7 +76,14 @@ void AppendUtf16(const unsigned char* bytes, std::uint32_t count, WideText& text
 struct UnitLess {
     typedef void is_transparent;
     bool operator()(std::wstring_view left, std::wstring_view right) const {
-        return left.compare(right) < 0;
+        // Inline: names are short and mostly differ early.
+        const std::size_t common = left.size() < right.size() ? left.size() : right.size();
+        for (std::size_t i = 0; i < common; ++i) {
+            if (left[i] != right[i]) {
+                return static_cast<std::uint32_t>(left[i]) < static_cast<std::uint32_t>(right[i]);
+            }
+        }
+        return left.size() < right.size();
     }
 };
 
