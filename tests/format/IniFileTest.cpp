@@ -5,6 +5,7 @@
 
 #include "../support/OrvexTestSupport.h"
 #include "OrvexCommon/format/detail/IniFile.h"
+#include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/text/OrvexText.h"
 
 #include <gtest/gtest.h>
@@ -204,6 +205,28 @@ TEST_F(IniFileTest, SettersCreateAndReplace) {
     m_ini->SetString(L"c", L"k", nullptr);
     m_ini->SetInt(L"c", nullptr, 1);
     EXPECT_EQ(ContentOf(*m_ini), (Content{{L"a", {{L"k", L"second"}}}, {L"b", {{L"n", L"42"}}}}));
+}
+
+// A game may set the same values every frame: the object's memory must not
+// grow with the number of changes, nor with a value that keeps growing.
+TEST_F(IniFileTest, ReplacingValuesKeepsMemoryBounded) {
+    const std::wstring shortValue(20, L's');
+    const std::wstring longValue(3000, L'l');
+    m_ini->SetString(L"s", L"k", longValue.c_str());
+    const long long settled = ::GetTotalAllocSize();
+    for (int i = 0; i < 1000; ++i) {
+        m_ini->SetString(L"s", L"k", (i % 2 == 0 ? shortValue : longValue).c_str());
+    }
+    EXPECT_EQ(::GetTotalAllocSize(), settled);
+    std::wstring growing;
+    for (int i = 0; i < 4000; ++i) {
+        growing += L'g';
+        m_ini->SetString(L"s", L"grows", growing.c_str());
+    }
+    // Doubling: at most about twice the final text, plus the chunk in use.
+    const long long kept = static_cast<long long>(growing.size() * sizeof(wchar_t));
+    EXPECT_LT(::GetTotalAllocSize() - settled, 3 * kept + 70 * 1024);
+    EXPECT_EQ(m_ini->GetString(L"s", L"grows"), growing);
 }
 
 TEST_F(IniFileTest, SaveWritesSortedLinesInTheChosenEncoding) {
