@@ -34,6 +34,7 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchMain.h"
+#include "BenchScratch.h"
 #include <SimpleIni.h>
 #include <ini.h>
 
@@ -42,7 +43,6 @@
 #include <cstdlib>
 #include <cwchar>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
 #include <set>
@@ -61,8 +61,6 @@ constexpr std::uint32_t kMissPercent = 1;
 constexpr std::size_t kModified = kSections * kKeysPerSection / 100;
 
 typedef std::map<std::string, std::map<std::string, std::string>> InihMap;
-
-void Fail(const char* what);
 
 // ---- Text in the forms each contender takes ----
 
@@ -175,7 +173,6 @@ struct Change {
 };
 
 struct Data {
-    std::filesystem::path directory;
     std::string path;      // the configuration file
     std::wstring widePath; // the same for ours
     std::string savePath;  // where SimpleIni saves
@@ -194,13 +191,6 @@ struct Data {
 Data& Shared() {
     static Data data;
     return data;
-}
-
-void Fail(const char* what) {
-    std::fprintf(stderr, "ini_bench: %s\n", what);
-    std::error_code ignored;
-    std::filesystem::remove_all(Shared().directory, ignored);
-    std::abort();
 }
 
 // Random text of the kinds a configuration holds. Words are mostly ASCII
@@ -388,7 +378,7 @@ void CheckValues(const std::vector<Section>& sections, const char* who, Read rea
             if (found == nullptr || *found != entry.value) {
                 std::fprintf(stderr, "ini_bench: %s reads [%s] %s wrong\n", who, named.name.c_str(),
                              entry.key.c_str());
-                Fail("a value reads wrong");
+                BenchScratch::Fail("a value reads wrong");
             }
         }
     }
@@ -412,7 +402,7 @@ void CheckQueries(const Data& data) {
         if (query.value == nullptr) {
             if (ours != nullptr || simpleWide != nullptr || simpleNarrow != nullptr ||
                 inih != nullptr) {
-                Fail("an absent name is found");
+                BenchScratch::Fail("an absent name is found");
             }
             continue;
         }
@@ -421,7 +411,7 @@ void CheckQueries(const Data& data) {
         if (ours == nullptr || std::wstring(ours) != ToWide(expected) || simpleWide == nullptr ||
             std::u16string(simpleWide) != ToUtf16(expected) || simpleNarrow == nullptr ||
             *query.value != simpleNarrow || inih == nullptr || *inih != *query.value) {
-            Fail("a lookup reads wrong");
+            BenchScratch::Fail("a lookup reads wrong");
         }
     }
     std::fprintf(stderr, "ini_bench: %zu lookups, %zu hits\n", data.queries.size(), hits);
@@ -446,7 +436,7 @@ void ParseOrvex(benchmark::State& state) {
         const bool loaded = ini->Load(data.widePath.c_str());
         ini->Release();
         if (!loaded) {
-            Fail("our Load failed");
+            BenchScratch::Fail("our Load failed");
         }
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.bytes));
@@ -457,7 +447,7 @@ template <typename Simple> void ParseSimple(benchmark::State& state) {
     for (auto _ : state) {
         Simple ini;
         if (!LoadSimple(data.path, ini)) {
-            Fail("SimpleIni's LoadFile failed");
+            BenchScratch::Fail("SimpleIni's LoadFile failed");
         }
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.bytes));
@@ -468,7 +458,7 @@ void ParseInih(benchmark::State& state) {
     for (auto _ : state) {
         InihMap map;
         if (!LoadInih(data.path, map)) {
-            Fail("ini_parse failed");
+            BenchScratch::Fail("ini_parse failed");
         }
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.bytes));
@@ -535,7 +525,7 @@ void ModifySaveOrvex(benchmark::State& state) {
     const Data& data = Shared();
     Orvex::IIniFile* ini = Orvex::GetOrvexFileMgr().CreateIniFile();
     if (!ini->Load(data.widePath.c_str())) {
-        Fail("our Load failed");
+        BenchScratch::Fail("our Load failed");
     }
     std::vector<std::wstring> sections, keys;
     for (const Change& change : data.changes) {
@@ -550,7 +540,7 @@ void ModifySaveOrvex(benchmark::State& state) {
                            data.changes[i].wide[round].c_str());
         }
         if (!ini->Save(data.wideSave.c_str(), Orvex::eIniNoBom)) {
-            Fail("our Save failed");
+            BenchScratch::Fail("our Save failed");
         }
         round ^= 1;
     }
@@ -564,7 +554,7 @@ void ModifySaveSimple(benchmark::State& state, Convert convert,
     const Data& data = Shared();
     Simple ini;
     if (!LoadSimple(data.path, ini)) {
-        Fail("SimpleIni's LoadFile failed");
+        BenchScratch::Fail("SimpleIni's LoadFile failed");
     }
     std::vector<std::basic_string<Text>> sections, keys;
     for (const Change& change : data.changes) {
@@ -579,7 +569,7 @@ void ModifySaveSimple(benchmark::State& state, Convert convert,
                          (data.changes[i].*values)[round].c_str());
         }
         if (ini.SaveFile(data.savePath.c_str(), false) != SI_OK) {
-            Fail("SimpleIni's SaveFile failed");
+            BenchScratch::Fail("SimpleIni's SaveFile failed");
         }
         round ^= 1;
     }
@@ -605,7 +595,7 @@ void CheckSaves(const Data& data) {
         Orvex::IIniFile* ini = files.CreateIniFile();
         Orvex::IIniFile* back = files.CreateIniFile();
         if (!ini->Load(data.widePath.c_str())) {
-            Fail("our Load failed");
+            BenchScratch::Fail("our Load failed");
         }
         for (const Change& change : data.changes) {
             const Section& section = data.sections[change.section];
@@ -615,7 +605,7 @@ void CheckSaves(const Data& data) {
         }
         if (!ini->Save(data.wideSave.c_str(), Orvex::eIniNoBom) ||
             !back->Load(data.wideSave.c_str())) {
-            Fail("our saved file does not load");
+            BenchScratch::Fail("our saved file does not load");
         }
         CheckValues(
             changed, "ours, saved,",
@@ -635,7 +625,7 @@ void CheckSaves(const Data& data) {
         CSimpleIniCaseW ini;
         CSimpleIniCaseW back;
         if (!LoadSimple(data.path, ini)) {
-            Fail("SimpleIni's LoadFile failed");
+            BenchScratch::Fail("SimpleIni's LoadFile failed");
         }
         for (const Change& change : data.changes) {
             const Section& section = data.sections[change.section];
@@ -645,7 +635,7 @@ void CheckSaves(const Data& data) {
         }
         if (ini.SaveFile(data.savePath.c_str(), false) != SI_OK ||
             !LoadSimple(data.savePath, back)) {
-            Fail("SimpleIni's saved file does not load");
+            BenchScratch::Fail("SimpleIni's saved file does not load");
         }
         CheckValues(
             changed, "SimpleIni, saved,",
@@ -663,7 +653,7 @@ void CheckSaves(const Data& data) {
         CSimpleIniCaseA ini;
         CSimpleIniCaseA back;
         if (!LoadSimple(data.path, ini)) {
-            Fail("SimpleIni's LoadFile failed");
+            BenchScratch::Fail("SimpleIni's LoadFile failed");
         }
         for (const Change& change : data.changes) {
             const Section& section = data.sections[change.section];
@@ -672,7 +662,7 @@ void CheckSaves(const Data& data) {
         }
         if (ini.SaveFile(data.savePath.c_str(), false) != SI_OK ||
             !LoadSimple(data.savePath, back)) {
-            Fail("SimpleIni's saved file does not load");
+            BenchScratch::Fail("SimpleIni's saved file does not load");
         }
         CheckValues(
             changed, "SimpleIni-A, saved,",
@@ -687,24 +677,15 @@ void CheckSaves(const Data& data) {
     }
 }
 
-void Prepare() {
+void Prepare(const BenchScratch& scratch) {
     Data& data = Shared();
-    data.directory = std::filesystem::temp_directory_path() /
-                     ("orvex_ini_bench_" + std::to_string(Orvex::OrvexGetCurrentProcessID()));
-    std::filesystem::create_directories(data.directory);
-    data.path = (data.directory / "config.ini").string();
-    data.widePath = (data.directory / "config.ini").wstring();
-    data.savePath = (data.directory / "saved.ini").string();
-    data.wideSave = (data.directory / "saved.ini").wstring();
+    data.path = scratch.File("config.ini").string();
+    data.widePath = scratch.File("config.ini").wstring();
+    data.savePath = scratch.File("saved.ini").string();
+    data.wideSave = scratch.File("saved.ini").wstring();
 
     const std::string text = MakeConfiguration(data);
-    {
-        std::ofstream file(data.path, std::ios::binary);
-        file.write(text.data(), static_cast<std::streamsize>(text.size()));
-        if (!file) {
-            Fail("cannot write the configuration file");
-        }
-    }
+    scratch.Write(data.path, text);
     data.bytes = text.size();
     std::fprintf(stderr, "ini_bench: %zu bytes, %d sections of %d keys\n", data.bytes, kSections,
                  kKeysPerSection);
@@ -713,17 +694,17 @@ void Prepare() {
     if (data.ours == nullptr || !data.ours->Load(data.widePath.c_str()) ||
         !LoadSimple(data.path, data.simpleWide) || !LoadSimple(data.path, data.simpleNarrow) ||
         !LoadInih(data.path, data.inih)) {
-        Fail("a contender cannot load the configuration file");
+        BenchScratch::Fail("a contender cannot load the configuration file");
     }
     if (data.inih.size() != kSections) {
-        Fail("inih holds a wrong number of sections");
+        BenchScratch::Fail("inih holds a wrong number of sections");
     }
     for (const Section& section : data.sections) {
         if (data.inih[section.name].size() != kKeysPerSection ||
             data.simpleWide.GetSectionSize(ToUtf16(FromUtf8(section.name)).c_str()) !=
                 kKeysPerSection ||
             data.simpleNarrow.GetSectionSize(section.name.c_str()) != kKeysPerSection) {
-            Fail("a contender holds a wrong number of keys");
+            BenchScratch::Fail("a contender holds a wrong number of keys");
         }
     }
     CheckValues(
@@ -777,8 +758,6 @@ void CleanUp() {
     Data& data = Shared();
     data.ours->Release();
     data.ours = nullptr;
-    std::error_code ignored;
-    std::filesystem::remove_all(data.directory, ignored);
 }
 
 void RegisterAll() {
@@ -809,7 +788,8 @@ void RegisterAll() {
 } // namespace
 
 int main(int argc, char** argv) {
-    Prepare();
+    const BenchScratch scratch("ini_bench");
+    Prepare(scratch);
     RegisterAll();
     const int result = RunRegisteredBenchmarks(argc, argv);
     CleanUp();

@@ -31,6 +31,7 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchMain.h"
+#include "BenchScratch.h"
 #include <csv.h>
 
 #include <cstdint>
@@ -55,8 +56,6 @@ constexpr std::size_t kLookups = 100000;
 
 const char* const kColumnNames[kColumns] = {"Id",    "Name",  "Level", "Life", "Speed", "Scale",
                                             "Model", "Flags", "Text",  "PosX", "PosY",  "Tag"};
-
-void Fail(const char* what);
 
 // The wide text of well-formed UTF-8 (the cells this binary made).
 std::wstring WideOf(const std::string& text) {
@@ -164,7 +163,6 @@ struct OffsetRows {
 };
 
 struct Data {
-    std::filesystem::path directory;
     std::string path;               // the table file
     std::wstring widePath;          // the same for ours
     std::size_t bytes = 0;          // the file's size
@@ -183,13 +181,6 @@ struct Data {
 Data& Shared() {
     static Data data;
     return data;
-}
-
-void Fail(const char* what) {
-    std::fprintf(stderr, "tab_bench: %s\n", what);
-    std::error_code ignored;
-    std::filesystem::remove_all(Shared().directory, ignored);
-    std::abort();
 }
 
 // ---- The table ----
@@ -284,7 +275,7 @@ std::string MakeTable(Data& data) {
 std::unique_ptr<char[]> ReadWhole(const std::string& path, std::size_t& size) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
-        Fail("cannot open the table file");
+        BenchScratch::Fail("cannot open the table file");
     }
     std::fseek(file, 0, SEEK_END);
     size = static_cast<std::size_t>(std::ftell(file));
@@ -293,7 +284,7 @@ std::unique_ptr<char[]> ReadWhole(const std::string& path, std::size_t& size) {
     const std::size_t read = std::fread(bytes.get(), 1, size, file);
     std::fclose(file);
     if (read != size) {
-        Fail("cannot read the table file");
+        BenchScratch::Fail("cannot read the table file");
     }
     return bytes;
 }
@@ -304,12 +295,12 @@ template <typename Rows> void LoadLibcsv(const std::string& path, Rows& rows) {
     rows.Reserve(size);
     csv_parser parser;
     if (csv_init(&parser, 0) != 0) {
-        Fail("csv_init failed");
+        BenchScratch::Fail("csv_init failed");
     }
     csv_set_delim(&parser, CSV_TAB);
     if (csv_parse(&parser, bytes.get(), size, Rows::OnCell, Rows::OnRow, &rows) != size ||
         csv_fini(&parser, Rows::OnCell, Rows::OnRow, &rows) != 0) {
-        Fail("libcsv cannot parse the table");
+        BenchScratch::Fail("libcsv cannot parse the table");
     }
     csv_free(&parser);
     rows.NameColumns();
@@ -345,23 +336,23 @@ std::size_t ScanCells(const std::string& path) {
 template <typename Rows> void CheckRows(const Data& data, const Rows& rows, const char* who) {
     if (rows.Height() != kRows + 1) {
         std::fprintf(stderr, "tab_bench: %s: %u rows\n", who, rows.Height());
-        Fail("a wrong number of rows");
+        BenchScratch::Fail("a wrong number of rows");
     }
     for (std::uint32_t r = 0; r <= kRows; ++r) {
         if (rows.Width(r) != kColumns) {
-            Fail("a row of a wrong width");
+            BenchScratch::Fail("a row of a wrong width");
         }
         for (std::uint32_t c = 0; c < kColumns; ++c) {
             if (data.cells[r * kColumns + c] != rows.Cell(r, c)) {
                 std::fprintf(stderr, "tab_bench: %s reads cell (%u, %u) wrong\n", who, r, c);
-                Fail("a cell reads wrong");
+                BenchScratch::Fail("a cell reads wrong");
             }
         }
     }
     for (std::uint32_t c = 0; c < kColumns; ++c) {
         const auto found = rows.columns.find(data.names[c]);
         if (found == rows.columns.end() || found->second != static_cast<int>(c)) {
-            Fail("a column name is not found");
+            BenchScratch::Fail("a column name is not found");
         }
     }
 }
@@ -373,7 +364,7 @@ void CheckOurs(const Data& data) {
     if (tab.GetHeight() != kRows + 2 || tab.GetWidth() != kColumns) {
         std::fprintf(stderr, "tab_bench: ours: %u rows, %u columns\n", tab.GetHeight(),
                      tab.GetWidth());
-        Fail("ours holds a wrong number of rows or columns");
+        BenchScratch::Fail("ours holds a wrong number of rows or columns");
     }
     for (std::uint32_t r = 0; r <= kRows; ++r) {
         for (std::uint32_t c = 0; c < kColumns; ++c) {
@@ -381,16 +372,16 @@ void CheckOurs(const Data& data) {
             if (expected != tab.GetString(r, c) ||
                 (r % 97 == 0 && expected != tab.GetString(r, data.wideNames[c].c_str()))) {
                 std::fprintf(stderr, "tab_bench: ours reads cell (%u, %u) wrong\n", r, c);
-                Fail("a cell reads wrong");
+                BenchScratch::Fail("a cell reads wrong");
             }
         }
     }
     if (std::wcslen(tab.GetString(kRows + 1, 0u)) != 0 || tab.GetString(kRows + 1, 1u)[0] != 0) {
-        Fail("our last row is not the one empty cell");
+        BenchScratch::Fail("our last row is not the one empty cell");
     }
     for (std::uint32_t c = 0; c < kColumns; ++c) {
         if (tab.GetColumn(data.wideNames[c].c_str()) != static_cast<int>(c)) {
-            Fail("our column names are wrong");
+            BenchScratch::Fail("our column names are wrong");
         }
     }
 }
@@ -405,7 +396,7 @@ void LoadOrvex(benchmark::State& state) {
         const bool loaded = tab->Load(data.widePath.c_str());
         tab->Release();
         if (!loaded) {
-            Fail("our Load failed");
+            BenchScratch::Fail("our Load failed");
         }
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.bytes));
@@ -483,27 +474,20 @@ template <typename Rows> void ByNamePeer(benchmark::State& state, const Rows* ro
 
 // ---- Start-up ----
 
-void Prepare() {
+void Prepare(const BenchScratch& scratch) {
     Data& data = Shared();
-    data.directory = std::filesystem::temp_directory_path() /
-                     ("orvex_tab_bench_" + std::to_string(Orvex::OrvexGetCurrentProcessID()));
-    std::filesystem::create_directories(data.directory);
-    data.path = (data.directory / "table.tab").string();
-    data.widePath = (data.directory / "table.tab").wstring();
+    data.path = scratch.File("table.tab").string();
+    data.widePath = scratch.File("table.tab").wstring();
 
     const std::string text = MakeTable(data);
-    std::FILE* file = std::fopen(data.path.c_str(), "wb");
-    if (file == nullptr || std::fwrite(text.data(), 1, text.size(), file) != text.size() ||
-        std::fclose(file) != 0) {
-        Fail("cannot write the table file");
-    }
+    scratch.Write(data.path, text);
     data.bytes = text.size();
     std::fprintf(stderr, "tab_bench: %zu bytes, %u rows of %u cells and the header\n", data.bytes,
                  kRows, kColumns);
 
     data.ours = Orvex::GetOrvexFileMgr().CreateTabFile();
     if (data.ours == nullptr || !data.ours->Load(data.widePath.c_str())) {
-        Fail("ours cannot load the table file");
+        BenchScratch::Fail("ours cannot load the table file");
     }
     LoadLibcsv(data.path, data.strings);
     LoadLibcsv(data.path, data.offsets);
@@ -511,7 +495,7 @@ void Prepare() {
     CheckRows(data, data.strings, "libcsv");
     CheckRows(data, data.offsets, "libcsv-offsets");
     if (ScanCells(data.path) != (kRows + 1) * kColumns) {
-        Fail("the memchr scan counts a wrong number of cells");
+        BenchScratch::Fail("the memchr scan counts a wrong number of cells");
     }
 }
 
@@ -519,8 +503,6 @@ void CleanUp() {
     Data& data = Shared();
     data.ours->Release();
     data.ours = nullptr;
-    std::error_code ignored;
-    std::filesystem::remove_all(data.directory, ignored);
 }
 
 void RegisterAll() {
@@ -553,7 +535,8 @@ void RegisterAll() {
 } // namespace
 
 int main(int argc, char** argv) {
-    Prepare();
+    const BenchScratch scratch("tab_bench");
+    Prepare(scratch);
     RegisterAll();
     const int result = RunRegisteredBenchmarks(argc, argv);
     CleanUp();

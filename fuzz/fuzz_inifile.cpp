@@ -28,6 +28,7 @@
 // changes (names that become equal merged, the later written winning); a
 // content holding a unit above 0x10FFFF is not written as UTF-16 at all.
 #include "FuzzInput.h"
+#include "FuzzTextFile.h"
 #include "OrvexCommon/format/detail/IniFile.h"
 #include "OrvexCommon/log/OrvexLog.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
@@ -131,15 +132,6 @@ Content ReadBackAs(const IniSections& sections, std::wstring (*carry)(const std:
     return content;
 }
 
-// `size` bytes in a buffer of exactly size + 2, the last two zero.
-std::unique_ptr<unsigned char[]> PaddedCopy(const void* bytes, std::size_t size) {
-    std::unique_ptr<unsigned char[]> copy(new unsigned char[size + 2]());
-    if (size > 0) {
-        std::memcpy(copy.get(), bytes, size);
-    }
-    return copy;
-}
-
 // Writes `sections` in `encoding` and loads the bytes into a fresh object.
 void CheckReadBack(const IniSections& sections, EIniEncoding encoding) {
     const Content expected =
@@ -173,21 +165,6 @@ void CheckReadBackInEveryEncoding(const IniSections& sections) {
     }
 }
 
-// Decodes UTF-8 up to its terminator or its first invalid sequence, one
-// sequence at a time; true when it reached the terminator.
-bool DecodeUtf8(const unsigned char* bytes, std::vector<wchar_t>& text) {
-    while (*bytes != 0) {
-        Orvex::detail::WideUnit unit = 0;
-        const unsigned length = Orvex::detail::DecodeUtf8Sequence(bytes, unit);
-        if (length == 0) {
-            return false;
-        }
-        text.push_back(static_cast<wchar_t>(unit));
-        bytes += length;
-    }
-    return true;
-}
-
 // The text LoadBytes must parse, and the encoding it must find.
 std::vector<wchar_t> DecodedText(const unsigned char* bytes, std::uint32_t size,
                                  EIniEncoding& encoding) {
@@ -211,11 +188,6 @@ std::vector<wchar_t> DecodedText(const unsigned char* bytes, std::uint32_t size,
     }
     text.push_back(0);
     return text;
-}
-
-bool SameFloat(float left, float right) {
-    return (std::isnan(left) && std::isnan(right)) ||
-           std::memcmp(&left, &right, sizeof(float)) == 0;
 }
 
 // A name of up to 8 input bytes from `at`, one unit each, cut at a zero byte.

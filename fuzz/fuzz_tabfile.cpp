@@ -14,6 +14,7 @@
 // must be refused with the documented char* and log line, leaving the table
 // empty. Every pooled byte must be back at the end.
 #include "FuzzInput.h"
+#include "FuzzTextFile.h"
 #include "OrvexCommon/format/detail/TabFile.h"
 #include "OrvexCommon/log/OrvexLog.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
@@ -53,21 +54,6 @@ std::string g_logged;
 
 void KeepLogLine(const char* text, unsigned length) {
     g_logged.append(text, length);
-}
-
-// Decodes UTF-8 up to its terminator or its first invalid sequence, one
-// sequence at a time; true when it reached the terminator.
-bool DecodeUtf8(const unsigned char* bytes, std::vector<wchar_t>& text) {
-    while (*bytes != 0) {
-        Orvex::detail::WideUnit unit = 0;
-        const unsigned length = Orvex::detail::DecodeUtf8Sequence(bytes, unit);
-        if (length == 0) {
-            return false;
-        }
-        text.push_back(static_cast<wchar_t>(unit));
-        bytes += length;
-    }
-    return true;
 }
 
 // The table as the object documents it. `m_text` is the text followed by
@@ -181,11 +167,6 @@ private:
     std::vector<std::vector<std::uint32_t>> m_rows;
     std::map<std::wstring, int> m_columns;
 };
-
-bool SameFloat(float left, float right) {
-    return (std::isnan(left) && std::isnan(right)) ||
-           std::memcmp(&left, &right, sizeof(float)) == 0;
-}
 
 constexpr int kIntDefault = -424242;
 constexpr std::int64_t kInt64Default = -4242424242424242;
@@ -321,10 +302,7 @@ void Exercise(const std::uint8_t* data, std::size_t size) {
     Check(table != nullptr, "no memory for a table");
     TableModel model;
 
-    std::unique_ptr<unsigned char[]> bytes(new unsigned char[size + 2]());
-    if (size > 0) {
-        std::memcpy(bytes.get(), data, size);
-    }
+    const std::unique_ptr<unsigned char[]> bytes = PaddedCopy(data, size);
     const bool accepted = model.Load(bytes.get(), static_cast<std::uint32_t>(size));
     bool refused = false;
     g_logged.clear();

@@ -23,15 +23,9 @@ constexpr unsigned kNameUnits = 1024;
 
 } // namespace
 
-CReadFile* CReadFile::Create() {
-    void* memory = OrvexAlloc(sizeof(CReadFile));
-    return memory == nullptr ? nullptr : new (memory) CReadFile();
-}
-
 void CReadFile::Release() {
     Close();
-    this->~CReadFile();
-    OrvexFree(this);
+    DeletePooledObject(this);
 }
 
 bool CReadFile::Open(const wchar_t* fileName) {

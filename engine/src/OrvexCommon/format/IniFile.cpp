@@ -17,14 +17,8 @@ constexpr std::uint32_t kIniPadding = 2;
 
 } // namespace
 
-CIniFile* CIniFile::Create() {
-    void* memory = OrvexAlloc(sizeof(CIniFile));
-    return memory == nullptr ? nullptr : new (memory) CIniFile();
-}
-
 void CIniFile::Release() {
-    this->~CIniFile();
-    OrvexFree(this);
+    DeletePooledObject(this);
 }
 
 void CIniFile::Clear() {

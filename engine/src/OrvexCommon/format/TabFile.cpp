@@ -38,14 +38,8 @@ float ToFloat(const wchar_t* cell) {
 
 } // namespace
 
-CTabFile* CTabFile::Create() {
-    void* memory = OrvexAlloc(sizeof(CTabFile));
-    return memory == nullptr ? nullptr : new (memory) CTabFile();
-}
-
 void CTabFile::Release() {
-    this->~CTabFile();
-    OrvexFree(this);
+    DeletePooledObject(this);
 }
 
 void CTabFile::Clear() {

@@ -96,6 +96,19 @@ private:
     }
 };
 
+// Objects that factories hand out behind an interface: built in pooled
+// memory (null when the pool has none) and destroyed by their Release. A class
+// with a private constructor and destructor befriends both.
+template <typename T> T* NewPooledObject() {
+    void* memory = OrvexAlloc(sizeof(T));
+    return memory == nullptr ? nullptr : new (memory) T();
+}
+
+template <typename T> void DeletePooledObject(T* object) {
+    object->~T();
+    OrvexFree(object);
+}
+
 } // namespace Orvex
 
 #endif // ORVEX_MEMORY_ORVEXMEMORY_H

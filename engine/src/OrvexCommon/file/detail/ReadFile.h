@@ -12,7 +12,7 @@ namespace detail {
 class CReadFile final : public IReadFile {
 public:
     // Memory from the pool; null when the pool has none.
-    static CReadFile* Create();
+    static CReadFile* Create() { return NewPooledObject<CReadFile>(); }
 
     bool Open(const wchar_t* fileName) override;
     bool Open(const char* fileName) override;
@@ -27,6 +27,8 @@ public:
     const wchar_t* GetFileName() override { return m_path.c_str(); }
 
 private:
+    friend CReadFile* NewPooledObject<CReadFile>();
+    friend void DeletePooledObject<CReadFile>(CReadFile*);
     CReadFile() = default;
     ~CReadFile() = default;
 

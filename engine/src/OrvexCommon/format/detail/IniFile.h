@@ -35,7 +35,7 @@ void FormatIniText(const IniSections& sections, EIniEncoding encoding, OrvexStri
 class CIniFile final : public IIniFile {
 public:
     // Memory from the pool; null when the pool has none.
-    static CIniFile* Create();
+    static CIniFile* Create() { return NewPooledObject<CIniFile>(); }
 
     bool Load(const wchar_t* fileName) override;
     bool Save(const wchar_t* fileName, EIniEncoding encoding) override;
@@ -57,6 +57,8 @@ public:
     const IniSections& GetSections() const { return m_sections; }
 
 private:
+    friend CIniFile* NewPooledObject<CIniFile>();
+    friend void DeletePooledObject<CIniFile>(CIniFile*);
     CIniFile() = default;
     ~CIniFile() = default;
 

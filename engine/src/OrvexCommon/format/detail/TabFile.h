@@ -11,7 +11,7 @@ namespace detail {
 class CTabFile final : public ITabFile {
 public:
     // Memory from the pool; null when the pool has none.
-    static CTabFile* Create();
+    static CTabFile* Create() { return NewPooledObject<CTabFile>(); }
 
     bool Parse() override;
     void SetText(const wchar_t* src, unsigned count) override;
@@ -38,6 +38,8 @@ public:
     std::size_t GetTextLength() const { return TextLength(); }
 
 private:
+    friend CTabFile* NewPooledObject<CTabFile>();
+    friend void DeletePooledObject<CTabFile>(CTabFile*);
     CTabFile() = default;
     ~CTabFile() = default;
 
