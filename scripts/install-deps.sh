@@ -10,7 +10,7 @@ native=(cmake ninja-build g++ pkg-config)
 everything=("${native[@]}" clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386
     libiberty-dev libxxhash-dev libicu-dev libmimalloc-dev libjemalloc-dev libgoogle-perftools-dev
-    libboost-dev libzip-dev libsimpleini-dev libinih-dev libcsv-dev)
+    libboost-dev libzip-dev libsimpleini-dev libinih-dev libcsv-dev libspdlog-dev)
 
 case "$mode" in
     native) wanted=("${native[@]}") ;;

@@ -2,8 +2,10 @@
 // library offers so far.
 #include <OrvexCommon/OrvexCommon.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -415,6 +417,41 @@ void ShowTextFiles() {
     }
 }
 
+// Prints each entry of a walk, indented by its depth below the walk's start.
+Orvex::CPathMgr::FTW_RESULT PrintTreeEntry(const wchar_t* path, Orvex::CPathMgr::FTW_FLAG flag,
+                                           void* context) {
+    const std::size_t rootLength = *static_cast<const std::size_t*>(context);
+    const std::wstring relative(path + rootLength);
+    const auto depth = std::count(relative.begin(), relative.end(), L'/');
+    PrintLine(std::string(2 * static_cast<std::size_t>(depth), ' '), relative.c_str(),
+              flag == Orvex::CPathMgr::FTW_DIR ? "/" : "");
+    return Orvex::CPathMgr::FTW_CONTINUE;
+}
+
+void ShowLogFiles() {
+    Section("log files and the path manager");
+    // The directories of a log's name are made when the log is first named.
+    Orvex::ILog* session = Orvex::GetLogFile("output/logs/session", 1);
+    session->Print("demo started: %d loads queued, %s", 30, "all delivered");
+    Orvex::WriteLog("output/logs/session", "written by name, no line end added", 34, 2);
+    session->Print("");
+    Orvex::GetLogFile("output/logs/net/traffic", 7)->Print("%u bytes in", 1024u);
+    Orvex::FlushAllLog();
+    std::printf("  session log %s, %u bytes\n", session->GetFileName(), session->GetFileSize());
+
+    Orvex::CPathMgr paths(L"output");
+    paths.SetCurPath(L"logs\\net");
+    PrintLine("root ", paths.GetRootPath(), ", current ", paths.GetCurPath());
+    PrintLine("the tree under output/:");
+    const std::size_t rootLength = std::wcslen(L"output/");
+    Orvex::CPathMgr::FileTreeWalk(L"output", PrintTreeEntry, const_cast<std::size_t*>(&rootLength),
+                                  8);
+    wchar_t relative[260];
+    if (Orvex::CPathMgr::GetRelativePath(L"output/logs/net", L"loose-data", relative, 260)) {
+        PrintLine("from output/logs/net to loose-data: ", relative);
+    }
+}
+
 void ShowMemoryMaps() {
     Section("memory-mapped files");
     unsigned size = 4096;
@@ -449,6 +486,7 @@ int main(int argc, char** argv) {
     ShowPackages(self.parent_path() / "demo-data");
     ShowLoading();
     ShowTextFiles();
+    ShowLogFiles();
     ShowMemoryMaps();
     std::printf("\nunloading: the frame tears its objects down\n");
     std::fflush(stdout);

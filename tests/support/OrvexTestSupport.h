@@ -3,6 +3,7 @@
 #ifndef ORVEX_TESTS_SUPPORT_ORVEXTESTSUPPORT_H
 #define ORVEX_TESTS_SUPPORT_ORVEXTESTSUPPORT_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,29 @@ int CountProcessThreads();
 // as one argument), waits for it to end and returns its exit code; -1 when it
 // could not be started or did not end by exiting.
 int RunProcess(const std::string& exe, const std::vector<std::string>& args);
+
+// A helper program left running while the test goes on; the destructor ends
+// it as Kill does when it still runs.
+class ChildProcess {
+public:
+    // Starts `exe` with `args` (as RunProcess takes them) and returns at once.
+    ChildProcess(const std::string& exe, const std::vector<std::string>& args);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool IsStarted() const { return m_handle != 0; }
+    // True while it runs. Once it has ended, reaps it and stores its exit code
+    // through `exitCode` (-1 when it did not end by exiting).
+    bool IsRunning(int* exitCode = nullptr);
+    // Ends it at once, the way a kill from outside does (POSIX SIGKILL,
+    // Windows TerminateProcess), and reaps it. True when it was running and
+    // was ended that way.
+    bool Kill();
+
+private:
+    std::intptr_t m_handle; // POSIX: process id; Windows: process handle; 0: none
+};
 
 } // namespace OrvexTest
 

@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -162,6 +163,62 @@ int RunProcess(const std::string& exe, const std::vector<std::string>& args) {
         return -1;
     }
     return WEXITSTATUS(status);
+}
+
+ChildProcess::ChildProcess(const std::string& exe, const std::vector<std::string>& args)
+    : m_handle(0) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(exe.c_str()));
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    if (child > 0) {
+        m_handle = static_cast<std::intptr_t>(child);
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    Kill();
+}
+
+bool ChildProcess::IsRunning(int* exitCode) {
+    if (m_handle == 0) {
+        return false;
+    }
+    int status = 0;
+    pid_t waited;
+    do {
+        waited = waitpid(static_cast<pid_t>(m_handle), &status, WNOHANG);
+    } while (waited < 0 && errno == EINTR);
+    if (waited == 0) {
+        return true;
+    }
+    m_handle = 0;
+    if (exitCode != nullptr) {
+        *exitCode = waited > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return false;
+}
+
+bool ChildProcess::Kill() {
+    if (m_handle == 0) {
+        return false;
+    }
+    const pid_t child = static_cast<pid_t>(m_handle);
+    m_handle = 0;
+    kill(child, SIGKILL);
+    int status = 0;
+    pid_t waited;
+    do {
+        waited = waitpid(child, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    return waited == child && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
 }
 
 } // namespace OrvexTest

@@ -202,4 +202,57 @@ int RunProcess(const std::string& exe, const std::vector<std::string>& args) {
     return ended ? static_cast<int>(code) : -1;
 }
 
+ChildProcess::ChildProcess(const std::string& exe, const std::vector<std::string>& args)
+    : m_handle(0) {
+    const std::wstring program = FromUtf8(exe);
+    std::wstring command;
+    AppendQuoted(command, program);
+    for (const std::string& arg : args) {
+        command += L' ';
+        AppendQuoted(command, FromUtf8(arg));
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &process)) {
+        CloseHandle(process.hThread);
+        m_handle = reinterpret_cast<std::intptr_t>(process.hProcess);
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    Kill();
+}
+
+bool ChildProcess::IsRunning(int* exitCode) {
+    if (m_handle == 0) {
+        return false;
+    }
+    HANDLE process = reinterpret_cast<HANDLE>(m_handle);
+    if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+        return true;
+    }
+    DWORD code = 0;
+    const bool known = GetExitCodeProcess(process, &code) != 0;
+    CloseHandle(process);
+    m_handle = 0;
+    if (exitCode != nullptr) {
+        *exitCode = known ? static_cast<int>(code) : -1;
+    }
+    return false;
+}
+
+bool ChildProcess::Kill() {
+    if (m_handle == 0) {
+        return false;
+    }
+    HANDLE process = reinterpret_cast<HANDLE>(m_handle);
+    m_handle = 0;
+    const bool ended = TerminateProcess(process, 137) != 0;
+    WaitForSingleObject(process, INFINITE);
+    CloseHandle(process);
+    return ended;
+}
+
 } // namespace OrvexTest

@@ -1,5 +1,5 @@
-// Logging: the two process-wide line streams (log and error) with their host
-// hooks.
+// Logging: named log files (OrvexLogFile.h) and the two process-wide line
+// streams (log and error) with their host hooks.
 //
 // Text written to either stream is gathered into lines. Each finished line
 // (ending with a line feed) goes to the stream's hook, when the host set one,
@@ -12,6 +12,7 @@
 #define ORVEX_LOG_ORVEXLOG_H
 
 #include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/log/OrvexLogFile.h"
 
 #include <ostream>
 

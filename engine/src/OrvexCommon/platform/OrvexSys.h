@@ -248,6 +248,75 @@ inline bool StreamLength(std::FILE* stream, std::uint64_t& length) {
 }
 
 // ---------------------------------------------------------------------------
+// Directories (directory.cpp)
+// ---------------------------------------------------------------------------
+// Names are wide text; they reach the system as UTF-16 on Windows and as
+// UTF-8 on POSIX. None of these functions changes the working directory.
+
+// True where an absolute path starts with a drive letter and a colon
+// (Windows), false where it starts with '/' (POSIX). Shared code branches on
+// this value instead of on the platform.
+bool PathsHaveDrives();
+
+// The process's working directory, zero-terminated, spelt as the system
+// reports it (Windows "C:\dir", POSIX "/dir"). Windows: _wgetcwd; POSIX:
+// getcwd, decoded from UTF-8. False, with `out` holding "" when `capacity` is
+// not 0, when it cannot be read or does not fit into `capacity` units with
+// its terminator.
+bool ReadWorkingDirectory(wchar_t* out, std::size_t capacity);
+
+// True when `path` names a directory, links followed (Windows: _wstat64 and
+// its directory bit; POSIX: stat and S_ISDIR). A path that does not exist or
+// cannot be examined gives false.
+bool IsDirectoryPath(const wchar_t* path);
+
+// Creates the one directory `path` (Windows: _wmkdir; POSIX: mkdir with mode
+// 0777, narrowed by the umask); its parent must exist. False when nothing was
+// created, for instance because the directory exists already.
+bool CreateOneDirectory(const wchar_t* path);
+
+// Windows: starts a search (FindFirstFileW) for `path` exactly as given, so
+// wildcards match, and answers whether the first entry found has the
+// directory attribute (0x10); the search is closed again in every case.
+// POSIX has no search by pattern: the answer is whether `path` names an
+// existing directory (stat, links followed), and '*' or '?' are ordinary
+// characters of a name. So "dir" gives true on both; "dir/*" only on Windows
+// (its first entry there is "."); a trailing separator ("dir/") only on
+// POSIX, since the Windows search refuses it.
+bool FirstMatchIsDirectory(const wchar_t* path);
+
+// Listing the entries of one directory. The caller provides the search's
+// storage: DirectorySearchSize() bytes aligned to kDirectorySearchAlignment,
+// so that a recursive walk can keep each level's search in one block of its
+// own allocator. Windows keeps the search handle and its find record there;
+// POSIX the directory stream.
+constexpr std::size_t kDirectorySearchAlignment = 8;
+std::size_t DirectorySearchSize();
+
+// Units an entry's name can take, terminator included: Windows names fit the
+// find record's MAX_PATH (260) units; POSIX names hold at most 255 bytes,
+// hence at most 255 units.
+constexpr std::size_t kEntryNameCapacity = 260;
+
+// Starts listing `directory` into `storage`. Windows: FindFirstFileW of
+// `directory` + "\\*.*"; POSIX: opendir of `directory` + "/". Either way an
+// empty `directory` lists the root (of the working directory's drive on
+// Windows). False when the directory cannot be listed (missing, not a
+// directory, no access, a null name); there is then nothing to close.
+bool OpenDirectorySearch(void* storage, const wchar_t* directory);
+
+// Writes the next entry's name, zero-terminated, into `name` (room for
+// kEntryNameCapacity units) and returns true; false when no entry is left.
+// Entries come in the file system's order, "." and ".." included wherever the
+// file system reports them. POSIX passes over names that are not valid UTF-8:
+// no wide spelling of them would lead back to the same entry.
+bool NextDirectoryEntry(void* storage, wchar_t* name);
+
+// Ends a search that OpenDirectorySearch started; the storage may then be
+// released.
+void CloseDirectorySearch(void* storage);
+
+// ---------------------------------------------------------------------------
 // Text in the system's ANSI code page (ansi.cpp)
 // ---------------------------------------------------------------------------
 
@@ -331,13 +400,29 @@ std::uint64_t MonotonicMilliseconds();
 // Calendar and time zone (calendar.cpp)
 // ---------------------------------------------------------------------------
 
-// The current calendar time in whole seconds since 1970-01-01 00:00:00 UTC.
+// The current calendar time in whole seconds since 1970-01-01 00:00:00 UTC,
+// moved by the shift below (0 unless a test set one).
 std::int64_t CalendarSeconds();
+
+// For tests only: moves the time CalendarSeconds reports by `seconds` from
+// now on (0 gives the real clock back), so that code driven by the calendar,
+// such as the rotation of log files by date, can be taken to any date without
+// waiting for it. The clock keeps running from the moved time. Process-wide,
+// safe to call from any thread; a value read just before the change may still
+// be in use. The library itself never sets it.
+void SetCalendarShift(std::int64_t seconds);
+std::int64_t GetCalendarShift();
 
 // Breaks `seconds` since the epoch down as UTC into `fields` (thread-safe: no
 // shared static record). Returns false, leaving `fields` unspecified, when the
 // platform cannot represent that time (Windows: before 1970 or after 3000).
 bool BreakDownUtc(std::int64_t seconds, std::tm& fields);
+
+// Breaks `seconds` since the epoch down as local wall-clock time in the
+// process's time zone, daylight saving included (thread-safe, like
+// BreakDownUtc). Returns false, with `fields` left in no particular state,
+// when the platform cannot represent that time.
+bool BreakDownLocal(std::int64_t seconds, std::tm& fields);
 
 // Reads `fields` as local wall-clock time in the process's time zone and
 // returns seconds since the epoch, normalising `fields` like mktime does.

@@ -1,0 +1,68 @@
+// The names of log files and the calendar date that decides a switch.
+#include "OrvexCommon/log/detail/LogFileName.h"
+#include "OrvexCommon/platform/OrvexSys.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace Orvex {
+namespace detail {
+
+namespace {
+
+bool IsUtf8Continuation(char byte) {
+    return (static_cast<unsigned char>(byte) & 0xC0u) == 0x80u;
+}
+
+} // namespace
+
+SLogDate LocalDateOf(std::int64_t seconds) {
+    std::tm fields = {};
+    if (!sys::BreakDownLocal(seconds, fields)) {
+        return SLogDate{0, 0, 0};
+    }
+    return SLogDate{fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday};
+}
+
+void CopyLogName(char (&field)[kLogNameCapacity], const char* name) {
+    const std::size_t length = name == nullptr ? 0 : strnlen(name, kLogNameCapacity - 1);
+    if (length != 0) {
+        std::memcpy(field, name, length);
+    }
+    field[length] = '\0';
+}
+
+void ComposeLogFileName(char (&out)[kLogNameCapacity], const char* name, const SLogDate& date,
+                        unsigned rotation, unsigned logId) {
+    // The ids and rotation counts are unsigned: printed as such, an id of
+    // 2^31 or more keeps its value instead of turning negative.
+    char suffix[80];
+    const int suffixLength = std::snprintf(suffix, sizeof(suffix), "_%4d-%02d-%02d-%u.%u.log",
+                                           date.year, date.month, date.day, rotation, logId);
+    const std::size_t tail =
+        suffixLength < 0 ? 0 : std::min(static_cast<std::size_t>(suffixLength), sizeof(suffix) - 1);
+    const std::size_t room = kLogNameCapacity - 1 - tail;
+    std::size_t keep = name == nullptr ? 0 : strnlen(name, kLogNameCapacity);
+    if (keep > room) {
+        keep = room;
+        // name[keep] is the first byte cut off: when it continues a character,
+        // that character is dropped whole.
+        while (keep > 0 && IsUtf8Continuation(name[keep])) {
+            --keep;
+        }
+    }
+    if (keep != 0) {
+        std::memcpy(out, name, keep);
+    }
+    std::memcpy(out + keep, suffix, tail);
+    out[keep + tail] = '\0';
+}
+
+std::size_t LogDirectoryLength(const char* name) {
+    const char* slash = name == nullptr ? nullptr : std::strrchr(name, '/');
+    return slash == nullptr ? 0 : static_cast<std::size_t>(slash - name);
+}
+
+} // namespace detail
+} // namespace Orvex
