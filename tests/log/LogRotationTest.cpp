@@ -110,4 +110,26 @@ TEST(LogRotation, TheWholeDateDecidesAndNumbersCountEverySwitch) {
     EXPECT_EQ("5", ReadWhole(scratch.Path("d_2021-03-30-2.2.log")));
 }
 
+// A log keeps the seconds its date lasts: the date changes at local midnight,
+// not before, not after. (The moved calendar runs on: the margins are a few
+// seconds wide.)
+TEST(LogRotation, TheDateChangesExactlyAtLocalMidnight) {
+    const std::int64_t midnight = LocalTime(2020, 6, 16, 0, 0);
+    MovedCalendar calendar(midnight - 30);
+    ScratchLogs scratch("midnight");
+    Orvex::ILog* log = scratch.Log("m", 3);
+    ASSERT_NE(nullptr, log);
+    log->Write("a", 1);
+    EXPECT_EQ(scratch.Path("m_2020-06-15-0.3.log"), log->GetFileName());
+    calendar.MoveTo(midnight);
+    log->Write("b", 1);
+    EXPECT_EQ(scratch.Path("m_2020-06-16-0.3.log"), log->GetFileName());
+    calendar.MoveTo(midnight + 86370);
+    log->Write("c", 1);
+    EXPECT_EQ(scratch.Path("m_2020-06-16-0.3.log"), log->GetFileName());
+    calendar.MoveTo(midnight - 30);
+    log->Write("d", 1);
+    EXPECT_EQ(scratch.Path("m_2020-06-15-1.3.log"), log->GetFileName());
+}
+
 } // namespace

@@ -5,6 +5,7 @@
 #include "OrvexCommon/log/detail/LogFileRegistry.h"
 #include "OrvexCommon/text/detail/TextStrings.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -42,7 +43,7 @@ void CreateLogDirectories(const char* name) {
 CLogFile::CLogFile(const char* name, std::int64_t now, unsigned logId)
     : m_lock(sys::CreateRecursiveLock()), m_file(nullptr), m_fileSize(0), m_fileName(), m_name(),
       m_createTime(now), m_logId(logId), m_rotations(0), m_createDate(LocalDateOf(now)),
-      m_failureTold(false), m_failurePending(false) {
+      m_createDay(LocalDayOf(m_createDate)), m_failureTold(false), m_failurePending(false) {
     CopyLogName(m_name, name);
     if (m_lock == nullptr) {
         return; // unusable: the registry throws it away before any file work
@@ -95,6 +96,9 @@ void CLogFile::OpenCurrentFile() {
 }
 
 void CLogFile::SwitchIfDue(std::int64_t now) {
+    if (m_fileSize <= kLogFileSizeLimit && m_createDay.Holds(now)) {
+        return;
+    }
     const SLogDate today = LocalDateOf(now);
     if (today == m_createDate && m_fileSize <= kLogFileSizeLimit) {
         return;
@@ -111,6 +115,7 @@ void CLogFile::SwitchIfDue(std::int64_t now) {
     ++m_rotations;
     m_createTime = now;
     m_createDate = today;
+    m_createDay = LocalDayOf(today);
     OpenCurrentFile();
 }
 
@@ -150,13 +155,15 @@ unsigned CLogFile::Print(const char* format, ...) {
 }
 
 unsigned CLogFile::VPrint(const char* format, va_list args) {
-    char line[kMaxLineText + kLineEndLength + 1] = {};
+    char line[kMaxLineText + kLineEndLength + 1];
+    int produced = 0;
     if (format != nullptr) {
-        std::vsnprintf(line, kMaxLineText + 1, format, args);
+        produced = std::vsnprintf(line, kMaxLineText + 1, format, args);
     }
-    // Measured rather than taken from vsnprintf's result, which counts the
-    // text that did not fit.
-    const std::size_t text = strnlen(line, kMaxLineText);
+    // vsnprintf counts the text that did not fit too; a format it cannot
+    // render (a negative result) leaves only the line end.
+    const std::size_t text =
+        produced < 0 ? 0 : std::min(static_cast<std::size_t>(produced), kMaxLineText);
     std::memcpy(line + text, kLineEnd, kLineEndLength);
     const unsigned length = static_cast<unsigned>(text + kLineEndLength);
     Write(line, length);

@@ -25,6 +25,27 @@ SLogDate LocalDateOf(std::int64_t seconds) {
     return SLogDate{fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday};
 }
 
+SLogDay LocalDayOf(const SLogDate& date) {
+    if (date.year == 0) {
+        return SLogDay{0, 0};
+    }
+    // Local midnight of the date and of the day after (day 32 of a month is
+    // carried into the next one); daylight saving left to the system.
+    std::tm fields = {};
+    fields.tm_year = date.year - 1900;
+    fields.tm_mon = date.month - 1;
+    fields.tm_mday = date.day;
+    fields.tm_isdst = -1;
+    std::tm next = fields;
+    next.tm_mday += 1;
+    const std::int64_t start = sys::LocalFieldsToSeconds(fields);
+    const std::int64_t end = sys::LocalFieldsToSeconds(next);
+    if (start == -1 || end == -1 || end <= start) {
+        return SLogDay{0, 0};
+    }
+    return SLogDay{start, end};
+}
+
 void CopyLogName(char (&field)[kLogNameCapacity], const char* name) {
     const std::size_t length = name == nullptr ? 0 : strnlen(name, kLogNameCapacity - 1);
     if (length != 0) {

@@ -61,9 +61,10 @@ private:
     std::uint32_t m_logId;
     std::uint32_t m_rotations;
 
-    // The local date of m_createTime, kept so that a write breaks down one
-    // time instead of two.
+    // The local date of m_createTime, and the seconds it lasts: a write in
+    // those seconds needs no breakdown of its time at all.
     SLogDate m_createDate;
+    SLogDay m_createDay;
     bool m_failureTold;    // this log's one report of a failed open is spent
     bool m_failurePending; // ... and waits for TakeOpenFailure
 };

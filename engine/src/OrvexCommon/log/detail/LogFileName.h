@@ -34,6 +34,18 @@ struct SLogDate {
 // time, so it never causes a switch by itself.
 SLogDate LocalDateOf(std::int64_t seconds);
 
+// The seconds [start, end) during which the local date is `date`, so that a
+// write can test its time against two numbers instead of breaking it down.
+// Empty (both 0) when the platform cannot convert the date; every time is
+// then broken down. Taken under the time zone in force when it was made.
+struct SLogDay {
+    std::int64_t start;
+    std::int64_t end;
+
+    bool Holds(std::int64_t seconds) const { return seconds >= start && seconds < end; }
+};
+SLogDay LocalDayOf(const SLogDate& date);
+
 // Copies `name` into a name field: its first 255 bytes, zero-terminated.
 void CopyLogName(char (&field)[kLogNameCapacity], const char* name);
 
