@@ -121,15 +121,18 @@ int CountProcessThreads() {
     return count;
 }
 
-int RunProcess(const std::string& exe, const std::vector<std::string>& args) {
+namespace {
+
+// Starts `exe` with `args` and returns its process id, or -1 when it could not
+// be started (a failed exec included: the child reports it through a pipe
+// that a successful exec closes, and is reaped here).
+pid_t StartProcess(const std::string& exe, const std::vector<std::string>& args) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(exe.c_str()));
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
     argv.push_back(nullptr);
-    // The child reports a failed exec through a pipe that a successful exec
-    // closes, so "could not start" is told apart from an exit code.
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) {
         return -1;
@@ -154,12 +157,28 @@ int RunProcess(const std::string& exe, const std::vector<std::string>& args) {
         got = read(report[0], &error, sizeof(error));
     } while (got < 0 && errno == EINTR);
     close(report[0]);
+    if (got > 0) {
+        int status = 0;
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        return -1;
+    }
+    return child;
+}
+
+} // namespace
+
+int RunProcess(const std::string& exe, const std::vector<std::string>& args) {
+    const pid_t child = StartProcess(exe, args);
+    if (child < 0) {
+        return -1;
+    }
     int status = 0;
     pid_t waited;
     do {
         waited = waitpid(child, &status, 0);
     } while (waited < 0 && errno == EINTR);
-    if (got > 0 || waited != child || !WIFEXITED(status)) {
+    if (waited != child || !WIFEXITED(status)) {
         return -1;
     }
     return WEXITSTATUS(status);
@@ -167,17 +186,7 @@ int RunProcess(const std::string& exe, const std::vector<std::string>& args) {
 
 ChildProcess::ChildProcess(const std::string& exe, const std::vector<std::string>& args)
     : m_handle(0) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(exe.c_str()));
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        execv(exe.c_str(), argv.data());
-        _exit(127);
-    }
+    const pid_t child = StartProcess(exe, args);
     if (child > 0) {
         m_handle = static_cast<std::intptr_t>(child);
     }

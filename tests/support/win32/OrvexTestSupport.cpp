@@ -179,7 +179,11 @@ int CountProcessThreads() {
     return count;
 }
 
-int RunProcess(const std::string& exe, const std::vector<std::string>& args) {
+namespace {
+
+// Starts `exe` with `args` and returns its process handle, or null when it
+// could not be started.
+HANDLE StartProcess(const std::string& exe, const std::vector<std::string>& args) {
     const std::wstring program = FromUtf8(exe);
     std::wstring command;
     AppendQuoted(command, program);
@@ -192,34 +196,28 @@ int RunProcess(const std::string& exe, const std::vector<std::string>& args) {
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process)) {
-        return -1;
+        return nullptr;
     }
     CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+} // namespace
+
+int RunProcess(const std::string& exe, const std::vector<std::string>& args) {
+    const HANDLE process = StartProcess(exe, args);
+    if (process == nullptr) {
+        return -1;
+    }
     DWORD code = 0;
-    const bool ended = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
-                       GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
+    const bool ended = WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 &&
+                       GetExitCodeProcess(process, &code);
+    CloseHandle(process);
     return ended ? static_cast<int>(code) : -1;
 }
 
 ChildProcess::ChildProcess(const std::string& exe, const std::vector<std::string>& args)
-    : m_handle(0) {
-    const std::wstring program = FromUtf8(exe);
-    std::wstring command;
-    AppendQuoted(command, program);
-    for (const std::string& arg : args) {
-        command += L' ';
-        AppendQuoted(command, FromUtf8(arg));
-    }
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &process)) {
-        CloseHandle(process.hThread);
-        m_handle = reinterpret_cast<std::intptr_t>(process.hProcess);
-    }
-}
+    : m_handle(reinterpret_cast<std::intptr_t>(StartProcess(exe, args))) {}
 
 ChildProcess::~ChildProcess() {
     Kill();
