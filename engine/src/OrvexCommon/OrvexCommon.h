@@ -3,6 +3,7 @@
 #ifndef ORVEX_ORVEXCOMMON_H
 #define ORVEX_ORVEXCOMMON_H
 
+#include "OrvexCommon/diag/OrvexDiag.h"
 #include "OrvexCommon/file/OrvexFile.h"
 #include "OrvexCommon/format/OrvexFormat.h"
 #include "OrvexCommon/frame/OrvexFrame.h"

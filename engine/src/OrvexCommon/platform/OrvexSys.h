@@ -433,6 +433,30 @@ std::int64_t LocalFieldsToSeconds(std::tm& fields);
 // process environment (the TZ variable).
 void ReloadTimeZone();
 
+// ---------------------------------------------------------------------------
+// The user's question (question.cpp)
+// ---------------------------------------------------------------------------
+
+// Puts `report` to the user and returns the answer the way an error box gives
+// it: 1 OK, 3 Abort, 4 Retry, 5 Ignore, 0 when the user could not be asked.
+// A fatal report offers OK only; any other offers Abort, Retry and Ignore.
+// Windows: MessageBoxW without owner, caption "Exception", MB_ICONERROR (plus
+// MB_ABORTRETRYIGNORE when not fatal); 0 when the box cannot be shown.
+// POSIX: when standard input and standard error are both terminals the
+// question goes to standard error and the answer is read from standard input;
+// otherwise (or when input ends) nobody can answer and the default is taken:
+// OK for a fatal report, Ignore for any other. Blocks the calling thread only.
+int AskUser(const wchar_t* report, bool fatal);
+
+// Ends the process at once with exit `code`, without running static
+// destructors or exit handlers (other threads may still hold the library's
+// locks). Buffered C standard output is flushed first.
+[[noreturn]] void EndProcess(int code);
+
+// Stops in the debugger when one is attached; without one the platform's
+// breakpoint fault takes its ordinary course (usually the process ends).
+void BreakIntoDebugger();
+
 } // namespace sys
 } // namespace Orvex
 

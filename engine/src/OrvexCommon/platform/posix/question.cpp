@@ -1,0 +1,104 @@
+// The user's question on POSIX: a prompt on the terminal when someone sits at
+// one, the configured default otherwise. Ending the process skips exit
+// handlers, since the caller may be in a state where they cannot run safely.
+#include "OrvexCommon/platform/OrvexSys.h"
+#include "OrvexCommon/text/detail/TextStrings.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <unistd.h>
+
+namespace Orvex {
+namespace sys {
+
+namespace {
+
+void WriteError(const char* text, std::size_t length) {
+    while (length > 0) {
+        const ssize_t written = write(STDERR_FILENO, text, length);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        text += written;
+        length -= static_cast<std::size_t>(written);
+    }
+}
+
+void WriteError(const char* text) {
+    WriteError(text, std::strlen(text));
+}
+
+// The first non-blank character of the next input line, ' ' for an empty
+// line, 0 when input has ended or failed.
+char ReadAnswer() {
+    char first = 0;
+    for (;;) {
+        char c = 0;
+        const ssize_t got = read(STDIN_FILENO, &c, 1);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return 0;
+        }
+        if (c == '\n') {
+            return first != 0 ? first : ' ';
+        }
+        if (first == 0 && c != ' ' && c != '\t' && c != '\r') {
+            first = c;
+        }
+    }
+}
+
+} // namespace
+
+int AskUser(const wchar_t* report, bool fatal) {
+    const int byDefault = fatal ? 1 : 5;
+    if (isatty(STDIN_FILENO) != 1 || isatty(STDERR_FILENO) != 1) {
+        return byDefault;
+    }
+    const OrvexString text = WideToUtf8String(report != nullptr ? report : L"");
+    WriteError("\nException\n");
+    WriteError(text.c_str(), text.size());
+    for (;;) {
+        WriteError(fatal ? "Press Enter to end the process. " : "[A]bort, [R]etry, [I]gnore? ");
+        const char answer = ReadAnswer();
+        if (answer == 0) {
+            return byDefault; // input ended: nobody is there to answer
+        }
+        if (fatal) {
+            return 1;
+        }
+        switch (answer) {
+        case 'a':
+        case 'A':
+            return 3;
+        case 'r':
+        case 'R':
+            return 4;
+        case 'i':
+        case 'I':
+            return 5;
+        default:
+            break; // ask again
+        }
+    }
+}
+
+void EndProcess(int code) {
+    // The library's own streams write straight to their descriptors; only
+    // the host's buffered stdio output could still be waiting.
+    std::fflush(nullptr);
+    _exit(code);
+}
+
+void BreakIntoDebugger() {
+    std::raise(SIGTRAP);
+}
+
+} // namespace sys
+} // namespace Orvex

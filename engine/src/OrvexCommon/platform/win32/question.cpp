@@ -1,0 +1,35 @@
+// The user's question on Windows: the error box, owned by no window so that
+// it works from any thread, including one without a message loop.
+#include "OrvexCommon/platform/OrvexSys.h"
+#include "OrvexCommon/platform/win32/WindowsHeaders.h"
+
+namespace Orvex {
+namespace sys {
+
+int AskUser(const wchar_t* report, bool fatal) {
+    const UINT style = fatal ? MB_ICONERROR : (MB_ICONERROR | MB_ABORTRETRYIGNORE);
+    const int answer = MessageBoxW(nullptr, report != nullptr ? report : L"", L"Exception", style);
+    switch (answer) {
+    case IDOK:
+    case IDABORT:
+    case IDRETRY:
+    case IDIGNORE:
+        return answer;
+    default:
+        // Documented failure is 0, but a box that cannot be built (no
+        // display) may come back as -1 from the dialog underneath.
+        return 0;
+    }
+}
+
+void EndProcess(int code) {
+    std::fflush(nullptr);
+    ExitProcess(static_cast<UINT>(code));
+}
+
+void BreakIntoDebugger() {
+    DebugBreak();
+}
+
+} // namespace sys
+} // namespace Orvex
