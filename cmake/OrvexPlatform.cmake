@@ -6,6 +6,11 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
     # a DLL that ships beside ours (with the thread library it needs),
     # libstdc++ is linked in statically.
     set(ORVEX_RUNTIME_LINK_OPTIONS -shared-libgcc -static-libstdc++)
+    # Stack walks follow the chain of frame pointers on this target, so every
+    # function keeps one (hosts that want whole stacks build the same way).
+    # The debugging-help library of Wine reads DWARF up to version 4 only.
+    set(ORVEX_PLATFORM_COMPILE_OPTIONS -fno-omit-frame-pointer
+        $<$<CONFIG:Debug,RelWithDebInfo>:-gdwarf-4>)
     set(ORVEX_RUNTIME_DLLS)
     foreach(_dll libgcc_s_dw2-1.dll libwinpthread-1.dll)
         execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_dll}
@@ -24,5 +29,6 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
 else()
     set(ORVEX_PLATFORM posix)
     set(ORVEX_RUNTIME_LINK_OPTIONS)
+    set(ORVEX_PLATFORM_COMPILE_OPTIONS)
     find_package(Threads REQUIRED)
 endif()

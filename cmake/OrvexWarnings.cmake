@@ -1,7 +1,9 @@
 # Warnings and sanitizers shared by every target of the project.
 add_library(orvex_build_flags INTERFACE)
-target_compile_options(orvex_build_flags INTERFACE -Wall -Wextra)
-target_link_options(orvex_build_flags INTERFACE ${ORVEX_RUNTIME_LINK_OPTIONS})
+target_compile_options(orvex_build_flags INTERFACE -Wall -Wextra ${ORVEX_PLATFORM_COMPILE_OPTIONS})
+# The platform's code-generation options reach link-time optimisation too.
+target_link_options(orvex_build_flags INTERFACE ${ORVEX_RUNTIME_LINK_OPTIONS}
+    ${ORVEX_PLATFORM_COMPILE_OPTIONS})
 
 if(ORVEX_SANITIZE)
     string(REPLACE ";" "," _orvex_san "${ORVEX_SANITIZE}")

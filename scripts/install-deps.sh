@@ -6,11 +6,12 @@
 set -euo pipefail
 
 mode=${1:-all}
-native=(cmake ninja-build g++ pkg-config)
+native=(cmake ninja-build g++ pkg-config libdw-dev)
 everything=("${native[@]}" clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386
     libiberty-dev libxxhash-dev libicu-dev libmimalloc-dev libjemalloc-dev libgoogle-perftools-dev
-    libboost-dev libzip-dev libsimpleini-dev libinih-dev libcsv-dev libspdlog-dev)
+    libboost-dev libzip-dev libsimpleini-dev libinih-dev libcsv-dev libspdlog-dev
+    gdb libunwind-dev)
 
 case "$mode" in
     native) wanted=("${native[@]}") ;;

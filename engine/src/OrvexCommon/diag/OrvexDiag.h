@@ -9,6 +9,7 @@
 #define ORVEX_DIAG_ORVEXDIAG_H
 
 #include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/diag/OrvexStack.h"
 
 namespace Orvex {
 

@@ -10,6 +10,7 @@
 #define ORVEX_PLATFORM_ORVEXSYS_H
 
 #include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/platform/OrvexCrashContext.h"
 
 #include <atomic>
 #include <cstddef>
@@ -194,12 +195,58 @@ std::uint64_t AddressSpaceInUse();
 void* ObtainRegion(std::size_t size, std::size_t alignment);
 
 // ---------------------------------------------------------------------------
-// Symbols (symbols.cpp)
+// Stacks (stack.cpp), symbols (symbols.cpp), dumps (dump.cpp) and the
+// caller-address routine (caller.cpp)
 // ---------------------------------------------------------------------------
+
+// Stores the resume addresses of the calling thread's frames `first` up to
+// but excluding `last` into out[0], out[1], ...; frame 0 is CaptureStack
+// itself, frame 1 its caller, frame k the return address into the k-th
+// function up the chain. Returns how many were stored; the walk ends early at
+// the outermost frame or at a frame it cannot unwind. Never inlined, so the
+// numbering holds. Windows: StackWalk64 from this routine's own registers
+// (frame pointers); POSIX: the runtime's unwinder.
+unsigned CaptureStack(void** out, unsigned first, unsigned last);
 
 // Prepares the platform's symbol handler for the current process without
 // loading module symbols yet (Windows: SymInitialize). Called once.
 void InitializeSymbolHandler();
+
+// Writes the name of the symbol whose code contains `address`, as the
+// module's symbol table spells it (C++ names may be mangled), zero-terminated
+// and cut to fit `capacity` (not 0). False, `name` untouched, when no module
+// made known so far has a symbol there. Not safe against itself or
+// LoadModuleSymbols on other threads: callers serialise.
+bool FindSymbolName(const void* address, char* name, std::size_t capacity);
+
+// Receives one loaded module: the address it is known by, unique among the
+// loaded modules, and the path of its image file (never null).
+typedef void (*ModuleVisitor)(std::uint64_t base, const char* imageName, void* context);
+
+// Calls `visit` for every module loaded in the process. False when the
+// modules cannot be listed (Windows: EnumerateLoadedModules64 failed).
+bool EnumerateModules(ModuleVisitor visit, void* context);
+
+// Makes the symbols of one module EnumerateModules reported known to
+// FindSymbolName. Windows: SymLoadModule64 with the image name as image and
+// module name, size 0. POSIX: the module's ELF symbol tables.
+void LoadModuleSymbols(std::uint64_t base, const char* imageName);
+
+// The platform's last error code of the calling thread (Windows:
+// GetLastError; POSIX: errno).
+int LastErrorCode();
+
+// Writes a dump of the process to `fileName`, opened for writing without
+// truncation (created when missing). `exception` describes the fault (null:
+// the calling point). Windows: MiniDumpWriteDump, MiniDumpWithFullMemory for
+// `fullMemory`, else MiniDumpNormal. POSIX: an ELF core file (see dump.cpp);
+// safe in a signal handler: no allocation and no lock after the fault.
+// Failures leave at most a partial file and are not reported.
+void WriteProcessDump(EXCEPTION_POINTERS* exception, const wchar_t* fileName, bool fullMemory);
+
+// A routine written in assembly that returns its own return address, that is
+// the address just after the call in whoever called it.
+extern "C" void* OrvexCallerAddress();
 
 // ---------------------------------------------------------------------------
 // Files (file.cpp)

@@ -1,15 +1,77 @@
-// The symbol handler on Windows: dbghelp, initialised once for this process
-// without loading module symbols yet.
+// Symbols on Windows: dbghelp, initialised once for this process without
+// loading module symbols; modules are loaded when a lookup first misses.
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/platform/win32/WindowsHeaders.h"
 
 #include <dbghelp.h>
 
+#include <cstring>
+
 namespace Orvex {
 namespace sys {
+namespace {
+
+constexpr std::size_t kMaxNameLength = 1024;
+
+// SYMBOL_INFO followed by room for the longest name it may report.
+struct SSymbolRecord {
+    SYMBOL_INFO info;
+    char room[kMaxNameLength];
+};
+
+struct SModuleWalk {
+    ModuleVisitor visit;
+    void* context;
+};
+
+// The enumeration may report a module by its short name ("kernel32"), which
+// the symbol handler cannot open; the loader knows the image's path.
+BOOL CALLBACK VisitModule(PCSTR moduleName, DWORD64 moduleBase, ULONG, PVOID walk) {
+    const SModuleWalk& modules = *static_cast<SModuleWalk*>(walk);
+    char path[MAX_PATH];
+    const HMODULE module = reinterpret_cast<HMODULE>(static_cast<DWORD_PTR>(moduleBase));
+    const DWORD length = GetModuleFileNameA(module, path, sizeof(path));
+    const char* image = length > 0 && length < sizeof(path) ? path
+                        : moduleName != nullptr             ? moduleName
+                                                            : "";
+    modules.visit(moduleBase, image, modules.context);
+    return TRUE; // every module, whatever happened to the last one
+}
+
+} // namespace
 
 void InitializeSymbolHandler() {
     SymInitialize(GetCurrentProcess(), nullptr, FALSE);
+}
+
+bool FindSymbolName(const void* address, char* name, std::size_t capacity) {
+    SSymbolRecord record;
+    ZeroMemory(&record, sizeof(record));
+    record.info.SizeOfStruct = sizeof(SYMBOL_INFO);
+    record.info.MaxNameLen = kMaxNameLength;
+    DWORD64 displacement = 0;
+    if (!SymFromAddr(GetCurrentProcess(), reinterpret_cast<DWORD64>(address), &displacement,
+                     &record.info)) {
+        return false;
+    }
+    const std::size_t length = strnlen(record.info.Name, kMaxNameLength);
+    const std::size_t kept = length < capacity ? length : capacity - 1;
+    std::memcpy(name, record.info.Name, kept);
+    name[kept] = '\0';
+    return true;
+}
+
+bool EnumerateModules(ModuleVisitor visit, void* context) {
+    SModuleWalk walk{visit, context};
+    return EnumerateLoadedModules64(GetCurrentProcess(), VisitModule, &walk) != FALSE;
+}
+
+void LoadModuleSymbols(std::uint64_t base, const char* imageName) {
+    SymLoadModule64(GetCurrentProcess(), nullptr, imageName, imageName, base, 0);
+}
+
+int LastErrorCode() {
+    return static_cast<int>(GetLastError());
 }
 
 } // namespace sys
