@@ -21,9 +21,9 @@ bool Closes(char c) {
 
 // Removes every trailing " [clone .suffix]".
 void DropCloneSuffixes(std::string& name) {
-    for (;;) {
+    while (!name.empty() && name.back() == ']') {
         const std::size_t clone = name.rfind(" [clone ");
-        if (clone == std::string::npos || name.back() != ']') {
+        if (clone == std::string::npos) {
             return;
         }
         name.erase(clone);

@@ -8,8 +8,10 @@
 #include <link.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 namespace Orvex {
 namespace sys {
@@ -48,6 +50,60 @@ int VisitObject(dl_phdr_info* object, std::size_t, void* argument) {
     return 0;
 }
 
+// A module's functions sorted by address, built on the first lookup in the
+// module: libdwfl's own search walks the whole symbol table on every lookup.
+// The names belong to libdwfl and live as long as the module.
+struct SFunctionSymbol {
+    GElf_Addr start;
+    GElf_Addr end;
+    const char* name;
+};
+
+typedef std::vector<SFunctionSymbol> FunctionTable;
+
+FunctionTable* BuildFunctionTable(Dwfl_Module* module) {
+    auto* table = new FunctionTable();
+    const int count = dwfl_module_getsymtab(module);
+    for (int index = 1; index < count; ++index) {
+        GElf_Sym symbol;
+        GElf_Addr start = 0;
+        const char* name =
+            dwfl_module_getsym_info(module, index, &symbol, &start, nullptr, nullptr, nullptr);
+        if (name != nullptr && name[0] != '\0' && GELF_ST_TYPE(symbol.st_info) == STT_FUNC &&
+            symbol.st_size != 0) {
+            table->push_back({start, start + symbol.st_size, name});
+        }
+    }
+    std::sort(table->begin(), table->end(),
+              [](const SFunctionSymbol& a, const SFunctionSymbol& b) { return a.start < b.start; });
+    return table;
+}
+
+// The table hangs on the module's user-data slot; it is never released, as
+// the symbol handler itself is kept to the end of the process.
+const FunctionTable& FunctionsOf(Dwfl_Module* module) {
+    void** userData = nullptr;
+    dwfl_module_info(module, &userData, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (*userData == nullptr) {
+        *userData = BuildFunctionTable(module);
+    }
+    return *static_cast<FunctionTable*>(*userData);
+}
+
+const char* FunctionContaining(Dwfl_Module* module, GElf_Addr address) {
+    const FunctionTable& functions = FunctionsOf(module);
+    auto after = std::upper_bound(
+        functions.begin(), functions.end(), address,
+        [](GElf_Addr value, const SFunctionSymbol& function) { return value < function.start; });
+    if (after != functions.begin() && address < (after - 1)->end) {
+        return (after - 1)->name;
+    }
+    // Symbols without a size or type, which the table leaves out.
+    GElf_Off offset = 0;
+    GElf_Sym symbol;
+    return dwfl_module_addrinfo(module, address, &offset, &symbol, nullptr, nullptr, nullptr);
+}
+
 } // namespace
 
 void InitializeSymbolHandler() {
@@ -63,10 +119,7 @@ bool FindSymbolName(const void* address, char* name, std::size_t capacity) {
     if (module == nullptr) {
         return false;
     }
-    GElf_Off offset = 0;
-    GElf_Sym symbol;
-    const char* found =
-        dwfl_module_addrinfo(module, where, &offset, &symbol, nullptr, nullptr, nullptr);
+    const char* found = FunctionContaining(module, where);
     if (found == nullptr) {
         return false;
     }
