@@ -8,8 +8,11 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
     set(ORVEX_RUNTIME_LINK_OPTIONS -shared-libgcc -static-libstdc++)
     # Stack walks follow the chain of frame pointers on this target, so every
     # function keeps one (hosts that want whole stacks build the same way).
+    # Floating point in SSE2 registers, as on the 64-bit target: the x87 unit
+    # keeps intermediates in 80 bits and rounds them only when they are
+    # spilled, so results would differ between the targets and between builds.
     # The debugging-help library of Wine reads DWARF up to version 4 only.
-    set(ORVEX_PLATFORM_COMPILE_OPTIONS -fno-omit-frame-pointer
+    set(ORVEX_PLATFORM_COMPILE_OPTIONS -fno-omit-frame-pointer -msse2 -mfpmath=sse
         $<$<CONFIG:Debug,RelWithDebInfo>:-gdwarf-4>)
     set(ORVEX_RUNTIME_DLLS)
     foreach(_dll libgcc_s_dw2-1.dll libwinpthread-1.dll)

@@ -1,6 +1,9 @@
 # Warnings and sanitizers shared by every target of the project.
 add_library(orvex_build_flags INTERFACE)
-target_compile_options(orvex_build_flags INTERFACE -Wall -Wextra ${ORVEX_PLATFORM_COMPILE_OPTIONS})
+# No fused multiply-add: single-precision results are the same on every
+# target and every instruction set the compiler may be told to use.
+target_compile_options(orvex_build_flags INTERFACE -Wall -Wextra -ffp-contract=off
+    ${ORVEX_PLATFORM_COMPILE_OPTIONS})
 # The platform's code-generation options reach link-time optimisation too.
 target_link_options(orvex_build_flags INTERFACE ${ORVEX_RUNTIME_LINK_OPTIONS}
     ${ORVEX_PLATFORM_COMPILE_OPTIONS})

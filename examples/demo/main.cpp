@@ -1,5 +1,7 @@
 // The demo host: links OrvexCommon2 like a game would and shows what the
 // library offers so far.
+#include "DemoSections.h"
+
 #include <OrvexCommon/OrvexCommon.h>
 
 #include <algorithm>
@@ -182,11 +184,15 @@ void ShowTicks() {
             std::printf("  -- game clock resumed --\n");
         }
         const long long now = Orvex::GetOrvexTime();
+        Orvex::CProfile* update = FrameProfiles().tickUpdate;
+        update->CheckBegin();
         manager->Update(static_cast<unsigned>(now - lastGameTime));
+        update->CheckEnd();
         lastGameTime = now;
         frameRate = fps.GetFPS();
+        DoProfiledFrameWork(frames);
         ++frames;
-        Orvex::OrvexSleep(16);
+        Orvex::OrvexSleep(12);
     }
     std::printf("  %lld frames in %lld ms of process time, %llu ms of game time\n", frames,
                 Orvex::GetProcessTime() - start, gameTimer.GetElapse());
@@ -488,6 +494,9 @@ int main(int argc, char** argv) {
     ShowTextFiles();
     ShowLogFiles();
     ShowMemoryMaps();
+    ShowPicking();
+    ShowStacks();
+    PrintProfileReport();
     std::printf("\nunloading: the frame tears its objects down\n");
     std::fflush(stdout);
     return 0;

@@ -36,6 +36,9 @@ TEST(SymbolNameTest, OnlyMangledNamesAreDemangled) {
     EXPECT_EQ("Orvex::GetStack", Orvex::detail::ReadableSymbolName("_ZN5Orvex8GetStackEPPvtt"));
     EXPECT_EQ("Orvex::GetStack", Orvex::detail::ReadableSymbolName("__ZN5Orvex8GetStackEPPvtt"));
     EXPECT_EQ("memcpy", Orvex::detail::ReadableSymbolName("memcpy"));
+    EXPECT_EQ("__libc_start_main",
+              Orvex::detail::ReadableSymbolName("__libc_start_main@@GLIBC_2.34"));
+    EXPECT_EQ("std::terminate", Orvex::detail::ReadableSymbolName("_ZSt9terminatev@GLIBCXX_3.4"));
     EXPECT_EQ("_Zbroken", Orvex::detail::ReadableSymbolName("_Zbroken"));
 }
 

@@ -1,5 +1,6 @@
 # Fails when an operating-system macro appears outside the platform layer
-# (engine platform/ folder, tests/support/<backend>/) and the export header.
+# (engine platform/ folder, tests/support/<backend>/, examples/*/<backend>/) and
+# the export header.
 set(_pattern "(^|[^A-Za-z0-9_])(_WIN32|_WIN64|__linux__|__linux|__unix__|__unix|__APPLE__|__MACH__|__MINGW32__|__MINGW64__|__CYGWIN__|_MSC_VER|__ANDROID__|__FreeBSD__)([^A-Za-z0-9_]|$)")
 file(GLOB_RECURSE _files
     ${ROOT}/engine/*.h ${ROOT}/engine/*.hpp ${ROOT}/engine/*.cpp ${ROOT}/engine/*.inl
@@ -13,6 +14,7 @@ foreach(_file IN LISTS _files)
     file(RELATIVE_PATH _relative ${ROOT} ${_file})
     if(_relative MATCHES "^engine/src/OrvexCommon/platform/"
        OR _relative MATCHES "^tests/support/(posix|win32)/"
+       OR _relative MATCHES "^examples/[^/]+/(posix|win32)/"
        OR _relative STREQUAL "engine/src/OrvexCommon/frame/OrvexExport.h")
         continue()
     endif()

@@ -96,7 +96,13 @@ std::string StripSignature(const std::string& demangled) {
     return name;
 }
 
-std::string ReadableSymbolName(const char* raw) {
+std::string ReadableSymbolName(const char* spelt) {
+    // A symbol version ("__libc_start_main@@GLIBC_2.34") is not part of the
+    // name.
+    const char* version = std::strchr(spelt, '@');
+    const std::string unversioned =
+        version != nullptr && version != spelt ? std::string(spelt, version) : std::string(spelt);
+    const char* raw = unversioned.c_str();
     const char* mangled = raw;
     if (std::strncmp(mangled, "__Z", 3) == 0) {
         ++mangled;

@@ -3,5 +3,10 @@
 #define ORVEX_MATH_ORVEXMATH_H
 
 #include "OrvexCommon/math/OrvexObject.h"
+#include "OrvexCommon/math/OrvexValueTypes.h"
+#include "OrvexCommon/math/OrvexVarient.h"
+#include "OrvexCommon/math/OrvexVirtualSlot.h"
+#include "OrvexCommon/math/OrvexTrigTable.h"
+#include "OrvexCommon/math/OrvexGeometry.h"
 
 #endif // ORVEX_MATH_ORVEXMATH_H

@@ -71,6 +71,7 @@ void TearDown(SAllocatorState& state) {
     state.pageListLock = nullptr;
     // The symbol state goes too, so that unloading and loading the library
     // again does not lose its storage each time.
+    sys::ReleaseSymbolHandler();
     sys::DestroyRecursiveLock(state.symbols.lock);
     std::free(state.symbols.moduleBases);
     state.symbols = SSymbolState();

@@ -212,6 +212,12 @@ unsigned CaptureStack(void** out, unsigned first, unsigned last);
 // loading module symbols yet (Windows: SymInitialize). Called once.
 void InitializeSymbolHandler();
 
+// Gives back what the symbol handler holds when the library is torn down;
+// later lookups find nothing. Windows keeps dbghelp's state as it is (the
+// process may go on using it); POSIX releases libdwfl's handle and the
+// sorted function tables, which an unloaded library could never reach again.
+void ReleaseSymbolHandler();
+
 // Writes the name of the symbol whose code contains `address`, as the
 // module's symbol table spells it (C++ names may be mangled), zero-terminated
 // and cut to fit `capacity` (not 0). False, `name` untouched, when no module

@@ -5,6 +5,7 @@
 
 #include "OrvexCommon/time/OrvexClock.h"
 #include "OrvexCommon/time/OrvexList.h"
+#include "OrvexCommon/time/OrvexProfile.h"
 #include "OrvexCommon/time/OrvexTick.h"
 #include "OrvexCommon/time/OrvexTimer.h"
 

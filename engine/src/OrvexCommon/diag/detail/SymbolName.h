@@ -8,8 +8,8 @@
 namespace Orvex {
 namespace detail {
 
-// A mangled C++ name ("_ZN5Orvex8GetStackEPPvtt", on 32-bit Windows also
-// with one more leading underscore) becomes its qualified name without
+// A symbol version ("@@GLIBC_2.34") is dropped. A mangled C++ name ("_ZN5Orvex8GetStackEPPvtt", on
+// 32-bit Windows also with one more leading underscore) becomes its qualified name without
 // parameter list, qualifiers, return type or clone suffix ("Orvex::GetStack");
 // any other name is returned unchanged.
 std::string ReadableSymbolName(const char* raw);

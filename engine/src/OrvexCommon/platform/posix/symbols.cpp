@@ -104,10 +104,25 @@ const char* FunctionContaining(Dwfl_Module* module, GElf_Addr address) {
     return dwfl_module_addrinfo(module, address, &offset, &symbol, nullptr, nullptr, nullptr);
 }
 
+int ReleaseFunctionTable(Dwfl_Module*, void** userData, const char*, Dwarf_Addr, void*) {
+    delete static_cast<FunctionTable*>(*userData);
+    *userData = nullptr;
+    return DWARF_CB_OK;
+}
+
 } // namespace
 
 void InitializeSymbolHandler() {
     g_symbols = dwfl_begin(&kCallbacks);
+}
+
+void ReleaseSymbolHandler() {
+    if (g_symbols == nullptr) {
+        return;
+    }
+    dwfl_getmodules(g_symbols, ReleaseFunctionTable, nullptr, 0);
+    dwfl_end(g_symbols);
+    g_symbols = nullptr;
 }
 
 bool FindSymbolName(const void* address, char* name, std::size_t capacity) {

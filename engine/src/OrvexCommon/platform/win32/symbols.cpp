@@ -44,6 +44,8 @@ void InitializeSymbolHandler() {
     SymInitialize(GetCurrentProcess(), nullptr, FALSE);
 }
 
+void ReleaseSymbolHandler() {}
+
 bool FindSymbolName(const void* address, char* name, std::size_t capacity) {
     SSymbolRecord record;
     ZeroMemory(&record, sizeof(record));

@@ -1,0 +1,67 @@
+// Loading the real shared library by hand: the profile manager is created on
+// first use and, at unload, gives every profile and its detail list back to
+// the pool before the pool itself goes (so no leak is reported).
+#include "OrvexCommon/frame/OrvexFrame.h"
+#include "OrvexCommon/time/OrvexProfile.h"
+
+#include "OrvexTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> g_events;
+
+void Trace(const char* event) {
+    g_events.push_back(event);
+}
+
+typedef void (*SetTraceFn)(Orvex::FrameTraceFun);
+typedef Orvex::IProfileMgr& (*GetProfileMgrFn)();
+
+std::size_t Position(const std::string& event) {
+    return static_cast<std::size_t>(std::find(g_events.begin(), g_events.end(), event) -
+                                    g_events.begin());
+}
+
+TEST(ProfileUnload, UnloadReleasesEveryProfileBeforeThePool) {
+    static const char labels[3][4] = {"a", "b", "c"};
+    OrvexTest::SharedLibrary library(ORVEX_TEST_LIBRARY);
+    ASSERT_TRUE(library.IsLoaded()) << library.Error();
+    auto setTrace =
+        reinterpret_cast<SetTraceFn>(library.Symbol("_ZN5Orvex16SetFrameTraceFunEPFvPKcE"));
+    auto getProfileMgr =
+        reinterpret_cast<GetProfileMgrFn>(library.Symbol("_ZN5Orvex13GetProfileMgrEv"));
+    ASSERT_NE(nullptr, setTrace);
+    ASSERT_NE(nullptr, getProfileMgr);
+    setTrace(Trace);
+    g_events.clear();
+
+    OrvexTest::ConsoleCapture output(OrvexTest::ConsoleTarget::Output);
+    Orvex::IProfileMgr& manager = getProfileMgr();
+    EXPECT_EQ(std::vector<std::string>{"created profile manager"}, g_events);
+    for (unsigned index = 0; index < 3; ++index) {
+        ASSERT_NE(nullptr, manager.CreateProfile("f", index, "g", labels[index], 10 * index));
+    }
+    // Before the question of teardown: the walk sees all three.
+    int walked = 0;
+    for (Orvex::CProfile* profile = manager.GetFirstProfile(); profile != nullptr && walked < 10;
+         profile = manager.GetNextProfile(profile)) {
+        ++walked;
+    }
+    EXPECT_EQ(3, walked);
+
+    g_events.clear();
+    EXPECT_TRUE(library.Unload());
+    ASSERT_FALSE(g_events.empty());
+    EXPECT_EQ("torn down profile manager", g_events.front()) << "the last object created";
+    EXPECT_EQ(1, std::count(g_events.begin(), g_events.end(), "torn down profile manager"));
+    EXPECT_LT(Position("torn down profile manager"), Position("torn down allocator manager"));
+    EXPECT_EQ("", output.Finish()) << "no leak reported: every profile was freed";
+}
+
+} // namespace
