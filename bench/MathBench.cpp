@@ -44,7 +44,8 @@ float TableCall(Function function, float x) {
     }
 }
 
-float FloatCall(Function function, float x) {
+// The runtime's function in the precision of T.
+template <typename T> T RuntimeCall(Function function, T x) {
     switch (function) {
     case Function::Sin:
         return std::sin(x);
@@ -55,15 +56,12 @@ float FloatCall(Function function, float x) {
     }
 }
 
+float FloatCall(Function function, float x) {
+    return RuntimeCall<float>(function, x);
+}
+
 double DoubleCall(Function function, double x) {
-    switch (function) {
-    case Function::Sin:
-        return std::sin(x);
-    case Function::Cos:
-        return std::cos(x);
-    default:
-        return std::asin(x);
-    }
+    return RuntimeCall<double>(function, x);
 }
 
 float DoubleCallAsFloat(Function function, float x) {
@@ -132,37 +130,11 @@ template <Function F> void RunTrig(benchmark::State& state, const Contender* con
 
 // ----------------------------------------------------------------- picking
 
-Vec3 Normalized(Vec3 v) {
-    const float length = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
-    return Vec3{v.x / length, v.y / length, v.z / length};
-}
-
-CMatrix Multiply(const CMatrix& a, const CMatrix& b) {
-    CMatrix r = {};
-    for (int row = 0; row < 4; ++row) {
-        for (int col = 0; col < 4; ++col) {
-            for (int k = 0; k < 4; ++k) {
-                r.m[4 * row + col] += a.m[4 * row + k] * b.m[4 * k + col];
-            }
-        }
-    }
-    return r;
-}
-
 // A camera at (0, 3, -8) looking at the origin, 60 degrees, depth 0.5 to 100.
 CMatrix CameraViewProj() {
-    const Vec3 eye = {0, 3, -8};
-    const Vec3 z = Normalized(Vec3{-eye.x, -eye.y, -eye.z});
-    const Vec3 x = Normalized(Vec3{z.z, 0, -z.x}); // up (0, 1, 0) x z
-    const Vec3 y = {z.y * x.z - z.z * x.y, z.z * x.x - z.x * x.z, z.x * x.y - z.y * x.x};
-    const CMatrix view = {{x.x, y.x, z.x, 0, x.y, y.y, z.y, 0, x.z, y.z, z.z, 0,
-                           -(x.x * eye.x + x.y * eye.y + x.z * eye.z),
-                           -(y.x * eye.x + y.y * eye.y + y.z * eye.z),
-                           -(z.x * eye.x + z.y * eye.y + z.z * eye.z), 1}};
-    const float yScale = 1.0f / std::tan(0.5235988f), depth = 100.0f / 99.5f;
-    const CMatrix proj = {
-        {yScale * 0.75f, 0, 0, 0, 0, yScale, 0, 0, 0, 0, depth, 1, 0, 0, -0.5f * depth, 0}};
-    return Multiply(view, proj);
+    const CMatrix view = Orvex::LookAtMatrix(Vec3{0, 3, -8}, Vec3{0, 0, 0}, Vec3{0, 1, 0});
+    const CMatrix proj = Orvex::PerspectiveMatrix(1.0471976f, 800.0f / 600.0f, 0.5f, 100.0f);
+    return Orvex::MultiplyMatrix(view, proj);
 }
 
 const Orvex::TRect<int> kViewport = {0, 0, 800, 600};

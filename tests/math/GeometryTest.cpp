@@ -1,3 +1,4 @@
+#include "OrvexCommon/math/OrvexCamera.h"
 #include "OrvexCommon/math/OrvexGeometry.h"
 
 #include <gtest/gtest.h>
@@ -15,78 +16,22 @@ Vec3 V(float x, float y, float z) {
     return Vec3{x, y, z};
 }
 
-CMatrix Identity() {
-    CMatrix m = {};
-    m.m[0] = m.m[5] = m.m[10] = m.m[15] = 1.0f;
-    return m;
-}
-
-CMatrix Multiply(const CMatrix& a, const CMatrix& b) {
-    CMatrix r = {};
-    for (int row = 0; row < 4; ++row) {
-        for (int col = 0; col < 4; ++col) {
-            for (int k = 0; k < 4; ++k) {
-                r.m[4 * row + col] += a.m[4 * row + k] * b.m[4 * k + col];
-            }
-        }
-    }
-    return r;
-}
-
-Vec3 Normalized(Vec3 v) {
-    const float length = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
-    return V(v.x / length, v.y / length, v.z / length);
-}
-
-Vec3 CrossOf(Vec3 a, Vec3 b) {
-    return V(a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x);
-}
-
 float DotOf(Vec3 a, Vec3 b) {
     return a.x * b.x + a.y * b.y + a.z * b.z;
 }
 
-// A left-handed camera at eye looking at target: view space x right, y up,
-// z forward.
-CMatrix LookAt(Vec3 eye, Vec3 target, Vec3 up) {
-    const Vec3 z = Normalized(V(target.x - eye.x, target.y - eye.y, target.z - eye.z));
-    const Vec3 x = Normalized(CrossOf(up, z));
-    const Vec3 y = CrossOf(z, x);
-    CMatrix m = {{x.x, y.x, z.x, 0, x.y, y.y, z.y, 0, x.z, y.z, z.z, 0, -DotOf(x, eye),
-                  -DotOf(y, eye), -DotOf(z, eye), 1}};
-    return m;
-}
-
-// Perspective: depth 0 at the near plane, 1 at the far one; w = view z.
-CMatrix Perspective(float fovY, float aspect, float zNear, float zFar) {
-    const float yScale = 1.0f / std::tan(fovY / 2);
-    const float depth = zFar / (zFar - zNear);
-    CMatrix m = {};
-    m.m[0] = yScale / aspect;
-    m.m[5] = yScale;
-    m.m[10] = depth;
-    m.m[11] = 1.0f;
-    m.m[14] = -zNear * depth;
-    return m;
-}
-
-// Orthographic, width by height around the axis, depth 0 to 1 from near to far.
-CMatrix Orthographic(float width, float height, float zNear, float zFar) {
-    CMatrix m = Identity();
-    m.m[0] = 2.0f / width;
-    m.m[5] = 2.0f / height;
-    m.m[10] = 1.0f / (zFar - zNear);
-    m.m[14] = -zNear / (zFar - zNear);
-    return m;
+Vec3 Normalized(Vec3 v) {
+    const float length = std::sqrt(DotOf(v, v));
+    return V(v.x / length, v.y / length, v.z / length);
 }
 
 const TRect<int> kViewport = {0, 0, 800, 600};
 
 // A camera 10 units back and 2 up, looking at the origin; far plane at 100.
 struct Camera {
-    CMatrix view = LookAt(V(0, 2, -10), V(0, 0, 0), V(0, 1, 0));
-    CMatrix proj = Perspective(1.0471976f, 800.0f / 600.0f, 1.0f, 100.0f);
-    CMatrix viewProj = Multiply(view, proj);
+    CMatrix view = LookAtMatrix(V(0, 2, -10), V(0, 0, 0), V(0, 1, 0));
+    CMatrix proj = PerspectiveMatrix(1.0471976f, 800.0f / 600.0f, 1.0f, 100.0f);
+    CMatrix viewProj = MultiplyMatrix(view, proj);
 };
 
 void ExpectNear(Vec3 got, Vec3 want, float tolerance) {
@@ -102,7 +47,7 @@ TVector2<int> Pos(int x, int y) {
 } // namespace
 
 TEST(Projection, IdentityMapsProjectionSpaceOntoTheViewport) {
-    const CMatrix identity = Identity();
+    const CMatrix identity = IdentityMatrix();
     ExpectNear(SceneToScreen(kViewport, V(0, 0, 0), identity), V(400, 300, 0), 0);
     ExpectNear(SceneToScreen(kViewport, V(1, 1, 0.5f), identity), V(800, 0, 0.5f), 0);
     ExpectNear(SceneToScreen(kViewport, V(-1, -1, 1), identity), V(0, 600, 1), 0);
@@ -118,7 +63,7 @@ TEST(Projection, IdentityMapsProjectionSpaceOntoTheViewport) {
 TEST(Projection, ExtremeViewportDoesNotOverflow) {
     const TRect<int> wide = {std::numeric_limits<int>::min(), 0, std::numeric_limits<int>::max(),
                              2};
-    const Vec3 screen = SceneToScreen(wide, V(1, 0, 0), Identity());
+    const Vec3 screen = SceneToScreen(wide, V(1, 0, 0), IdentityMatrix());
     EXPECT_FLOAT_EQ(screen.x, 4294967295.0f);
     EXPECT_FLOAT_EQ(screen.y, 1.0f);
 }
@@ -138,34 +83,34 @@ TEST(Projection, PerspectiveRoundTrip) {
 }
 
 TEST(Projection, OrthographicRoundTripThroughAScaledMovedView) {
-    CMatrix view = Identity();
+    CMatrix view = IdentityMatrix();
     view.m[0] = 2.0f;
     view.m[5] = 0.5f;
     view.m[12] = 3.0f;
     view.m[13] = -1.0f;
     view.m[14] = 4.0f;
-    const CMatrix proj = Orthographic(20.0f, 15.0f, 0.5f, 50.0f);
+    const CMatrix proj = OrthographicMatrix(20.0f, 15.0f, 0.5f, 50.0f);
     const Vec3 point = V(1.5f, -2.0f, 6.0f);
-    const Vec3 screen = SceneToScreen(kViewport, point, Multiply(view, proj));
+    const Vec3 screen = SceneToScreen(kViewport, point, MultiplyMatrix(view, proj));
     ExpectNear(ScreenToScene(kViewport, screen, view, proj), point, 1e-4f);
 }
 
 // A view that is not affine has no inverse of that kind: the point goes
 // through the view as it is.
 TEST(Projection, NonAffineViewIsUsedUnchanged) {
-    CMatrix view = Identity();
+    CMatrix view = IdentityMatrix();
     view.m[15] = 2.0f;
-    const Vec3 scene = ScreenToScene(kViewport, V(600, 150, 0.25f), view, Identity());
+    const Vec3 scene = ScreenToScene(kViewport, V(600, 150, 0.25f), view, IdentityMatrix());
     ExpectNear(scene, V(0.25f, 0.25f, 0.125f), 0);
     // Within the tolerance it counts as affine and is inverted.
     view.m[15] = 1.0005f;
     view.m[12] = 1.0f;
-    ExpectNear(ScreenToScene(kViewport, V(600, 150, 0.25f), view, Identity()),
+    ExpectNear(ScreenToScene(kViewport, V(600, 150, 0.25f), view, IdentityMatrix()),
                V(-0.5f, 0.5f, 0.25f), 1e-6f);
 }
 
 TEST(SelectTriangle, InsideButNotOnVerticesOrEdgesEitherWinding) {
-    const CMatrix identity = Identity();
+    const CMatrix identity = IdentityMatrix();
     // Projects to (400, 300), (600, 300), (400, 150).
     const Vec3 a = V(0, 0, 0.5f), b = V(0.5f, 0, 0.5f), c = V(0, 0.5f, 0.5f);
     EXPECT_TRUE(IsSelectTriangle(Pos(450, 280), kViewport, a, b, c, identity));
@@ -190,7 +135,8 @@ TEST(SelectTriangle, PerspectiveCameraPicksTheTriangleUnderThePosition) {
 TEST(SelectTriangle, NeverSelectedBehindTheCameraOrBeforeTheNearPlane) {
     const Camera camera;
     // Looking along +z from z = -10, the near plane at z = -9.
-    const CMatrix viewProj = Multiply(LookAt(V(0, 0, -10), V(0, 0, 0), V(0, 1, 0)), camera.proj);
+    const CMatrix viewProj =
+        MultiplyMatrix(LookAtMatrix(V(0, 0, -10), V(0, 0, 0), V(0, 1, 0)), camera.proj);
     // Behind the eye, and between the eye and the near plane.
     const float depths[] = {-14.0f, -9.5f};
     for (float z : depths) {

@@ -8,5 +8,6 @@
 #include "OrvexCommon/math/OrvexVirtualSlot.h"
 #include "OrvexCommon/math/OrvexTrigTable.h"
 #include "OrvexCommon/math/OrvexGeometry.h"
+#include "OrvexCommon/math/OrvexCamera.h"
 
 #endif // ORVEX_MATH_ORVEXMATH_H
