@@ -155,18 +155,18 @@ int main(int argc, char** argv) {
     }
     backtrace_state* symbols = backtrace_create_state(nullptr, 0, IgnoreError, nullptr);
 
-    benchmark::RegisterBenchmark("OrvexStack/capture-32/Orvex", CaptureOurs);
-    benchmark::RegisterBenchmark("OrvexStack/capture-32/backtrace", CaptureBacktrace);
+    benchmark::RegisterBenchmark("OrvexStackCapture/32-frames/Orvex", CaptureOurs);
+    benchmark::RegisterBenchmark("OrvexStackCapture/32-frames/backtrace", CaptureBacktrace);
     benchmark::RegisterBenchmark(
-        "OrvexStack/capture-32/libunwind",
+        "OrvexStackCapture/32-frames/libunwind",
         [unwBacktrace](benchmark::State& state) { CaptureLibunwind(state, unwBacktrace); });
-    benchmark::RegisterBenchmark("OrvexStack/name-32/Orvex",
+    benchmark::RegisterBenchmark("OrvexStackName/32-frames/Orvex",
                                  [](benchmark::State& state) { NameOurs(state, frames); });
     benchmark::RegisterBenchmark(
-        "OrvexStack/name-32/backtrace_symbols",
+        "OrvexStackName/32-frames/backtrace_symbols",
         [](benchmark::State& state) { NameBacktraceSymbols(state, frames); });
     benchmark::RegisterBenchmark(
-        "OrvexStack/name-32/libbacktrace",
+        "OrvexStackName/32-frames/libbacktrace",
         [symbols](benchmark::State& state) { NameLibbacktrace(state, frames, symbols); });
     return RunRegisteredBenchmarks(argc, argv);
 }
