@@ -8,8 +8,8 @@
 #ifndef ORVEX_DIAG_ORVEXDIAG_H
 #define ORVEX_DIAG_ORVEXDIAG_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
 #include "OrvexCommon/diag/OrvexStack.h"
+#include "OrvexCommon/frame/OrvexExport.h"
 
 namespace Orvex {
 

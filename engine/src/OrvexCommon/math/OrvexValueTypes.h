@@ -7,23 +7,20 @@
 namespace Orvex {
 
 // A point or direction: x, y, z.
-template <typename T>
-struct TVector3 {
+template <typename T> struct TVector3 {
     T x;
     T y;
     T z;
 };
 
 // A screen position: x, y.
-template <typename T>
-struct TVector2 {
+template <typename T> struct TVector2 {
     T x;
     T y;
 };
 
 // A rectangle in pixels: left, top, right, bottom.
-template <typename T>
-struct TRect {
+template <typename T> struct TRect {
     T left;
     T top;
     T right;
