@@ -4,7 +4,10 @@
 #ifndef ORVEX_BENCH_BENCHSCRATCH_H
 #define ORVEX_BENCH_BENCHSCRATCH_H
 
+#include "OrvexCommon/file/OrvexFile.h"
 #include "OrvexCommon/platform/OrvexPlatform.h"
+
+#include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -63,5 +66,22 @@ private:
     const char* m_name;
     std::filesystem::path m_directory;
 };
+
+// Times our load of `path` the way a host makes one: a file object from the
+// file manager (`create` gives it), Load, Release. `bytes` is the file's size.
+template <typename Create>
+void TimeFileManagerLoad(benchmark::State& state, const std::wstring& path, std::size_t bytes,
+                         Create create) {
+    Orvex::IOrvexFileMgr& files = Orvex::GetOrvexFileMgr();
+    for (auto _ : state) {
+        auto* object = create(files);
+        const bool loaded = object->Load(path.c_str());
+        object->Release();
+        if (!loaded) {
+            BenchScratch::Fail("our Load failed");
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
 
 #endif // ORVEX_BENCH_BENCHSCRATCH_H

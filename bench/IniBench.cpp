@@ -430,16 +430,8 @@ std::vector<Section> Expected(const Data& data, int round) {
 
 void ParseOrvex(benchmark::State& state) {
     const Data& data = Shared();
-    Orvex::IOrvexFileMgr& files = Orvex::GetOrvexFileMgr();
-    for (auto _ : state) {
-        Orvex::IIniFile* ini = files.CreateIniFile();
-        const bool loaded = ini->Load(data.widePath.c_str());
-        ini->Release();
-        if (!loaded) {
-            BenchScratch::Fail("our Load failed");
-        }
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.bytes));
+    TimeFileManagerLoad(state, data.widePath, data.bytes,
+                        [](Orvex::IOrvexFileMgr& files) { return files.CreateIniFile(); });
 }
 
 template <typename Simple> void ParseSimple(benchmark::State& state) {

@@ -390,16 +390,8 @@ void CheckOurs(const Data& data) {
 
 void LoadOrvex(benchmark::State& state) {
     const Data& data = Shared();
-    Orvex::IOrvexFileMgr& files = Orvex::GetOrvexFileMgr();
-    for (auto _ : state) {
-        Orvex::ITabFile* tab = files.CreateTabFile();
-        const bool loaded = tab->Load(data.widePath.c_str());
-        tab->Release();
-        if (!loaded) {
-            BenchScratch::Fail("our Load failed");
-        }
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * data.bytes));
+    TimeFileManagerLoad(state, data.widePath, data.bytes,
+                        [](Orvex::IOrvexFileMgr& files) { return files.CreateTabFile(); });
 }
 
 template <typename Rows> void LoadPeer(benchmark::State& state) {
