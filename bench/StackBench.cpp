@@ -44,33 +44,13 @@ UnwBacktrace OpenLibunwind() {
                               : nullptr;
 }
 
-void CaptureOurs(benchmark::State& state) {
+// Times `capture(frames)` storing up to 32 return addresses, at the bottom
+// of the deep stack.
+template <typename Capture> void TimeCapture(benchmark::State& state, Capture capture) {
     AtDepth(kDepth, [&] {
         void* frames[kFrames];
         for (auto _ : state) {
-            benchmark::DoNotOptimize(Orvex::GetStack(frames, 0, kFrames));
-            benchmark::ClobberMemory();
-        }
-    });
-    state.SetItemsProcessed(state.iterations());
-}
-
-void CaptureBacktrace(benchmark::State& state) {
-    AtDepth(kDepth, [&] {
-        void* frames[kFrames];
-        for (auto _ : state) {
-            benchmark::DoNotOptimize(backtrace(frames, kFrames));
-            benchmark::ClobberMemory();
-        }
-    });
-    state.SetItemsProcessed(state.iterations());
-}
-
-void CaptureLibunwind(benchmark::State& state, UnwBacktrace unwBacktrace) {
-    AtDepth(kDepth, [&] {
-        void* frames[kFrames];
-        for (auto _ : state) {
-            benchmark::DoNotOptimize(unwBacktrace(frames, kFrames));
+            benchmark::DoNotOptimize(capture(frames));
             benchmark::ClobberMemory();
         }
     });
@@ -155,11 +135,18 @@ int main(int argc, char** argv) {
     }
     backtrace_state* symbols = backtrace_create_state(nullptr, 0, IgnoreError, nullptr);
 
-    benchmark::RegisterBenchmark("OrvexStackCapture/32-frames/Orvex", CaptureOurs);
-    benchmark::RegisterBenchmark("OrvexStackCapture/32-frames/backtrace", CaptureBacktrace);
+    benchmark::RegisterBenchmark("OrvexStackCapture/32-frames/Orvex", [](benchmark::State& state) {
+        TimeCapture(state, [](void** frames) { return Orvex::GetStack(frames, 0, kFrames); });
+    });
     benchmark::RegisterBenchmark(
-        "OrvexStackCapture/32-frames/libunwind",
-        [unwBacktrace](benchmark::State& state) { CaptureLibunwind(state, unwBacktrace); });
+        "OrvexStackCapture/32-frames/backtrace", [](benchmark::State& state) {
+            TimeCapture(state, [](void** frames) { return backtrace(frames, kFrames); });
+        });
+    benchmark::RegisterBenchmark(
+        "OrvexStackCapture/32-frames/libunwind", [unwBacktrace](benchmark::State& state) {
+            TimeCapture(state,
+                        [unwBacktrace](void** frames) { return unwBacktrace(frames, kFrames); });
+        });
     benchmark::RegisterBenchmark("OrvexStackName/32-frames/Orvex",
                                  [](benchmark::State& state) { NameOurs(state, frames); });
     benchmark::RegisterBenchmark(
