@@ -145,6 +145,15 @@ TEST_F(Clocks, WeekOffset) {
     EXPECT_EQ(604799u, GetOffSetTime(static_cast<unsigned long long>(sunday)));
     EXPECT_EQ(86400u + 3661u,
               GetOffSetTime(static_cast<unsigned long long>(monday + (86400 + 3661) * 1000LL)));
+    // Nature time 0 is 1969-12-31 19:00 local, a Wednesday: a time Windows
+    // cannot break down gives 0, never the offset of the zeros it gets back.
+    const STime before1970 = GetFormatTimeSTMFromMillisecond(0, true);
+    const unsigned expected = before1970.year == 0 ? 0u : 2u * 86400 + 19u * 3600;
+    if (before1970.year != 0) {
+        EXPECT_EQ(1969, before1970.year);
+        EXPECT_EQ(3, before1970.weekDay);
+    }
+    EXPECT_EQ(expected, GetOffSetTime(0));
 }
 
 TEST_F(Clocks, TimesFromFieldsAndTexts) {

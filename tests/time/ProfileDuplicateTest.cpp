@@ -87,7 +87,7 @@ TEST(ProfileDuplicate, AcknowledgedReportEndsTheProcessWithCodeOne) {
 
 TEST(ProfileDuplicate, ReportNobodyCouldSeeStillEndsTheProcess) {
     // The process must not carry on with a profile that is not the caller's;
-    // it ends abnormally, through std::terminate.
+    // it ends abnormally, without the library's teardown.
     const ChildRun run = RunChild("none");
     EXPECT_NE(0, run.exitCode);
     EXPECT_NE(1, run.exitCode);

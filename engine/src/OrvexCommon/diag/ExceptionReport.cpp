@@ -5,7 +5,6 @@
 #include "OrvexCommon/platform/OrvexSys.h"
 
 #include <atomic>
-#include <cstdlib>
 
 namespace Orvex {
 
@@ -45,7 +44,7 @@ void OrvexException(const char* message, const char* file, const char* date, con
     }
     switch (answer) {
     case kAbort:
-        std::abort();
+        sys::AbortProcess();
     case kRetry:
         sys::BreakIntoDebugger();
         return;

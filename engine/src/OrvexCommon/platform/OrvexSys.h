@@ -204,8 +204,10 @@ void* ObtainRegion(std::size_t size, std::size_t alignment);
 // itself, frame 1 its caller, frame k the return address into the k-th
 // function up the chain. Returns how many were stored; the walk ends early at
 // the outermost frame or at a frame it cannot unwind. Never inlined, so the
-// numbering holds. Windows: StackWalk64 from this routine's own registers
-// (frame pointers); POSIX: the runtime's unwinder.
+// numbering holds. Windows: StackWalk64, on 32-bit x86 from this routine's
+// own registers along the frame pointers, on x86-64 from a context captured
+// here through the modules' tables of function entries; POSIX: the runtime's
+// unwinder.
 unsigned CaptureStack(void** out, unsigned first, unsigned last);
 
 // Prepares the platform's symbol handler for the current process without
@@ -213,9 +215,11 @@ unsigned CaptureStack(void** out, unsigned first, unsigned last);
 void InitializeSymbolHandler();
 
 // Gives back what the symbol handler holds when the library is torn down;
-// later lookups find nothing. Windows keeps dbghelp's state as it is (the
-// process may go on using it); POSIX releases libdwfl's handle and the
-// sorted function tables, which an unloaded library could never reach again.
+// later lookups find nothing. Windows releases dbghelp's state (SymCleanup:
+// each SymInitialize holds resources that a library loaded and unloaded
+// again and again would exhaust) and the modules' function tables; POSIX
+// releases libdwfl's handle and the sorted function tables, which an
+// unloaded library could never reach again.
 void ReleaseSymbolHandler();
 
 // Writes the name of the symbol whose code contains `address`, as the
@@ -234,8 +238,10 @@ typedef void (*ModuleVisitor)(std::uint64_t base, const char* imageName, void* c
 bool EnumerateModules(ModuleVisitor visit, void* context);
 
 // Makes the symbols of one module EnumerateModules reported known to
-// FindSymbolName. Windows: SymLoadModule64 with the image name as image and
-// module name, size 0. POSIX: the module's ELF symbol tables.
+// FindSymbolName. Windows: the image's COFF symbol table, which names every
+// function with its mangled name, and SymLoadModule64 with the image name as
+// image and module name, size 0, for images without one. POSIX: the module's
+// ELF symbol tables.
 void LoadModuleSymbols(std::uint64_t base, const char* imageName);
 
 // The platform's last error code of the calling thread (Windows:
@@ -502,9 +508,16 @@ void ReloadTimeZone();
 int AskUser(const wchar_t* report, bool fatal);
 
 // Ends the process at once with exit `code`, without running static
-// destructors or exit handlers (other threads may still hold the library's
-// locks). Buffered C standard output is flushed first.
+// destructors, exit handlers or (Windows) the modules' detach handlers: other
+// threads may still hold the library's locks, and the library's teardown
+// would deliver work to a host that has declared itself broken. Buffered C
+// standard output (log files included) is flushed first.
 [[noreturn]] void EndProcess(int code);
+
+// Ends the process at once as an abnormal end, the way the runtime's `abort`
+// does where it runs no teardown: POSIX raises SIGABRT; Windows flushes like
+// EndProcess and ends with the runtime abort's exit code 3.
+[[noreturn]] void AbortProcess();
 
 // Stops in the debugger when one is attached; without one the platform's
 // breakpoint fault takes its ordinary course (usually the process ends).

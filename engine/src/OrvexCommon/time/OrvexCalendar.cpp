@@ -86,9 +86,13 @@ STime GetFormatTimeSTMFromMillisecond(long long milliseconds, bool local) {
 }
 
 unsigned int GetOffSetTime(unsigned long long milliseconds) {
-    const STime time = GetFormatTimeSTMFromMillisecond(static_cast<long long>(milliseconds), true);
-    const int mondayBased = time.weekDay == 0 ? 6 : time.weekDay - 1;
-    return static_cast<unsigned>(time.second + 60 * time.minute + 3600 * time.hour +
+    std::tm fields;
+    // The zeros of a failed break-down read as Sunday: not a week offset.
+    if (!BreakDown(NatureTime2LocalTime(static_cast<long long>(milliseconds)), fields)) {
+        return 0;
+    }
+    const int mondayBased = fields.tm_wday == 0 ? 6 : fields.tm_wday - 1;
+    return static_cast<unsigned>(fields.tm_sec + 60 * fields.tm_min + 3600 * fields.tm_hour +
                                  86400 * mondayBased);
 }
 

@@ -2,9 +2,8 @@
 #include "OrvexCommon/diag/OrvexDiag.h"
 #include "OrvexCommon/diag/OrvexStack.h"
 #include "OrvexCommon/log/OrvexLog.h"
+#include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/time/detail/ProfileMgr.h"
-
-#include <exception>
 
 namespace Orvex {
 namespace detail {
@@ -15,8 +14,9 @@ void ReportDuplicateProfile(void** stack, unsigned count, unsigned line) {
                    __DATE__, __TIME__, line, "Orvex::CProfileMgr::CreateProfile", true);
     // Nobody could be asked. Carrying on would hand the caller a profile that
     // is not its own, and re-throwing would raise whatever exception the
-    // caller happens to be handling; so the process ends here.
-    std::terminate();
+    // caller happens to be handling; so the process ends here, abnormally and
+    // without the library's teardown.
+    sys::AbortProcess();
 }
 
 } // namespace detail

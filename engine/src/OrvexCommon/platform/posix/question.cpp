@@ -5,6 +5,7 @@
 #include "OrvexCommon/text/detail/TextStrings.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <csignal>
 #include <cstring>
 #include <unistd.h>
@@ -94,6 +95,10 @@ void EndProcess(int code) {
     // the host's buffered stdio output could still be waiting.
     std::fflush(nullptr);
     _exit(code);
+}
+
+void AbortProcess() {
+    std::abort();
 }
 
 void BreakIntoDebugger() {

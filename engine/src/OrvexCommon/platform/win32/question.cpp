@@ -3,6 +3,8 @@
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/platform/win32/WindowsHeaders.h"
 
+#include <cstdio>
+
 namespace Orvex {
 namespace sys {
 
@@ -24,7 +26,16 @@ int AskUser(const wchar_t* report, bool fatal) {
 
 void EndProcess(int code) {
     std::fflush(nullptr);
-    ExitProcess(static_cast<UINT>(code));
+    // ExitProcess would run every module's detach handlers, the library's
+    // teardown among them.
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    for (;;) {
+        Sleep(INFINITE); // the call above does not return for this process
+    }
+}
+
+void AbortProcess() {
+    EndProcess(3);
 }
 
 void BreakIntoDebugger() {

@@ -1,6 +1,10 @@
-// Symbols on Windows: dbghelp, initialised once for this process without
-// loading module symbols; modules are loaded when a lookup first misses.
+// Symbols on Windows: the COFF symbol tables of the loaded images first, which
+// give every function its full mangled name (SymbolTable.h), then dbghelp for
+// modules without one (system libraries name their exports there). dbghelp
+// is initialised once for this process without loading module symbols; both
+// learn of modules when a lookup first misses.
 #include "OrvexCommon/platform/OrvexSys.h"
+#include "OrvexCommon/platform/win32/SymbolTable.h"
 #include "OrvexCommon/platform/win32/WindowsHeaders.h"
 
 #include <dbghelp.h>
@@ -44,9 +48,17 @@ void InitializeSymbolHandler() {
     SymInitialize(GetCurrentProcess(), nullptr, FALSE);
 }
 
-void ReleaseSymbolHandler() {}
+// Each SymInitialize takes resources that only SymCleanup gives back; a DLL
+// loaded and unloaded again and again would otherwise run out of them.
+void ReleaseSymbolHandler() {
+    coff::ForgetModules();
+    SymCleanup(GetCurrentProcess());
+}
 
 bool FindSymbolName(const void* address, char* name, std::size_t capacity) {
+    if (coff::FindFunctionName(reinterpret_cast<std::uintptr_t>(address), name, capacity)) {
+        return true;
+    }
     SSymbolRecord record;
     ZeroMemory(&record, sizeof(record));
     record.info.SizeOfStruct = sizeof(SYMBOL_INFO);
@@ -69,6 +81,7 @@ bool EnumerateModules(ModuleVisitor visit, void* context) {
 }
 
 void LoadModuleSymbols(std::uint64_t base, const char* imageName) {
+    coff::ReadModuleFunctions(static_cast<std::uintptr_t>(base));
     SymLoadModule64(GetCurrentProcess(), nullptr, imageName, imageName, base, 0);
 }
 

@@ -24,9 +24,12 @@ Thread* StartThread(ThreadProc proc, void* context, unsigned stackSize) {
 }
 
 JoinResult JoinThread(Thread* thread, unsigned* exitCode) {
-    // A thread waiting for itself (its pseudo-handle included) would wait
-    // forever: refused like any handle that cannot be waited on.
-    if (GetThreadId(HandleOf(thread)) == GetCurrentThreadId()) {
+    // Only a thread can be joined: any other handle (the process's own
+    // pseudo-handle INVALID_HANDLE_VALUE, an event) has no thread id and could
+    // be waited on forever. A thread waiting for itself (its pseudo-handle
+    // included) would wait forever too.
+    const DWORD threadId = GetThreadId(HandleOf(thread));
+    if (threadId == 0 || threadId == GetCurrentThreadId()) {
         return JoinResult::WaitFailed;
     }
     const DWORD waited = WaitForSingleObject(HandleOf(thread), INFINITE);
