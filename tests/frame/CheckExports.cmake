@@ -38,12 +38,13 @@ string(REPLACE "\n" ";" _actual "${_demangled}")
 list(REMOVE_DUPLICATES _actual)
 list(SORT _actual)
 
-# Lines tagged "posix: " or "win32: " hold for that target only.
+# Lines tagged "posix: " or "win32: " hold for that platform only, lines
+# tagged "win32/x86: " or "win32/x64: " for one width of it.
 file(STRINGS ${EXPECTED} _lines REGEX "^[^#]")
 set(_expected)
 foreach(_line IN LISTS _lines)
-    if(_line MATCHES "^(posix|win32): (.*)$")
-        if(CMAKE_MATCH_1 STREQUAL PLATFORM)
+    if(_line MATCHES "^(posix|win32|win32/x86|win32/x64): (.*)$")
+        if(CMAKE_MATCH_1 STREQUAL PLATFORM OR CMAKE_MATCH_1 STREQUAL "${PLATFORM}/${ARCH}")
             list(APPEND _expected "${CMAKE_MATCH_2}")
         endif()
     else()

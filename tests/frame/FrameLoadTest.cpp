@@ -144,4 +144,42 @@ TEST(FrameLoad, UnloadEndsTheLoadingThreadAndClosesPackagesBeforeTheManager) {
     }
 }
 
+// Unloading must never wait for the loading thread, however young it is:
+// on Windows a thread still starting waits for the loader lock that the
+// unload holds. Each load starts the symbol handler, and every tenth round
+// names a function of the library, so it learns the modules too: what it
+// holds must be given back, or loading fails after some dozens of rounds.
+TEST(FrameLoad, LoadStartTheLoadingThreadAndUnloadAtOnceTwoHundredTimes) {
+    typedef Orvex::IOrvexFileMgr& (*GetFileMgrFn)();
+    typedef void (*NameFn)(void*, char*, unsigned);
+    const int threadsBefore = OrvexTest::CountProcessThreads();
+    for (int round = 0; round < 200; ++round) {
+        SharedLibrary library(ORVEX_TEST_LIBRARY);
+        ASSERT_TRUE(library.IsLoaded()) << "round " << round << ": " << library.Error();
+        auto getFileMgr =
+            reinterpret_cast<GetFileMgrFn>(library.Symbol("_ZN5Orvex15GetOrvexFileMgrEv"));
+        auto nameOf =
+            reinterpret_cast<NameFn>(library.Symbol("_ZN5Orvex19DebugAddress2SymbolEPvPcj"));
+        ASSERT_NE(nullptr, getFileMgr);
+        ASSERT_NE(nullptr, nameOf);
+        if (round % 10 == 0) {
+            char name[64] = {};
+            nameOf(reinterpret_cast<void*>(getFileMgr), name, sizeof(name) - 1);
+            ASSERT_STREQ("Orvex::GetOrvexFileMgr", name) << "round " << round;
+        }
+        getFileMgr().SetAsyncLoad(true);
+        ASSERT_TRUE(library.Unload()) << "round " << round;
+        ASSERT_FALSE(OrvexTest::IsLibraryResident(ORVEX_TEST_LIBRARY)) << "round " << round;
+    }
+    if (threadsBefore > 0) {
+        // No loading thread outlives its library.
+        int threadsAfter = OrvexTest::CountProcessThreads();
+        for (int wait = 0; wait < 500 && threadsAfter > threadsBefore; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            threadsAfter = OrvexTest::CountProcessThreads();
+        }
+        EXPECT_EQ(threadsBefore, threadsAfter);
+    }
+}
+
 } // namespace

@@ -20,5 +20,11 @@ int main() {
     std::printf("installed host: tick fired %d times\n", tick.fired);
     std::printf("installed host: hash %08x\n", static_cast<unsigned>(Orvex::OrvexHash("", 0)));
     Orvex::GetLogStream() << "installed host: log stream works\n";
+    // What the library throws reaches the host's handler.
+    try {
+        Orvex::GetVirtualFunIndex(0);
+    } catch (const char* text) {
+        std::printf("installed host: caught %s\n", text);
+    }
     return 0;
 }

@@ -20,6 +20,8 @@ namespace {
 constexpr unsigned kLoadingThreadStack = 0x800;
 // THREAD_PRIORITY_HIGHEST.
 constexpr int kLoadingThreadPriority = 2;
+// How long SetAsyncLoad waits, at most, for the loading thread to get going.
+constexpr unsigned kEntryWaitMs = 2000;
 
 } // namespace
 
@@ -56,6 +58,19 @@ void CFileMgr::SetAsyncLoad(bool enable) {
     if (m_thread != nullptr) {
         // Refused without the privilege on some platforms; the thread still runs.
         (void)sys::SetThreadPriority(m_thread, kLoadingThreadPriority);
+        AwaitLoadingThreadEntry();
+    }
+}
+
+void CFileMgr::AwaitLoadingThreadEntry() {
+    // An unload that comes while the thread is still starting cannot wait for
+    // it (Windows' loader lock) and has to end it by force. Here nothing
+    // holds that lock, unless a host calls from its own module's entry, so
+    // the wait is bounded.
+    for (unsigned waited = 0;
+         waited < kEntryWaitMs && m_threadLife.stage.load() == sys::ThreadLife::kStarting;
+         ++waited) {
+        sys::SleepMilliseconds(1);
     }
 }
 
@@ -70,7 +85,7 @@ void CFileMgr::SetDeepPackageSearch(bool enable) {
 void CFileMgr::StopLoadingThread() {
     m_quit = true;
     if (m_thread != nullptr) {
-        sys::ReleaseThreadAtUnload(m_thread, m_loopEnded);
+        sys::ReleaseThreadAtUnload(m_thread, m_threadLife);
         m_thread = nullptr;
     }
 }

@@ -52,7 +52,11 @@ bool ReadRequest(SLoadRequest& request, const std::atomic<bool>& quit) {
 }
 
 unsigned ORVEX_THREAD_CALL CFileMgr::LoadingThreadMain(void* context) {
-    static_cast<CFileMgr*>(context)->RunLoadingThread();
+    CFileMgr& manager = *static_cast<CFileMgr*>(context);
+    if (sys::EnterLibraryCode(manager.m_threadLife)) {
+        manager.RunLoadingThread();
+        sys::LeaveLibraryCode(manager.m_threadLife);
+    }
     return 0;
 }
 
@@ -75,7 +79,6 @@ void CFileMgr::RunLoadingThread() {
         request->Unlink();
         m_finished.PushBack(*request);
     }
-    m_loopEnded = true;
 }
 
 void CFileMgr::QueueRequest(SLoadRequest* request) {

@@ -133,13 +133,38 @@ enum class JoinResult {
 // through exitCode when that is not null.
 JoinResult JoinThread(Thread* thread, unsigned* exitCode);
 
+// What a library thread tells of itself, for ReleaseThreadAtUnload: the
+// thread calls EnterLibraryCode first thing and LeaveLibraryCode as its last
+// act in the library's code.
+struct ThreadLife {
+    enum Stage : int { kStarting = 0, kInLibrary = 1, kLeft = 2, kAbandoned = 3 };
+    std::atomic<int> stage{kStarting};
+};
+
+// False when the thread was abandoned before it got here (it must return at
+// once without touching anything).
+inline bool EnterLibraryCode(ThreadLife& life) {
+    int starting = ThreadLife::kStarting;
+    return life.stage.compare_exchange_strong(starting, ThreadLife::kInLibrary);
+}
+
+inline void LeaveLibraryCode(ThreadLife& life) {
+    life.stage.store(ThreadLife::kLeft);
+}
+
 // Ends the caller's hold on a library thread while the library is torn down,
-// after the thread was told to stop and sets `finished` as its last act in the
-// library's code. POSIX: joins it. Windows: teardown at unload runs under the
-// loader lock, which a thread needs in order to end, so waiting for the end
-// would never return: waits until `finished` is set or the thread has ended
-// (at process exit the system ended it already), then closes the handle.
-void ReleaseThreadAtUnload(Thread* thread, const std::atomic<bool>& finished);
+// after the thread was told to stop. POSIX: joins it. Windows: teardown at
+// unload runs under the loader lock, which a thread needs in order to start
+// and to end, so waiting for either would never return. A thread that has
+// entered the library's code is waited for until it has left it (or has
+// ended: at process exit the system ended it already). A thread still
+// starting while the system detaches the library waits for the loader lock:
+// it has run none of the library's code and holds nothing of it, so it is
+// marked abandoned and ended (TerminateThread), since once the unload
+// released the loader lock it would run code that is gone. Outside a detach
+// the teardown first waits for a starting thread to enter. Then the handle is
+// closed.
+void ReleaseThreadAtUnload(Thread* thread, ThreadLife& life);
 
 // Releases the handle; the thread runs on and its resources go when it ends.
 // A handle that is not a live thread handle is ignored.

@@ -85,6 +85,7 @@ private:
 
     static unsigned ORVEX_THREAD_CALL LoadingThreadMain(void* context);
     void RunLoadingThread();
+    void AwaitLoadingThreadEntry();
     SLoadRequest* TakeFirst(TOrvexList<SLoadRequest>& list);
 
     TOrvexList<SLoadRequest> m_finished;
@@ -93,7 +94,7 @@ private:
     bool m_packageFirst = false;
     bool m_deepSearch = true;
     std::atomic<bool> m_quit{false};
-    std::atomic<bool> m_loopEnded{false}; // the thread's last act in this library
+    sys::ThreadLife m_threadLife;
     sys::OwnedLock m_lock;
     sys::Thread* m_thread = nullptr;
     TOrvexMap<OrvexWString, SFilePatch> m_patches;

@@ -204,7 +204,7 @@ JoinResult JoinThread(Thread* thread, unsigned* exitCode) {
     return JoinResult::Joined;
 }
 
-void ReleaseThreadAtUnload(Thread* thread, const std::atomic<bool>&) {
+void ReleaseThreadAtUnload(Thread* thread, ThreadLife&) {
     (void)JoinThread(thread, nullptr);
 }
 

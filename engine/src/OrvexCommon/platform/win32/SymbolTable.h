@@ -16,18 +16,21 @@ namespace Orvex {
 namespace sys {
 namespace coff {
 
-// Reads the symbol table of the module loaded at `base` from its image file
-// and keeps its functions, sorted by address, for FindFunctionName. A module
-// already read, a stripped image or one whose file no longer matches the
-// loaded image is left alone. Callers serialise all calls of this header.
-void ReadModuleFunctions(std::uintptr_t base);
+// Makes the module loaded at `base` known: its symbol table is read from its
+// image file, and its functions sorted by address, when FindFunctionName
+// first needs them. A stripped image, or one whose file no longer matches the
+// loaded image, has no functions. Callers serialise all calls of this header.
+void NoteModule(std::uintptr_t base);
 
 // Writes the name of the function that contains `address`, as the symbol
 // table spells it without the platform's decorations (the leading
 // underscore and the "@bytes" suffix of 32-bit x86), zero-terminated and cut
-// to `capacity` (not 0). False when no module read so far covers `address`
+// to `capacity` (not 0). False when no module made known covers `address`
 // with a function.
 bool FindFunctionName(std::uintptr_t address, char* name, std::size_t capacity);
+
+// The base of the module made known whose image holds `address`; 0 when none.
+std::uintptr_t ModuleHolding(std::uintptr_t address);
 
 // Forgets every module read.
 void ForgetModules();

@@ -1,8 +1,10 @@
 // Symbols on Windows: the COFF symbol tables of the loaded images first, which
 // give every function its full mangled name (SymbolTable.h), then dbghelp for
 // modules without one (system libraries name their exports there). dbghelp
-// is initialised once for this process without loading module symbols; both
-// learn of modules when a lookup first misses.
+// is initialised once for this process without loading module symbols. Both
+// learn of modules when a lookup first misses, dbghelp only of those where a
+// lookup reaches it: loading a module into it costs milliseconds each, and
+// most names come from the COFF tables.
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/platform/win32/SymbolTable.h"
 #include "OrvexCommon/platform/win32/WindowsHeaders.h"
@@ -10,6 +12,8 @@
 #include <dbghelp.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace Orvex {
 namespace sys {
@@ -28,6 +32,28 @@ struct SModuleWalk {
     void* context;
 };
 
+// A module made known whose image dbghelp has not loaded yet.
+struct SDeferredModule {
+    std::uint64_t base;
+    std::string imageName;
+};
+
+std::vector<SDeferredModule> g_deferred;
+
+// Loads the image holding `address` into dbghelp if it was made known and
+// not loaded yet.
+void LoadDeferredModule(const void* address) {
+    const std::uint64_t base = coff::ModuleHolding(reinterpret_cast<std::uintptr_t>(address));
+    for (std::size_t index = 0; index < g_deferred.size(); ++index) {
+        if (g_deferred[index].base == base) {
+            const char* image = g_deferred[index].imageName.c_str();
+            SymLoadModule64(GetCurrentProcess(), nullptr, image, image, base, 0);
+            g_deferred.erase(g_deferred.begin() + static_cast<std::ptrdiff_t>(index));
+            return;
+        }
+    }
+}
+
 // The enumeration may report a module by its short name ("kernel32"), which
 // the symbol handler cannot open; the loader knows the image's path.
 BOOL CALLBACK VisitModule(PCSTR moduleName, DWORD64 moduleBase, ULONG, PVOID walk) {
@@ -45,6 +71,8 @@ BOOL CALLBACK VisitModule(PCSTR moduleName, DWORD64 moduleBase, ULONG, PVOID wal
 } // namespace
 
 void InitializeSymbolHandler() {
+    // A module's debugging information is read only when a lookup needs it.
+    SymSetOptions(SymGetOptions() | SYMOPT_DEFERRED_LOADS);
     SymInitialize(GetCurrentProcess(), nullptr, FALSE);
 }
 
@@ -52,6 +80,7 @@ void InitializeSymbolHandler() {
 // loaded and unloaded again and again would otherwise run out of them.
 void ReleaseSymbolHandler() {
     coff::ForgetModules();
+    std::vector<SDeferredModule>().swap(g_deferred);
     SymCleanup(GetCurrentProcess());
 }
 
@@ -59,6 +88,7 @@ bool FindSymbolName(const void* address, char* name, std::size_t capacity) {
     if (coff::FindFunctionName(reinterpret_cast<std::uintptr_t>(address), name, capacity)) {
         return true;
     }
+    LoadDeferredModule(address);
     SSymbolRecord record;
     ZeroMemory(&record, sizeof(record));
     record.info.SizeOfStruct = sizeof(SYMBOL_INFO);
@@ -81,8 +111,8 @@ bool EnumerateModules(ModuleVisitor visit, void* context) {
 }
 
 void LoadModuleSymbols(std::uint64_t base, const char* imageName) {
-    coff::ReadModuleFunctions(static_cast<std::uintptr_t>(base));
-    SymLoadModule64(GetCurrentProcess(), nullptr, imageName, imageName, base, 0);
+    coff::NoteModule(static_cast<std::uintptr_t>(base));
+    g_deferred.push_back({base, imageName});
 }
 
 int LastErrorCode() {

@@ -27,6 +27,7 @@ struct SFunction {
 struct SModule {
     std::uintptr_t base;
     std::uint32_t imageSize;
+    bool read; // the functions below were read
     std::vector<SFunction> functions;
     std::string names; // zero-terminated names, one after the other
 };
@@ -179,8 +180,8 @@ void OrderFunctions(std::vector<SFunction>& functions) {
     }
 }
 
-const SModule* ModuleContaining(std::uintptr_t address) {
-    for (const SModule& module : g_modules) {
+SModule* ModuleContaining(std::uintptr_t address) {
+    for (SModule& module : g_modules) {
         if (address >= module.base && address - module.base < module.imageSize) {
             return &module;
         }
@@ -188,41 +189,49 @@ const SModule* ModuleContaining(std::uintptr_t address) {
     return nullptr;
 }
 
-bool IsKnown(std::uintptr_t base) {
-    for (const SModule& module : g_modules) {
-        if (module.base == base) {
-            return true;
-        }
+// Whether the module made known at `base` is still loaded there: one that
+// was unloaded since must not be read.
+bool IsStillLoaded(std::uintptr_t base) {
+    HMODULE module = nullptr;
+    const DWORD flags =
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+    return GetModuleHandleExW(flags, reinterpret_cast<LPCWSTR>(base), &module) &&
+           reinterpret_cast<std::uintptr_t>(module) == base;
+}
+
+void ReadFunctions(SModule& module) {
+    module.read = true;
+    if (!IsStillLoaded(module.base)) {
+        return;
     }
-    return false;
+    const IMAGE_NT_HEADERS& loaded = *LoadedHeaders(module.base);
+    if (loaded.FileHeader.PointerToSymbolTable == 0 || loaded.FileHeader.NumberOfSymbols == 0) {
+        return; // stripped
+    }
+    const HANDLE file = OpenImageFile(module.base);
+    if (file != INVALID_HANDLE_VALUE) {
+        CollectFunctions(loaded, ReadSymbolTables(file, loaded), module);
+        CloseHandle(file);
+    }
+    OrderFunctions(module.functions);
 }
 
 } // namespace
 
-void ReadModuleFunctions(std::uintptr_t base) {
+void NoteModule(std::uintptr_t base) {
     const IMAGE_NT_HEADERS* loaded = base != 0 ? LoadedHeaders(base) : nullptr;
-    if (loaded == nullptr || IsKnown(base)) {
-        return;
+    if (loaded != nullptr && ModuleContaining(base) == nullptr) {
+        g_modules.push_back({base, loaded->OptionalHeader.SizeOfImage, false, {}, {}});
     }
-    SModule module;
-    module.base = base;
-    module.imageSize = loaded->OptionalHeader.SizeOfImage;
-    if (loaded->FileHeader.PointerToSymbolTable != 0 && loaded->FileHeader.NumberOfSymbols != 0) {
-        const HANDLE file = OpenImageFile(base);
-        if (file != INVALID_HANDLE_VALUE) {
-            CollectFunctions(*loaded, ReadSymbolTables(file, *loaded), module);
-            CloseHandle(file);
-        }
-    }
-    OrderFunctions(module.functions);
-    // Stripped images are kept too, so they are not read again.
-    g_modules.push_back(std::move(module));
 }
 
 bool FindFunctionName(std::uintptr_t address, char* name, std::size_t capacity) {
-    const SModule* module = ModuleContaining(address);
+    SModule* module = ModuleContaining(address);
     if (module == nullptr) {
         return false;
+    }
+    if (!module->read) {
+        ReadFunctions(*module);
     }
     const std::uint32_t offset = static_cast<std::uint32_t>(address - module->base);
     const auto after = std::upper_bound(
@@ -237,6 +246,11 @@ bool FindFunctionName(std::uintptr_t address, char* name, std::size_t capacity) 
     std::memcpy(name, found, kept);
     name[kept] = '\0';
     return true;
+}
+
+std::uintptr_t ModuleHolding(std::uintptr_t address) {
+    const SModule* module = ModuleContaining(address);
+    return module != nullptr ? module->base : 0;
 }
 
 void ForgetModules() {

@@ -1,5 +1,6 @@
 // Threads on Windows: the handle is the one _beginthreadex returns.
 #include "OrvexCommon/platform/OrvexSys.h"
+#include "OrvexCommon/platform/win32/Detach.h"
 #include "OrvexCommon/platform/win32/WindowsHeaders.h"
 
 #include <process.h>
@@ -12,6 +13,9 @@ namespace {
 HANDLE HandleOf(Thread* thread) {
     return reinterpret_cast<HANDLE>(thread);
 }
+
+// How long a teardown waits for the forced end of a thread still starting.
+constexpr DWORD kEndWaitMs = 5000;
 
 } // namespace
 
@@ -48,11 +52,26 @@ JoinResult JoinThread(Thread* thread, unsigned* exitCode) {
     return JoinResult::Joined;
 }
 
-void ReleaseThreadAtUnload(Thread* thread, const std::atomic<bool>& finished) {
-    while (!finished.load() && WaitForSingleObject(HandleOf(thread), 0) == WAIT_TIMEOUT) {
+void ReleaseThreadAtUnload(Thread* thread, ThreadLife& life) {
+    const HANDLE handle = HandleOf(thread);
+    // Outside a detach (the library linked into the program and torn down by
+    // its exit) a starting thread gets into the library's code on its own, and
+    // may hold the loader lock on its way: it is not ended there.
+    while (!g_detaching.load() && life.stage.load() == ThreadLife::kStarting &&
+           WaitForSingleObject(handle, 0) == WAIT_TIMEOUT) {
         Sleep(1);
     }
-    CloseHandle(HandleOf(thread));
+    int starting = ThreadLife::kStarting;
+    if (life.stage.compare_exchange_strong(starting, ThreadLife::kAbandoned)) {
+        ::TerminateThread(handle, 0);
+        WaitForSingleObject(handle, kEndWaitMs);
+    } else {
+        while (life.stage.load() != ThreadLife::kLeft &&
+               WaitForSingleObject(handle, 0) == WAIT_TIMEOUT) {
+            Sleep(1);
+        }
+    }
+    CloseHandle(handle);
 }
 
 void DetachThread(Thread* thread) {
