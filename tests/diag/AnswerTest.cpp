@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -52,6 +55,48 @@ TEST(Answer, ThePlatformsOwnAnswerWithoutATerminalIsActedOn) {
 
     EXPECT_EQ(fatalAnswer == 1 ? 1 : 0, RunChild("fatal-default"));
     EXPECT_EQ(0, RunChild("other-default"));
+}
+
+} // namespace
+
+namespace {
+
+// Standard output of a host of the shared library that ends in `mode`, and
+// its exit code.
+std::string RunTeardownChild(const char* mode, int& exitCode) {
+    const std::string output = std::string("teardown_child_") + mode + ".txt";
+    std::remove(output.c_str());
+    exitCode = OrvexTest::RunProcess(ORVEX_TEARDOWN_CHILD, {mode, output});
+    std::ifstream stream(output, std::ios::binary);
+    std::stringstream text;
+    text << stream.rdbuf();
+    stream.close();
+    std::remove(output.c_str());
+    return text.str();
+}
+
+// A process that declared itself broken ends at once: the library's teardown
+// (which would report the leak, deliver finished loads to listeners, close
+// logs) does not run, whichever way the fatal path ends it.
+TEST(Answer, FatalEndsRunNoTeardownOfTheLibrary) {
+    int exitCode = -1;
+    const std::string normal = RunTeardownChild("return", exitCode);
+    EXPECT_EQ(0, exitCode);
+    ASSERT_NE(std::string::npos, normal.find("child started")) << normal;
+    EXPECT_NE(std::string::npos, normal.find("memory leak")) << "the teardown ran: " << normal;
+
+    const char* const endings[] = {"fatal-ok", "abort", "duplicate"};
+    for (const char* mode : endings) {
+        const std::string text = RunTeardownChild(mode, exitCode);
+        EXPECT_NE(std::string::npos, text.find("child started")) << mode << ": " << text;
+        EXPECT_EQ(std::string::npos, text.find("memory leak")) << mode << ": " << text;
+        EXPECT_NE(0, exitCode) << mode;
+        EXPECT_NE(20, exitCode) << mode;
+        EXPECT_NE(21, exitCode) << mode;
+        if (std::string(mode) == "fatal-ok") {
+            EXPECT_EQ(1, exitCode);
+        }
+    }
 }
 
 } // namespace

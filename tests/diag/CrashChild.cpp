@@ -4,9 +4,11 @@
 // Exit codes: 42 when the handler has written the dump; 20 bad arguments; 21
 // when the fault did not happen.
 #include "CrashHandler.h"
+#include "OrvexTestSupport.h"
 #include "OrvexCommon/diag/OrvexStack.h"
 #include "OrvexCommon/text/OrvexText.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -16,6 +18,7 @@ namespace {
 constexpr int kDumpWritten = 42;
 
 wchar_t g_fileName[1024];
+char g_threadFile[1100];
 bool g_fullMemory = false;
 
 void WriteDumpAndExit(Orvex::EXCEPTION_POINTERS* exception) {
@@ -35,8 +38,14 @@ __attribute__((noinline, no_sanitize("undefined"))) void OrvexCrashChildFaultsHe
 }
 
 // Its caller, a frame of its own too: the barrier after the call keeps the
-// call from becoming a jump.
+// call from becoming a jump. Writes the faulting thread's id to
+// "<dump file>.thread" first, for the test to find in the dump.
 __attribute__((noinline)) void OrvexCrashChildCallsTheFault(int value) {
+    std::FILE* thread = std::fopen(g_threadFile, "w");
+    if (thread != nullptr) {
+        std::fprintf(thread, "%u\n", OrvexTest::CurrentThreadId());
+        std::fclose(thread);
+    }
     OrvexCrashChildFaultsHere(value + 1);
     asm volatile("" ::: "memory");
 }
@@ -50,6 +59,7 @@ int main(int argc, char** argv) {
     if (units == 0 || units > 1024) {
         return 20;
     }
+    std::snprintf(g_threadFile, sizeof(g_threadFile), "%s.thread", argv[1]);
     g_fullMemory = std::strcmp(argv[2], "full") == 0;
     if (!g_fullMemory && std::strcmp(argv[2], "normal") != 0) {
         return 20;

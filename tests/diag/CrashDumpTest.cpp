@@ -2,12 +2,15 @@
 // faults, and from an ordinary call. Where dumps are ELF cores, gdb must open
 // them with their program and show the stack.
 #include "CrashHandler.h"
+#include "MinidumpReader.h"
 #include "OrvexCommon/diag/OrvexStack.h"
 #include "OrvexTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -57,6 +60,30 @@ void ExpectDumpHeader(const std::string& dump) {
     }
 }
 
+constexpr unsigned kAccessViolation = 0xC0000005u;
+
+// A minidump's exception stream names the thread that faulted (`threadId`,
+// when known), with the access violation of a write through null, and the
+// thread list holds that thread.
+void ExpectMinidumpNamesTheFault(const std::string& dump, unsigned threadId) {
+    const OrvexTest::MinidumpFault fault = OrvexTest::ReadMinidumpFault(dump);
+    ASSERT_TRUE(fault.hasException);
+    EXPECT_EQ(kAccessViolation, fault.code);
+    EXPECT_EQ(0u, fault.faultAddress);
+    if (threadId != 0) {
+        EXPECT_EQ(threadId, fault.threadId);
+    }
+    EXPECT_NE(fault.threads.end(),
+              std::find(fault.threads.begin(), fault.threads.end(), fault.threadId));
+}
+
+// The id the crash child wrote beside the dump for the thread that faulted.
+unsigned FaultingThreadOf(const std::string& dumpPath) {
+    const std::string text = ReadWholeFile(dumpPath + ".thread");
+    std::remove((dumpPath + ".thread").c_str());
+    return static_cast<unsigned>(std::strtoul(text.c_str(), nullptr, 10));
+}
+
 class CrashDump : public ::testing::Test {
 protected:
     void TearDown() override {
@@ -90,7 +117,10 @@ TEST_F(CrashDump, AFaultIsDumpedWithTheFaultingStack) {
     const std::string path = FileName("normal");
     const std::string dump = CrashChild(path, "normal");
     ExpectDumpHeader(dump);
+    const unsigned faulting = FaultingThreadOf(path);
+    EXPECT_NE(0u, faulting);
     if (!OrvexTest::DumpsOpenInGdb()) {
+        ExpectMinidumpNamesTheFault(dump, faulting);
         return;
     }
     const OrvexTest::DebuggerRun gdb = OrvexTest::RunGdbBacktrace(ORVEX_CRASH_CHILD, path);
@@ -108,8 +138,13 @@ TEST_F(CrashDump, AFaultIsDumpedWithTheFaultingStack) {
 
 TEST_F(CrashDump, AFaultOnAnotherThreadShowsThatThreadsStack) {
     const std::string path = FileName("thread");
-    ExpectDumpHeader(CrashChild(path, "normal", "thread"));
+    const std::string dump = CrashChild(path, "normal", "thread");
+    ExpectDumpHeader(dump);
+    const unsigned faulting = FaultingThreadOf(path);
+    EXPECT_NE(0u, faulting);
+    EXPECT_NE(OrvexTest::CurrentThreadId(), faulting);
     if (!OrvexTest::DumpsOpenInGdb()) {
+        ExpectMinidumpNamesTheFault(dump, faulting);
         return;
     }
     // That stack is not the main one: the dump finds it by the stack pointer.
@@ -120,6 +155,25 @@ TEST_F(CrashDump, AFaultOnAnotherThreadShowsThatThreadsStack) {
     EXPECT_NE(std::string::npos, FrameLine(gdb.text, 1).find("OrvexCrashChildCallsTheFault"))
         << gdb.text;
 }
+
+#ifdef ORVEX_CRASH_EXAMPLE
+// The crash example as a user runs it: it reports, exits with 3 and leaves a
+// dump that shows where it crashed.
+TEST_F(CrashDump, TheCrashExampleLeavesADumpOfItsCrash) {
+    const std::string path = FileName("example");
+    EXPECT_EQ(3, OrvexTest::RunProcess(ORVEX_CRASH_EXAMPLE, {path}));
+    const std::string dump = ReadWholeFile(path);
+    ExpectDumpHeader(dump);
+    if (!OrvexTest::DumpsOpenInGdb()) {
+        ExpectMinidumpNamesTheFault(dump, 0);
+        return;
+    }
+    const OrvexTest::DebuggerRun gdb = OrvexTest::RunGdbBacktrace(ORVEX_CRASH_EXAMPLE, path);
+    ASSERT_EQ(0, gdb.exitCode) << gdb.text;
+    EXPECT_NE(std::string::npos, FrameLine(gdb.text, 0).find("CrashInsideThisFunction"))
+        << gdb.text;
+}
+#endif
 
 TEST_F(CrashDump, FullMemoryHoldsMoreThanNormal) {
     const std::string normalPath = FileName("normal");

@@ -55,30 +55,53 @@ TEST_F(SharedView, ViewsOfOneFileChangeTogetherAndReachTheFile) {
     EXPECT_EQ(expected, ReadBytes(Path("shared.bin")));
 }
 
-// A second view asking for more than a live view of the file covers either
-// gets all of it or nothing, never a view shorter than the size it reports.
-TEST_F(SharedView, LargerViewBesideASmallerOneIsWholeOrRefused) {
-    const Bytes content = Pattern(100);
-    WriteBytes(Path("grow.bin"), content);
-    const std::wstring name = Wide("grow.bin");
-    unsigned smallSize = 100;
-    void* small = OrvexMemoryMap(name.c_str(), smallSize, false);
-    ASSERT_NE(nullptr, small);
-
-    const unsigned kLarge = 200000;
-    unsigned largeSize = kLarge;
-    void* large = OrvexMemoryMap(name.c_str(), largeSize, true);
-    if (large != nullptr) {
-        EXPECT_EQ(kLarge, largeSize);
+// A view that asks for more, or for more access, than a live view of the file
+// was made with still gets the whole of it, and every view sees the others'
+// writes: a larger view beside a smaller one, the whole file beside a 50-byte
+// view, a writable view beside a read-only one.
+TEST_F(SharedView, ViewsBesideSmallerOrReadOnlyOnesAreWholeAndShared) {
+    struct Case {
+        const char* file;
+        unsigned firstSize;
+        bool firstReadOnly;
+        unsigned secondSize; // 0: the whole file
+        bool secondReadOnly;
+    };
+    const Case cases[] = {
+        {"grow.bin", 100, false, 200000, false},
+        {"whole.bin", 50, false, 0, false},
+        {"readonly.bin", 100, true, 100, false},
+        {"both.bin", 50, true, 0, false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.file);
+        const Bytes content = Pattern(100);
+        WriteBytes(Path(test.file), content);
+        const std::wstring name = Wide(test.file);
+        unsigned firstSize = test.firstSize;
+        auto* first =
+            static_cast<unsigned char*>(OrvexMemoryMap(name.c_str(), firstSize, test.firstReadOnly));
+        ASSERT_NE(nullptr, first);
+        unsigned secondSize = test.secondSize;
+        auto* second = static_cast<unsigned char*>(
+            OrvexMemoryMap(name.c_str(), secondSize, test.secondReadOnly));
+        ASSERT_NE(nullptr, second);
+        const unsigned expectedSize = test.secondSize == 0 ? 100 : test.secondSize;
+        EXPECT_EQ(expectedSize, secondSize);
         Bytes expected = content;
-        expected.resize(kLarge, 0);
-        EXPECT_EQ(expected, ViewBytes(large, kLarge)); // reads every page
-        OrvexMemoryUnMap(large);
-    } else {
-        EXPECT_EQ(kLarge, largeSize) << "a refused request leaves the size as given";
+        expected.resize(expectedSize, 0);
+        EXPECT_EQ(expected, ViewBytes(second, expectedSize)); // reads every page
+
+        second[7] = 0x5A;
+        EXPECT_EQ(0x5A, first[7]);
+        if (!test.firstReadOnly) {
+            first[9] = 0xA5;
+            EXPECT_EQ(0xA5, second[9]);
+        }
+        OrvexMemoryUnMap(second);
+        OrvexMemoryUnMap(first);
+        EXPECT_EQ(0x5A, ReadBytes(Path(test.file))[7]);
     }
-    EXPECT_EQ(content, ViewBytes(small, 100));
-    OrvexMemoryUnMap(small);
 }
 
 TEST_F(SharedView, AnotherProcessSeesThisViewAndThisViewSeesIt) {

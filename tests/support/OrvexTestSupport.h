@@ -62,6 +62,9 @@ unsigned SpawnAndReapChild();
 // The number of threads the process runs now, or -1 when it cannot be told.
 int CountProcessThreads();
 
+// The operating system's id of the calling thread (the one dumps name).
+unsigned CurrentThreadId();
+
 // Runs the program at `exe` with `args` (UTF-8; each one reaches the program
 // as one argument), waits for it to end and returns its exit code; -1 when it
 // could not be started or did not end by exiting.

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <string>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -104,6 +105,10 @@ unsigned SpawnAndReapChild() {
     int status = 0;
     waitpid(child, &status, 0);
     return static_cast<unsigned>(child);
+}
+
+unsigned CurrentThreadId() {
+    return static_cast<unsigned>(syscall(SYS_gettid));
 }
 
 int CountProcessThreads() {

@@ -161,6 +161,10 @@ unsigned SpawnAndReapChild() {
     return process.dwProcessId;
 }
 
+unsigned CurrentThreadId() {
+    return static_cast<unsigned>(GetCurrentThreadId());
+}
+
 int CountProcessThreads() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {

@@ -439,9 +439,11 @@ struct MappedFile {
 // `readOnly`, read and write otherwise; other openers may read and write it at
 // the same time), makes a mapping of its first `size` bytes and maps a view of
 // `size` bytes from offset 0. Windows: the mapping object is named `name`, so
-// every view of that name, in any process, shares one object (an object of
-// that name made smaller than `size` is refused); a null or empty `name` gives
-// an unnamed object. POSIX: the view is MAP_SHARED, which shares the file's
+// every view of that name, in any process, shares one object; when that
+// object cannot serve the request (made read-only, or smaller than `size`, by
+// an earlier view) the view gets an unnamed object of its own, which shares
+// the file's pages all the same; a null or empty `name` gives an unnamed
+// object. POSIX: the view is MAP_SHARED, which shares the file's
 // pages the same way, and `name` is not used. The caller makes sure the file
 // holds at least `size` bytes (POSIX refuses a shorter file); a `size` of 0 is
 // refused. On failure everything opened is closed again and false returned;

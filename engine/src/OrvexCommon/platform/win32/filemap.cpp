@@ -1,12 +1,39 @@
 // File mappings on Windows: a file handle, a named file-mapping object and one
 // view of it. The name makes every view of one file, in any process, a view
 // of one object; a mapping with no name (null or empty) is private to the
-// call, and still coherent with other views of the file.
+// call, and still coherent with other views of the file. A request the named
+// object cannot serve (it is read-only or smaller) gets a private object.
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/platform/win32/WindowsHeaders.h"
 
 namespace Orvex {
 namespace sys {
+
+namespace {
+
+// A mapping object of the file (named, or private to the call when `name` is
+// null) and a view of its first `size` bytes; null, nothing left open, when
+// either cannot be had.
+void* MapObjectView(HANDLE file, const wchar_t* name, unsigned size, bool readOnly,
+                    HANDLE& mapping) {
+    mapping = CreateFileMappingW(file, nullptr, readOnly ? PAGE_READONLY : PAGE_READWRITE, 0, size,
+                                 name);
+    if (mapping == nullptr) {
+        return nullptr;
+    }
+    // When the name already stood for an object (another view of the file is
+    // alive), that object keeps the size and protection it was made with;
+    // asking for exactly `size` bytes makes a smaller or read-only one fail
+    // here instead of giving a view shorter than the caller will use.
+    void* view = MapViewOfFile(mapping, readOnly ? FILE_MAP_READ : FILE_MAP_WRITE, 0, 0, size);
+    if (view == nullptr) {
+        CloseHandle(mapping);
+        mapping = nullptr;
+    }
+    return view;
+}
+
+} // namespace
 
 bool MapFileView(const wchar_t* path, const wchar_t* name, unsigned size, bool readOnly,
                  MappedFile& out) {
@@ -20,20 +47,16 @@ bool MapFileView(const wchar_t* path, const wchar_t* name, unsigned size, bool r
         return false;
     }
     const wchar_t* objectName = name != nullptr && name[0] != L'\0' ? name : nullptr;
-    HANDLE mapping = CreateFileMappingW(file, nullptr, readOnly ? PAGE_READONLY : PAGE_READWRITE, 0,
-                                        size, objectName);
-    if (mapping == nullptr) {
-        CloseHandle(file);
-        return false;
+    HANDLE mapping = nullptr;
+    void* view = MapObjectView(file, objectName, size, readOnly, mapping);
+    if (view == nullptr && objectName != nullptr) {
+        // The named object cannot serve this access or size. A mapping of its
+        // own still shares the file's pages with every other view of the
+        // file, here and in other processes: views of one local file are
+        // coherent whatever object they come from.
+        view = MapObjectView(file, nullptr, size, readOnly, mapping);
     }
-    // When this call made the object, `size` bytes are the whole mapping. When
-    // the name already stood for an object (another view of the file is
-    // alive), that object keeps the size it was made with; asking for exactly
-    // `size` bytes makes a smaller one fail here instead of giving a view
-    // shorter than the caller will use.
-    void* view = MapViewOfFile(mapping, readOnly ? FILE_MAP_READ : FILE_MAP_WRITE, 0, 0, size);
     if (view == nullptr) {
-        CloseHandle(mapping);
         CloseHandle(file);
         return false;
     }

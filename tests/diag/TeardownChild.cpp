@@ -1,0 +1,55 @@
+// A host of the shared library that ends through the library's fatal paths
+// while the library would have something to say at its teardown (a block
+// still allocated, so the leak line):
+//   teardown_child <mode> <output file>
+// <mode>: "return" (main returns, the teardown runs), "fatal-ok" (a fatal
+// report answered OK), "abort" (a report answered Abort), "duplicate" (a
+// profile label created twice, nobody could be asked). Standard output goes
+// to the output file. Exit codes of its own: 20 bad arguments, 21 the fatal
+// path returned.
+#include "OrvexCommon/diag/OrvexDiag.h"
+#include "OrvexCommon/memory/OrvexMemory.h"
+#include "OrvexCommon/time/OrvexProfile.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+int g_answer = 0;
+
+int Answer(const wchar_t*, bool) {
+    return g_answer;
+}
+
+const char kLabel[] = "teardown site";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3 || std::freopen(argv[2], "w", stdout) == nullptr) {
+        return 20;
+    }
+    const char* mode = argv[1];
+    std::printf("child started\n");
+    std::fflush(stdout);
+    OrvexAlloc(100); // never given back: the teardown reports it
+    Orvex::SetGlobExceptionBoxFun(&Answer);
+    if (std::strcmp(mode, "return") == 0) {
+        return 0;
+    }
+    if (std::strcmp(mode, "fatal-ok") == 0) {
+        g_answer = 1;
+        Orvex::OrvexException("broken", "child.cpp", "Jan 31 2020", "23:59:58", 1, "main", true);
+    } else if (std::strcmp(mode, "abort") == 0) {
+        g_answer = 3;
+        Orvex::OrvexException("broken", "child.cpp", "Jan 31 2020", "23:59:58", 1, "main", false);
+    } else if (std::strcmp(mode, "duplicate") == 0) {
+        Orvex::IProfileMgr& manager = Orvex::GetProfileMgr();
+        manager.CreateProfile(__FILE__, __LINE__, "main", kLabel, 0);
+        manager.CreateProfile(__FILE__, __LINE__, "main", kLabel, 0);
+    } else {
+        return 20;
+    }
+    return 21;
+}
