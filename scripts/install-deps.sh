@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever the build is missing on a Debian 12 machine.
 #   install-deps.sh native   the native toolchain (enough for the demo host)
-#   install-deps.sh all      everything: both targets, tests, sanitizers,
+#   install-deps.sh all      everything: all three targets, tests, sanitizers,
 #                            fuzzing, benchmarks and their comparison peers
 set -euo pipefail
 
@@ -9,6 +9,7 @@ mode=${1:-all}
 native=(cmake ninja-build g++ pkg-config libdw-dev)
 everything=("${native[@]}" clang libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
     libiberty-dev libxxhash-dev libicu-dev libmimalloc-dev libjemalloc-dev libgoogle-perftools-dev
     libboost-dev libzip-dev libsimpleini-dev libinih-dev libcsv-dev libspdlog-dev
     gdb libunwind-dev)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds both targets and runs every test: the native suite, the Windows suite
-# under Wine, the native suite under ASan+UBSan and under TSan, each fuzz
+# Builds the three targets and runs every test: the native suite, the 32-bit
+# and 64-bit Windows suites under Wine, the native suite under ASan+UBSan and under TSan, each fuzz
 # target for a few seconds on its committed corpus; the benchmarks are built,
 # not run. Ends with one line "total: N passed, N failed".
 set -uo pipefail
@@ -71,6 +71,7 @@ benchmarks() {
 mkdir -p build
 suite linux
 suite win32
+suite win64
 suite linux-asan
 suite linux-tsan
 fuzz
