@@ -4,9 +4,9 @@
 // Exit codes: 42 when the handler has written the dump; 20 bad arguments; 21
 // when the fault did not happen.
 #include "CrashHandler.h"
-#include "OrvexTestSupport.h"
 #include "OrvexCommon/diag/OrvexStack.h"
 #include "OrvexCommon/text/OrvexText.h"
+#include "OrvexTestSupport.h"
 
 #include <cstdio>
 #include <cstdlib>

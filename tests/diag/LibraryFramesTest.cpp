@@ -29,12 +29,17 @@ public:
     unsigned stored = 0;
 };
 
-TEST(LibraryFrames, TickManagerFramesCarryTheirClass) {
+// Lets a tick manager run `tick` once.
+void RunOnce(CStackTick& tick) {
     Orvex::CTickMgr manager;
-    CStackTick tick;
     manager.AddTick(&tick, 1, 7);
     manager.Update(2);
     manager.DelTick(&tick);
+}
+
+TEST(LibraryFrames, TickManagerFramesCarryTheirClass) {
+    CStackTick tick;
+    RunOnce(tick);
     ASSERT_GT(tick.stored, 2u);
     std::vector<std::string> names;
     for (unsigned i = 0; i < tick.stored; ++i) {
@@ -55,11 +60,8 @@ TEST(LibraryFrames, TickManagerFramesCarryTheirClass) {
 // Each printed address reads back as the whole pointer: nothing is cut to 32
 // bits where code lives above 4 GiB.
 TEST(LibraryFrames, PrintedAddressesKeepTheirFullWidth) {
-    Orvex::CTickMgr manager;
     CStackTick tick;
-    manager.AddTick(&tick, 1, 7);
-    manager.Update(2);
-    manager.DelTick(&tick);
+    RunOnce(tick);
     ASSERT_GT(tick.stored, 2u);
     std::ostringstream stream;
     Orvex::PrintStack(tick.frames, tick.stored, 1, stream);

@@ -79,8 +79,8 @@ TEST_F(SharedView, ViewsBesideSmallerOrReadOnlyOnesAreWholeAndShared) {
         WriteBytes(Path(test.file), content);
         const std::wstring name = Wide(test.file);
         unsigned firstSize = test.firstSize;
-        auto* first =
-            static_cast<unsigned char*>(OrvexMemoryMap(name.c_str(), firstSize, test.firstReadOnly));
+        auto* first = static_cast<unsigned char*>(
+            OrvexMemoryMap(name.c_str(), firstSize, test.firstReadOnly));
         ASSERT_NE(nullptr, first);
         unsigned secondSize = test.secondSize;
         auto* second = static_cast<unsigned char*>(

@@ -187,9 +187,29 @@ TEST(ProcessApi, OwnProcessExistsAndAReapedChildDoesNot) {
     EXPECT_FALSE(OrvexCheckProcessExist(0));
 }
 
-TEST(ProcessApi, CostsAndSleep) {
+TEST(ProcessApi, Costs) {
     EXPECT_EQ(0.0f, OrvexGetProcessCpuCost());
     EXPECT_GT(OrvexGetProcessMemCost(), 0u);
+}
+
+TEST(ProcessApi, MemoryCostBeyondFourGiBKeepsItsHighBits) {
+    if (sizeof(void*) != 8) {
+        GTEST_SKIP() << "a 32-bit process has no more than 4 GiB to count";
+    }
+    if (sys::PathsHaveDrives()) {
+        GTEST_SKIP() << "Wine's memory status counts resident pages only, not reserved ones";
+    }
+    const std::uint64_t reserved = 6ull << 30;
+    const unsigned long long without = OrvexGetProcessMemCost();
+    void* space = OrvexTest::ReserveAddressSpace(reserved);
+    ASSERT_NE(nullptr, space);
+    const unsigned long long with = OrvexGetProcessMemCost();
+    OrvexTest::ReleaseAddressSpace(space, reserved);
+    // Other threads may map or unmap a little meanwhile.
+    EXPECT_GE(with, without + reserved - (256ull << 20));
+}
+
+TEST(ProcessApi, Sleep) {
     const std::uint64_t before = sys::MonotonicMilliseconds();
     OrvexSleep(20);
     EXPECT_GE(sys::MonotonicMilliseconds() - before, 15u);

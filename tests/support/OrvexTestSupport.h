@@ -65,6 +65,11 @@ int CountProcessThreads();
 // The operating system's id of the calling thread (the one dumps name).
 unsigned CurrentThreadId();
 
+// Reserves `bytes` of address space without memory behind it; null when the
+// system refuses. ReleaseAddressSpace gives it back.
+void* ReserveAddressSpace(std::uint64_t bytes);
+void ReleaseAddressSpace(void* start, std::uint64_t bytes);
+
 // Runs the program at `exe` with `args` (UTF-8; each one reaches the program
 // as one argument), waits for it to end and returns its exit code; -1 when it
 // could not be started or did not end by exiting.

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <string>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -105,6 +106,16 @@ unsigned SpawnAndReapChild() {
     int status = 0;
     waitpid(child, &status, 0);
     return static_cast<unsigned>(child);
+}
+
+void* ReserveAddressSpace(std::uint64_t bytes) {
+    void* start =
+        mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    return start == MAP_FAILED ? nullptr : start;
+}
+
+void ReleaseAddressSpace(void* start, std::uint64_t bytes) {
+    munmap(start, bytes);
 }
 
 unsigned CurrentThreadId() {

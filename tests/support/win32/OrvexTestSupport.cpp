@@ -161,6 +161,14 @@ unsigned SpawnAndReapChild() {
     return process.dwProcessId;
 }
 
+void* ReserveAddressSpace(std::uint64_t bytes) {
+    return VirtualAlloc(nullptr, static_cast<SIZE_T>(bytes), MEM_RESERVE, PAGE_NOACCESS);
+}
+
+void ReleaseAddressSpace(void* start, std::uint64_t) {
+    VirtualFree(start, 0, MEM_RELEASE);
+}
+
 unsigned CurrentThreadId() {
     return static_cast<unsigned>(GetCurrentThreadId());
 }

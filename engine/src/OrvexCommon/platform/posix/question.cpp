@@ -5,8 +5,8 @@
 #include "OrvexCommon/text/detail/TextStrings.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 

@@ -16,8 +16,8 @@ namespace {
 // either cannot be had.
 void* MapObjectView(HANDLE file, const wchar_t* name, unsigned size, bool readOnly,
                     HANDLE& mapping) {
-    mapping = CreateFileMappingW(file, nullptr, readOnly ? PAGE_READONLY : PAGE_READWRITE, 0, size,
-                                 name);
+    mapping =
+        CreateFileMappingW(file, nullptr, readOnly ? PAGE_READONLY : PAGE_READWRITE, 0, size, name);
     if (mapping == nullptr) {
         return nullptr;
     }

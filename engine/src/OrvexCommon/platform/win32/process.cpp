@@ -22,11 +22,19 @@ bool ProcessExists(unsigned processId) {
 }
 
 std::uint64_t AddressSpaceInUse() {
-    MEMORYSTATUS status;
+    // The extended status: the plain one caps its figures at 2 GiB for
+    // programs not marked large-address aware, which a 64-bit process
+    // outgrows.
+    MEMORYSTATUSEX status;
     status.dwLength = sizeof(status);
-    GlobalMemoryStatus(&status);
-    // The difference is taken in 32 bits and widened without sign.
-    return static_cast<std::uint32_t>(status.dwTotalVirtual - status.dwAvailVirtual);
+    if (!GlobalMemoryStatusEx(&status)) {
+        return 0;
+    }
+    // The difference is taken in the word size and widened without sign: 32
+    // bits on the 32-bit target, where the address space fits them, the
+    // whole difference on the 64-bit one.
+    const SIZE_T inUse = static_cast<SIZE_T>(status.ullTotalVirtual - status.ullAvailVirtual);
+    return static_cast<std::uint64_t>(inUse);
 }
 
 } // namespace sys

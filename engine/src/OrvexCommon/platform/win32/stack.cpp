@@ -51,8 +51,7 @@ constexpr DWORD kMachine = IMAGE_FILE_MACHINE_I386;
 
 // Walks from `frame`; stores frames first..last-1 and returns how many were
 // stored. `context` is updated by each step on x86-64, unused on x86.
-unsigned WalkFrames(STACKFRAME64& frame, void* context, void** out, unsigned first,
-                    unsigned last) {
+unsigned WalkFrames(STACKFRAME64& frame, void* context, void** out, unsigned first, unsigned last) {
     const HANDLE process = GetCurrentProcess();
     const HANDLE thread = GetCurrentThread();
     unsigned index = 0;

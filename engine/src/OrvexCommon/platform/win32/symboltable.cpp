@@ -141,7 +141,8 @@ void CollectFunctions(const IMAGE_NT_HEADERS& loaded, const std::vector<unsigned
     const IMAGE_FILE_HEADER& header = loaded.FileHeader;
     const IMAGE_SECTION_HEADER* sections = IMAGE_FIRST_SECTION(&loaded);
     const unsigned char* strings = tables.data() + header.NumberOfSymbols * IMAGE_SIZEOF_SYMBOL;
-    const std::uint32_t stringsSize = static_cast<std::uint32_t>(tables.data() + tables.size() - strings);
+    const std::uint32_t stringsSize =
+        static_cast<std::uint32_t>(tables.data() + tables.size() - strings);
     const bool decorated = header.Machine == IMAGE_FILE_MACHINE_I386;
     for (DWORD index = 0; index < header.NumberOfSymbols; ++index) {
         IMAGE_SYMBOL symbol;
