@@ -1,6 +1,7 @@
 // The manager object: flags, aliases, patches, existence, the loading thread
 // and delivery of finished requests.
 #include "OrvexCommon/file/detail/FileMgr.h"
+#include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/time/OrvexClock.h"
 
 #include "OrvexTestSupport.h"
@@ -92,6 +93,23 @@ TEST(FileMgr, IsFileExistFindsPackagesAndLooseFilesButIgnoresAliases) {
     EXPECT_EQ(Plain(manager.ResolvePathAlias((alias + L"loose.txt").c_str())),
               root + L"/loose.txt");
     EXPECT_FALSE(manager.IsFileExist((alias + L"loose.txt").c_str()));
+}
+
+// Only what Load could open exists: no directory, device or pipe, and asking
+// about a pipe nobody writes to must not block.
+TEST(FileMgr, IsFileExistRefusesDirectoriesDevicesAndPipes) {
+    OrvexTest::ScratchPaths scratch;
+    CFileMgr& manager = FileMgr();
+    const std::wstring root = scratch.Add(OrvexTest::UniqueName("notfile"));
+    OrvexTest::WriteRawFile(root + L"/inside.txt", Bytes(2, 'x'));
+    EXPECT_FALSE(manager.IsFileExist(root.c_str()));
+    EXPECT_FALSE(manager.IsFileExist((root + L"/").c_str()));
+    EXPECT_FALSE(manager.IsFileExist(Orvex::sys::PathsHaveDrives() ? L"NUL" : L"/dev/null"));
+    const std::wstring fifo = root + L"/pipe";
+    if (OrvexTest::MakeFifo(std::filesystem::path(fifo).string())) {
+        EXPECT_FALSE(manager.IsFileExist(fifo.c_str()));
+    }
+    EXPECT_TRUE(manager.IsFileExist((root + L"/inside.txt").c_str()));
 }
 
 // Collects what the manager delivers.

@@ -84,6 +84,18 @@ TEST_F(ReadFileTest, SeekAndReadStayInsideTheFile) {
     Bytes tail(50, 0);
     EXPECT_EQ(file->Read(tail.data(), 50), 10);
     EXPECT_EQ(file->Tell(), 1000u);
+    // The end is position + size in 32 bits: past 4 GiB it wraps below the
+    // position and the read is refused, the position left alone.
+    const std::uint32_t wrappingSizes[] = {0xFFFFFFFFu, 0xFFFFFFFDu, 0xFFFFFFFBu};
+    for (std::uint32_t size : wrappingSizes) {
+        EXPECT_TRUE(file->Seek(5, 0));
+        EXPECT_EQ(file->Read(tail.data(), size), -1) << size;
+        EXPECT_EQ(file->Tell(), 5u) << size;
+    }
+    // One short of wrapping: cut to the file's end as usual.
+    EXPECT_TRUE(file->Seek(995, 0));
+    EXPECT_EQ(file->Read(tail.data(), 0xFFFFFFFFu - 995), 5);
+    EXPECT_EQ(file->Tell(), 1000u);
     EXPECT_TRUE(file->Seek(-500, 1));
     EXPECT_EQ(file->Tell(), 500u);
     ExpectRandomReads(file.file, content, 1);

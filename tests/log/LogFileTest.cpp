@@ -168,23 +168,29 @@ TEST(LogFile, LongNamesAreCutAndTheDateAndNumbersSurvive) {
     ComposeLogFileName(out, "old", Orvex::detail::SLogDate{999, 3, 4}, 0, 1);
     EXPECT_STREQ("old_ 999-03-04-0.1.log", out) << "the year takes at least four places";
 
+    // A long name keeps the same stem, 255 bytes less the longest suffix
+    // (37: ten digits each for rotation and id), whatever its numbers.
     const std::string suffix = "_2020-01-31-0.1.log"; // 19 bytes
     const std::string ascii(250, 'n');
     ComposeLogFileName(out, ascii.c_str(), date, 0, 1);
-    EXPECT_EQ(ascii.substr(0, 255 - suffix.size()) + suffix, out);
+    EXPECT_EQ(ascii.substr(0, 218) + suffix, out);
+    EXPECT_EQ(218u, Orvex::detail::LogNameStemLength(ascii.c_str()));
+    ComposeLogFileName(out, ascii.c_str(), date, 4294967295u, 4294967295u);
+    EXPECT_EQ(ascii.substr(0, 218) + "_2020-01-31-4294967295.4294967295.log", out);
+    EXPECT_EQ(255u, std::strlen(out));
 
-    // Two-byte characters: 236 bytes of room hold 118 of them whole.
+    // Two-byte characters: 218 bytes of room hold 109 of them whole.
     std::string accented;
     for (int i = 0; i < 125; ++i) {
         accented += "\xC3\xA9";
     }
     ComposeLogFileName(out, accented.c_str(), date, 0, 1);
-    EXPECT_EQ(accented.substr(0, 236) + suffix, out);
+    EXPECT_EQ(accented.substr(0, 218) + suffix, out);
     // Shifted by one byte, the cut would split a character: it drops it.
     const std::string shifted = "s" + accented;
     ComposeLogFileName(out, shifted.c_str(), date, 0, 1);
-    EXPECT_EQ(shifted.substr(0, 235) + suffix, out);
-    EXPECT_EQ(254u, std::strlen(out));
+    EXPECT_EQ(shifted.substr(0, 217) + suffix, out);
+    EXPECT_EQ(217u, Orvex::detail::LogNameStemLength(shifted.c_str()));
 }
 
 TEST(LogFile, ALogKeepsTheFirst255BytesOfItsName) {
@@ -197,6 +203,22 @@ TEST(LogFile, ALogKeepsTheFirst255BytesOfItsName) {
     EXPECT_EQ(name.substr(0, 255), log->GetName());
     const std::string other = name.substr(0, 255) + "different tail";
     EXPECT_EQ(log, Orvex::GetLogFile(other.c_str(), 2)) << "only the kept bytes name a log";
+    // Names that differ only beyond the stem end up as one file: one log.
+    const std::size_t stem = Orvex::detail::LogNameStemLength(name.c_str());
+    std::string sameFile = name.substr(0, 250);
+    sameFile[249] = 'x';
+    EXPECT_EQ(log, Orvex::GetLogFile(sameFile.c_str(), 1));
+    std::string beyondStem = name.substr(0, 250);
+    beyondStem[stem] = 'y';
+    EXPECT_EQ(log, Orvex::GetLogFile(beyondStem.c_str(), 1));
+    // A difference inside the stem makes another file and another log.
+    std::string otherFile = name.substr(0, 250);
+    otherFile[stem - 1] = 'z';
+    Orvex::ILog* second = Orvex::GetLogFile(otherFile.c_str(), 1);
+    ASSERT_NE(nullptr, second);
+    EXPECT_NE(log, second);
+    EXPECT_NE(std::string(log->GetFileName()), std::string(second->GetFileName()));
+    second->Release();
     const std::string fileName = log->GetFileName();
     EXPECT_LE(fileName.size(), 255u);
     EXPECT_EQ(name.substr(0, fileName.size() - 19) + "_2020-01-31-0.1.log", fileName);

@@ -62,6 +62,9 @@ unsigned SpawnAndReapChild();
 // The number of threads the process runs now, or -1 when it cannot be told.
 int CountProcessThreads();
 
+// Makes a named pipe (FIFO) at `path`; false where the platform has none.
+bool MakeFifo(const std::string& path);
+
 // The operating system's id of the calling thread (the one dumps name).
 unsigned CurrentThreadId();
 

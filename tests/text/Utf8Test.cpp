@@ -101,6 +101,43 @@ TEST(Utf8ToUcs, DecodesEachSequenceLength) {
               static_cast<unsigned>(static_cast<std::make_unsigned<wchar_t>::type>(out[0])));
 }
 
+// Forms that carry no code point UTF-8 can encode (5 and 6 bytes, and 4 bytes
+// beyond U+10FFFF) keep the low 16 bits of their value on every target, and
+// the unit they give survives a round trip.
+TEST(Utf8ToUcs, FormsBeyondTheLastCodePointKeepTheirLow16Bits) {
+    struct Case {
+        std::string bytes;
+        unsigned unit;
+    };
+    const Case cases[] = {
+        {Bytes({0xF8, 0x88, 0x80, 0x80, 0x80}), 0x0000},       // U+200000, 5 bytes
+        {Bytes({0xF8, 0x88, 0x80, 0x81, 0x81}), 0x0041},       // U+200041
+        {Bytes({0xFB, 0xBF, 0xBF, 0xBF, 0xBF}), 0xFFFF},       // U+3FFFFFF
+        {Bytes({0xFC, 0x84, 0x80, 0x80, 0x8F, 0xBF}), 0x03FF}, // U+40003FF, 6 bytes
+        {Bytes({0xFD, 0xBF, 0xBF, 0xBF, 0xAB, 0xBF}), 0xFAFF}, // U+7FFFFAFF
+        {Bytes({0xF4, 0x90, 0x80, 0x80}), 0x0000},             // U+110000, 4 bytes
+        {Bytes({0xF7, 0xBF, 0xBE, 0x81}), 0xFF81},             // U+1FFF81
+        {Bytes({0xF8, 0x80, 0x80, 0x8D, 0x9B}), 0x035B},       // an overlong 5-byte form
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.unit);
+        wchar_t out[4] = {1, 1, 1, 1};
+        const std::string text = test.bytes + "z";
+        EXPECT_TRUE(IsUtf8(text.c_str()));
+        ASSERT_EQ(3u, Utf8ToUcs(text.c_str(), out, 4));
+        EXPECT_EQ(test.unit,
+                  static_cast<unsigned>(static_cast<std::make_unsigned<wchar_t>::type>(out[0])));
+        EXPECT_EQ(L'z', out[1]);
+        if (test.unit == 0) {
+            continue; // a zero unit ends the text it is in
+        }
+        wchar_t again[4] = {};
+        const std::string encoded = Encode(std::wstring(1, out[0]));
+        EXPECT_EQ(2u, Utf8ToUcs(encoded.c_str(), again, 4));
+        EXPECT_EQ(out[0], again[0]);
+    }
+}
+
 TEST(UcsToUtf8, EncodesBoundaryUnits) {
     EXPECT_EQ(Bytes({0x7F}), Encode(std::wstring(1, wchar_t(0x7F))));
     EXPECT_EQ(Bytes({0xC2, 0x80}), Encode(std::wstring(1, wchar_t(0x80))));

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <string>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,6 +117,10 @@ void* ReserveAddressSpace(std::uint64_t bytes) {
 
 void ReleaseAddressSpace(void* start, std::uint64_t bytes) {
     munmap(start, bytes);
+}
+
+bool MakeFifo(const std::string& path) {
+    return mkfifo(path.c_str(), 0600) == 0;
 }
 
 unsigned CurrentThreadId() {

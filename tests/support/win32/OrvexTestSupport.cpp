@@ -169,6 +169,10 @@ void ReleaseAddressSpace(void* start, std::uint64_t) {
     VirtualFree(start, 0, MEM_RELEASE);
 }
 
+bool MakeFifo(const std::string&) {
+    return false;
+}
+
 unsigned CurrentThreadId() {
     return static_cast<unsigned>(GetCurrentThreadId());
 }

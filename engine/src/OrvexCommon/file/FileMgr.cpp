@@ -97,12 +97,9 @@ bool CFileMgr::IsFileExist(const wchar_t* fileName) {
     if (FindPackageEntry(fileName, m_deepSearch).package != nullptr) {
         return true;
     }
-    std::FILE* file = sys::OpenFileStream(fileName, "rb");
-    if (file == nullptr) {
-        return false;
-    }
-    std::fclose(file);
-    return true;
+    // Existence is "a file Load could open": a directory, a device or a pipe
+    // is none, and asking must not block.
+    return sys::IsReadableRegularFile(fileName);
 }
 
 bool CFileMgr::OpenPackage(const wchar_t* path, PackageProgressFun progress, std::uint32_t userData,

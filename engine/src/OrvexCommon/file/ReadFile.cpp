@@ -153,8 +153,11 @@ std::int32_t CReadFile::Read(void* buffer, std::uint32_t size) {
     if (!IsOpen()) {
         return -1;
     }
-    const std::uint64_t end =
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(m_position) + size, GetSize());
+    // The end is taken in 32 bits, as callers expect: a size that carries it
+    // past 4 GiB wraps below the position, and such a read is refused (-1,
+    // the position unchanged) rather than cut to the file's end.
+    const std::uint32_t wanted = m_position + size;
+    const std::uint32_t end = std::min<std::uint32_t>(wanted, GetSize());
     if (end < m_position) {
         return -1;
     }

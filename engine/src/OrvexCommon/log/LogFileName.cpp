@@ -15,6 +15,20 @@ bool IsUtf8Continuation(char byte) {
     return (static_cast<unsigned char>(byte) & 0xC0u) == 0x80u;
 }
 
+// The length of `name` cut to `room` bytes at the start of a UTF-8 character.
+std::size_t CutAtCharacter(const char* name, std::size_t room) {
+    std::size_t keep = name == nullptr ? 0 : strnlen(name, kLogNameCapacity);
+    if (keep > room) {
+        keep = room;
+        // name[keep] is the first byte cut off: when it continues a character,
+        // that character is dropped whole.
+        while (keep > 0 && IsUtf8Continuation(name[keep])) {
+            --keep;
+        }
+    }
+    return keep;
+}
+
 } // namespace
 
 SLogDate LocalDateOf(std::int64_t seconds) {
@@ -63,21 +77,18 @@ void ComposeLogFileName(char (&out)[kLogNameCapacity], const char* name, const S
                                            date.year, date.month, date.day, rotation, logId);
     const std::size_t tail =
         suffixLength < 0 ? 0 : std::min(static_cast<std::size_t>(suffixLength), sizeof(suffix) - 1);
-    const std::size_t room = kLogNameCapacity - 1 - tail;
-    std::size_t keep = name == nullptr ? 0 : strnlen(name, kLogNameCapacity);
-    if (keep > room) {
-        keep = room;
-        // name[keep] is the first byte cut off: when it continues a character,
-        // that character is dropped whole.
-        while (keep > 0 && IsUtf8Continuation(name[keep])) {
-            --keep;
-        }
-    }
+    // The stem, unless a year beyond four digits leaves less room still.
+    const std::size_t room = kLogNameCapacity - 1 - std::max(tail, kLongestLogSuffix);
+    const std::size_t keep = CutAtCharacter(name, room);
     if (keep != 0) {
         std::memcpy(out, name, keep);
     }
     std::memcpy(out + keep, suffix, tail);
     out[keep + tail] = '\0';
+}
+
+std::size_t LogNameStemLength(const char* name) {
+    return CutAtCharacter(name, kLogNameCapacity - 1 - kLongestLogSuffix);
 }
 
 std::size_t LogDirectoryLength(const char* name) {

@@ -22,8 +22,9 @@ struct LogRegistry {
     LogRegistry& operator=(const LogRegistry&) = delete;
 
     sys::OwnedLock lock;
-    // Keyed by the log's stored name (at most 255 bytes), compared byte by
-    // byte; transparent, so a lookup needs no string built.
+    // Keyed by the stem of the log's name, the part that reaches the file
+    // system (LogNameStemLength), compared byte by byte; transparent, so a
+    // lookup needs no string built.
     TOrvexMap<OrvexString, CLogFile*, std::less<>> logs;
 };
 
@@ -42,9 +43,9 @@ LogRegistry& Registry() {
     return registry;
 }
 
-// The bytes of a caller's name that the log keeps.
-std::string_view StoredName(const char* name) {
-    return std::string_view(name, strnlen(name, kLogNameCapacity - 1));
+// The bytes of a caller's name that its files are named by.
+std::string_view StemOf(const char* name) {
+    return std::string_view(name, LogNameStemLength(name));
 }
 
 // Under the registry's lock: the log named `name`, created when there is
@@ -52,7 +53,7 @@ std::string_view StoredName(const char* name) {
 // not be opened fills `failedName` and sets `failed`.
 CLogFile* FindOrCreate(LogRegistry& registry, const char* name, unsigned logId,
                        char (&failedName)[kLogNameCapacity], bool& failed) {
-    const std::string_view key = StoredName(name);
+    const std::string_view key = StemOf(name);
     const auto found = registry.logs.find(key);
     if (found != registry.logs.end()) {
         return found->second;
@@ -100,7 +101,7 @@ CLogFile* GetOrCreate(const char* name, unsigned logId) {
 void ReleaseRegisteredLog(CLogFile* log) {
     LogRegistry& registry = Registry();
     sys::ScopedLock hold(registry.lock.get());
-    const auto found = registry.logs.find(std::string_view(log->GetName()));
+    const auto found = registry.logs.find(StemOf(log->GetName()));
     if (found == registry.logs.end() || found->second != log) {
         return;
     }

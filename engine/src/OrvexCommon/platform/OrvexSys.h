@@ -295,6 +295,12 @@ extern "C" void* OrvexCallerAddress();
 // closes the stream with fclose.
 std::FILE* OpenFileStream(const wchar_t* name, const char* mode);
 
+// Whether `name` is a regular file this process can open for reading: false
+// for a null name, directories, devices, pipes and anything that cannot be
+// opened. Never blocks (POSIX opens without waiting for a FIFO's writer;
+// Windows refuses what is not a disk file).
+bool IsReadableRegularFile(const wchar_t* name);
+
 // Writes the absolute form of `directory` (relative ones taken from the
 // working directory) into `out`, zero-terminated, without changing the
 // process's working directory: the path that changing to the directory and

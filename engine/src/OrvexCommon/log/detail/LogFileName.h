@@ -49,10 +49,20 @@ SLogDay LocalDayOf(const SLogDate& date);
 // Copies `name` into a name field: its first 255 bytes, zero-terminated.
 void CopyLogName(char (&field)[kLogNameCapacity], const char* name);
 
-// Composes "<name>_<yyyy>-<mm>-<dd>-<rotation>.<logId>.log" into `out`. The
-// date, the numbers and the extension always survive: when the whole does
-// not fit in 255 bytes, `name` is cut instead, at the start of a UTF-8
-// character so that the cut text still converts to the same wide prefix.
+// The longest suffix a file name gets with a four-digit year: the rotation
+// count and the id take up to ten digits each.
+constexpr std::size_t kLongestLogSuffix = sizeof("_9999-12-31-4294967295.4294967295.log") - 1;
+
+// The bytes of `name` that reach the file system: at most 255 minus the
+// longest suffix, cut at the start of a UTF-8 character. Every file of a log
+// starts with them whatever its rotation and id, and two names that share
+// them share their files, so logs are told apart by them.
+std::size_t LogNameStemLength(const char* name);
+
+// Composes "<stem>_<yyyy>-<mm>-<dd>-<rotation>.<logId>.log" into `out`, the
+// stem being `name` cut as LogNameStemLength says (cut further should a year
+// beyond four digits need the room). The date, the numbers and the extension
+// always survive, and the cut text still converts to the same wide prefix.
 void ComposeLogFileName(char (&out)[kLogNameCapacity], const char* name, const SLogDate& date,
                         unsigned rotation, unsigned logId);
 

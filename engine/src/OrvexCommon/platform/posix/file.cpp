@@ -8,7 +8,10 @@
 #include <cstdlib>
 #include <limits.h>
 #include <new>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace Orvex {
 namespace sys {
@@ -22,6 +25,27 @@ std::FILE* OpenFileStream(const wchar_t* name, const char* mode) {
         return std::fopen(narrow.c_str(), mode);
     } catch (const std::bad_alloc&) {
         return nullptr; // no room for the converted name
+    }
+}
+
+bool IsReadableRegularFile(const wchar_t* name) {
+    if (name == nullptr) {
+        return false;
+    }
+    try {
+        const OrvexString narrow = WideToUtf8String(name);
+        // Non-blocking: opening a FIFO for reading would otherwise wait for
+        // a writer.
+        const int descriptor = open(narrow.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (descriptor < 0) {
+            return false;
+        }
+        struct stat status;
+        const bool regular = fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+        close(descriptor);
+        return regular;
+    } catch (const std::bad_alloc&) {
+        return false; // no room for the converted name
     }
 }
 

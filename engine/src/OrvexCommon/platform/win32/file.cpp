@@ -26,6 +26,23 @@ std::FILE* OpenFileStream(const wchar_t* name, const char* mode) {
     return _wfopen(name, wideMode);
 }
 
+bool IsReadableRegularFile(const wchar_t* name) {
+    if (name == nullptr) {
+        return false;
+    }
+    // Without backup semantics a directory does not open; a device (NUL,
+    // CON, a pipe) does, and is told apart by its type. The sharing is the
+    // runtime's for a stream opened for reading.
+    const HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const bool regular = GetFileType(file) == FILE_TYPE_DISK;
+    CloseHandle(file);
+    return regular;
+}
+
 bool AbsoluteDirectory(const wchar_t* directory, wchar_t* out, std::size_t capacity) {
     if (directory == nullptr || out == nullptr || capacity == 0) {
         return false;

@@ -16,7 +16,11 @@ typedef std::make_unsigned<wchar_t>::type WideUnit;
 // enough continuation bytes (the terminator counts as a wrong byte, so nothing
 // past it is read). Overlong forms are accepted. The value is accumulated in
 // WideUnit, so with 16-bit units a 4-byte form keeps the low 16 bits of its
-// code point.
+// code point. With 32-bit units a 4-byte form gives its code point, but a
+// value UTF-8 cannot carry back (above U+10FFFF: every 5- and 6-byte form,
+// and the 4-byte forms beyond U+10FFFF) keeps its low 16 bits, as 16-bit
+// units do: one rule on every target, and every decoded unit encodes to a
+// sequence that decodes to it again.
 inline unsigned DecodeUtf8Sequence(const unsigned char* text, WideUnit& value) {
     const unsigned lead = text[0];
     if (lead < 0x80) {
@@ -45,6 +49,9 @@ inline unsigned DecodeUtf8Sequence(const unsigned char* text, WideUnit& value) {
             return 0;
         }
         accumulated = static_cast<WideUnit>((accumulated << 6) | (next & 0x3Fu));
+    }
+    if (continuations >= 4 || accumulated > 0x10FFFFu) {
+        accumulated = static_cast<WideUnit>(accumulated & 0xFFFFu);
     }
     value = accumulated;
     return continuations + 1;
