@@ -21,11 +21,16 @@ ORVEX_API bool OrvexCreateThread(void** thread, unsigned int stackSize, OrvexThr
 // Releases the handle; the thread runs on.
 ORVEX_API void OrvexDetachThread(void* thread);
 
-// Ends the calling thread with the given exit code.
+// Ends the calling thread at once with the given exit code, as Windows'
+// thread exit does: nothing on its stack is unwound (no destructor or catch
+// handler runs) and locks it holds stay held.
 ORVEX_API void OrvexExitThread(unsigned int exitCode);
 
-// Forcibly ends the thread; true when the platform accepted. The handle stays
-// open. (On Linux the thread ends at its next cancellation point.)
+// Forcibly ends the thread wherever it is (spinning, blocked, in a system
+// call), without unwinding its stack: locks it holds stay held, memory it
+// owns stays taken. True when the platform accepted; the handle stays open
+// and a join then succeeds. Linux sends the thread the signal SIGRTMIN + 5,
+// which hosts must leave to the library.
 ORVEX_API bool OrvexTerminateThread(void* thread, unsigned int exitCode);
 
 // The pseudo-handle of the calling thread; it needs no release.

@@ -171,13 +171,18 @@ void ReleaseThreadAtUnload(Thread* thread, ThreadLife& life);
 void DetachThread(Thread* thread);
 
 // Ends the calling thread with the given exit code (seen by JoinThread when
-// the thread was started by StartThread).
+// the thread was started by StartThread) at once: nothing on its stack is
+// unwound, locks it holds stay held (Windows: _endthreadex; POSIX: a jump to
+// the thread's start; a thread not started by StartThread ends with
+// pthread_exit).
 [[noreturn]] void ExitCurrentThread(unsigned exitCode);
 
-// Forcibly ends the thread where the platform allows it (Windows:
-// TerminateThread; POSIX: cancellation, which takes effect at the thread's
-// next cancellation point). The handle stays valid. True when the request
-// was accepted.
+// Forcibly ends the thread wherever it is, spinning, blocked or in a system
+// call, without unwinding its stack: locks it holds stay held, memory it
+// owns is not given back (Windows: TerminateThread; POSIX: a real-time
+// signal, SIGRTMIN + 5, whose handler jumps to the thread's start on the
+// thread itself). The handle stays valid and a join gives `exitCode`. True
+// when the request was accepted.
 bool TerminateThread(Thread* thread, unsigned exitCode);
 
 // A pseudo-handle meaning "the calling thread" for SetThreadPriority; it needs

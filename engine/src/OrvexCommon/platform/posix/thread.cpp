@@ -1,10 +1,18 @@
 // Threads on POSIX. A handle is a record owning the pthread_t and the exit
 // code. Live records are kept in a registry so that joining or detaching a
 // stale or foreign handle is recognised without dereferencing it.
+//
+// Forced ends work as on Windows: the thread stops where it is, nothing on
+// its stack is unwound (no destructor, no catch handler, no noexcept check
+// runs), locks it holds stay held. The trampoline keeps a jump point; the
+// thread's own OrvexExitThread jumps there, and OrvexTerminateThread sends the
+// thread a signal whose handler jumps there on the thread itself.
 #include "OrvexCommon/platform/OrvexSys.h"
 
 #include <atomic>
 #include <cerrno>
+#include <csetjmp>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <new>
@@ -28,10 +36,13 @@ struct Thread {
     pthread_t id;
     ThreadProc proc;
     void* context;
-    unsigned exitCode;
-    std::atomic<long> kernelId; // set by the thread itself when it starts
-    std::atomic<int> state;     // ThreadState
-    Thread* previous;           // registry links, guarded by g_registryLock
+    std::atomic<unsigned> exitCode;
+    sigjmp_buf endPoint;           // where a forced end resumes, in RunThread
+    std::atomic<bool> endPointSet; // while the procedure runs
+    std::atomic<bool> endAsked;    // TerminateThread was called
+    std::atomic<long> kernelId;    // set by the thread itself when it starts
+    std::atomic<int> state;        // ThreadState
+    Thread* previous;              // registry links, guarded by g_registryLock
     Thread* next;
 };
 
@@ -87,8 +98,8 @@ void FreeRecord(Thread* thread) {
     std::free(thread);
 }
 
-// Marks the thread ended however it ends (return, exit, cancellation): the
-// destructor runs during the forced unwinding of the last two as well.
+// Marks the thread ended however it ends (return, or a forced end, which
+// jumps back into RunThread above this object).
 struct EndOfThread {
     Thread* thread;
     ~EndOfThread() {
@@ -99,12 +110,46 @@ struct EndOfThread {
     }
 };
 
+// The signal that ends a thread by force, sent by TerminateThread.
+int EndSignal() {
+    return SIGRTMIN + 5;
+}
+
+// Runs on the thread to be ended. Jumping out of a handler is what
+// siglongjmp is for; whatever the thread was doing is abandoned.
+void OnEndSignal(int) {
+    Thread* thread = t_currentThread;
+    if (thread != nullptr && thread->endPointSet.load()) {
+        thread->endPointSet.store(false);
+        siglongjmp(thread->endPoint, 1);
+    }
+    // Not yet at its jump point: the thread sees endAsked when it gets there.
+}
+
+pthread_once_t g_endSignalOnce = PTHREAD_ONCE_INIT;
+
+void InstallEndSignal() {
+    struct sigaction action = {};
+    action.sa_handler = OnEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(EndSignal(), &action, nullptr);
+}
+
 void* RunThread(void* record) {
     Thread* thread = static_cast<Thread*>(record);
     t_currentThread = thread;
     thread->kernelId.store(static_cast<long>(syscall(SYS_gettid)));
     EndOfThread end{thread};
-    thread->exitCode = thread->proc(thread->context);
+    // The signal mask is saved and restored with the jump: a handler left by
+    // a jump would otherwise keep its signal blocked.
+    if (sigsetjmp(thread->endPoint, 1) == 0) {
+        thread->endPointSet.store(true);
+        if (!thread->endAsked.load()) {
+            thread->exitCode.store(thread->proc(thread->context));
+        }
+    }
+    thread->endPointSet.store(false);
     return nullptr;
 }
 
@@ -166,9 +211,12 @@ Thread* StartThread(ThreadProc proc, void* context, unsigned /*stackSize*/) {
         return nullptr;
     }
     Thread* thread = new (storage) Thread;
+    pthread_once(&g_endSignalOnce, InstallEndSignal);
     thread->proc = proc;
     thread->context = context;
-    thread->exitCode = 0;
+    thread->exitCode.store(0);
+    thread->endPointSet.store(false);
+    thread->endAsked.store(false);
     thread->kernelId.store(0);
     thread->state.store(kRunning);
     pthread_mutex_lock(&g_registryLock);
@@ -198,7 +246,7 @@ JoinResult JoinThread(Thread* thread, unsigned* exitCode) {
         return JoinResult::Unexpected;
     }
     if (exitCode != nullptr) {
-        *exitCode = thread->exitCode;
+        *exitCode = thread->exitCode.load();
     }
     FreeRecord(thread);
     return JoinResult::Joined;
@@ -220,9 +268,14 @@ void DetachThread(Thread* thread) {
 }
 
 void ExitCurrentThread(unsigned exitCode) {
-    if (t_currentThread != nullptr) {
-        t_currentThread->exitCode = exitCode;
+    Thread* thread = t_currentThread;
+    if (thread != nullptr && thread->endPointSet.load()) {
+        thread->exitCode.store(exitCode);
+        thread->endPointSet.store(false);
+        siglongjmp(thread->endPoint, 1);
     }
+    // A thread the library did not start has no jump point: it ends the
+    // system's way.
     pthread_exit(nullptr);
 }
 
@@ -230,8 +283,11 @@ bool TerminateThread(Thread* thread, unsigned exitCode) {
     pthread_mutex_lock(&g_registryLock);
     bool accepted = IsLive(thread);
     if (accepted) {
-        thread->exitCode = exitCode;
-        accepted = pthread_cancel(thread->id) == 0;
+        thread->exitCode.store(exitCode);
+        thread->endAsked.store(true);
+        // A thread that ended already takes no signal and needs none.
+        const int sent = pthread_kill(thread->id, EndSignal());
+        accepted = sent == 0 || sent == ESRCH;
     }
     pthread_mutex_unlock(&g_registryLock);
     return accepted;

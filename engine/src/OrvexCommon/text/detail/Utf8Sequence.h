@@ -2,6 +2,7 @@
 #ifndef ORVEX_TEXT_DETAIL_UTF8SEQUENCE_H
 #define ORVEX_TEXT_DETAIL_UTF8SEQUENCE_H
 
+#include <cstdint>
 #include <type_traits>
 
 namespace Orvex {
@@ -50,7 +51,8 @@ inline unsigned DecodeUtf8Sequence(const unsigned char* text, WideUnit& value) {
         }
         accumulated = static_cast<WideUnit>((accumulated << 6) | (next & 0x3Fu));
     }
-    if (continuations >= 4 || accumulated > 0x10FFFFu) {
+    const std::uint32_t full = accumulated; // 16-bit units never exceed the limit
+    if (continuations >= 4 || full > 0x10FFFFu) {
         accumulated = static_cast<WideUnit>(accumulated & 0xFFFFu);
     }
     value = accumulated;
