@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <filesystem>
 #include <map>
 #include <random>
 
@@ -259,6 +260,51 @@ TEST_F(IniFileTest, SaveReportsAFileItCannotWrite) {
     const std::wstring folder = m_files.Name("folder", L"");
     const std::wstring inside = folder + L"/missing/out.ini";
     EXPECT_FALSE(m_ini->Save(inside.c_str(), eIniNoBom));
+}
+
+// A save that cannot finish leaves the file it would replace as it was, and
+// no temporary file behind: the disk fills up halfway, or the name is taken
+// by a directory.
+// Files a save left beside `target` (temporary ones it did not clean up).
+std::size_t LeftBeside(const std::wstring& target) {
+    const std::filesystem::path path(target);
+    const std::filesystem::path folder =
+        path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    const std::string prefix = path.filename().string() + ".~save";
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        count += entry.path().filename().string().rfind(prefix, 0) == 0 ? 1 : 0;
+    }
+    return count;
+}
+
+// A save that cannot finish leaves the file it would replace as it was, and
+// no temporary file behind: the disk fills up halfway, or the name is taken
+// by a directory.
+TEST_F(IniFileTest, AFailedSaveKeepsTheOldFileWhole) {
+    const Bytes old = Utf8Of(L"[old]\r\nkey = kept\r\n", false);
+    const std::wstring path = m_files.Write("keep", L".ini", old);
+    for (int i = 0; i < 2000; ++i) {
+        m_ini->SetString(L"big", std::to_wstring(i).c_str(), L"a value long enough to fill pages");
+    }
+    {
+        OrvexTest::FileSizeLimit limit(4096);
+        if (limit.IsActive()) {
+            EXPECT_FALSE(m_ini->Save(path.c_str(), eIniNoBom));
+        }
+    }
+    EXPECT_EQ(old, OrvexTest::ReadRawFile(path));
+    EXPECT_EQ(0u, LeftBeside(path));
+
+    const std::wstring taken = m_files.Name("taken", L".ini");
+    std::filesystem::create_directories(std::filesystem::path(taken) / "inside");
+    EXPECT_FALSE(m_ini->Save(taken.c_str(), eIniNoBom));
+    EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(taken) / "inside"));
+    EXPECT_EQ(0u, LeftBeside(taken));
+
+    ASSERT_TRUE(m_ini->Save(path.c_str(), eIniNoBom));
+    EXPECT_NE(old, OrvexTest::ReadRawFile(path));
+    EXPECT_EQ(0u, LeftBeside(path));
 }
 
 TEST_F(IniFileTest, Utf16IsReadAndKeptAsUtf16) {

@@ -62,6 +62,20 @@ unsigned SpawnAndReapChild();
 // The number of threads the process runs now, or -1 when it cannot be told.
 int CountProcessThreads();
 
+// Lowers the size any file of this process may grow to (writes beyond it
+// fail as on a full disk) until the object goes; IsActive is false where the
+// platform cannot (Windows).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(std::uint64_t bytes);
+    ~FileSizeLimit();
+    bool IsActive() const { return m_active; }
+
+private:
+    bool m_active;
+    std::uint64_t m_saved;
+};
+
 // Makes a named pipe (FIFO) at `path`; false where the platform has none.
 bool MakeFifo(const std::string& path);
 

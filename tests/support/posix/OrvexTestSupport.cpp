@@ -2,6 +2,7 @@
 #include "OrvexTestSupport.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -10,6 +11,7 @@
 #include <signal.h>
 #include <string>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -117,6 +119,27 @@ void* ReserveAddressSpace(std::uint64_t bytes) {
 
 void ReleaseAddressSpace(void* start, std::uint64_t bytes) {
     munmap(start, bytes);
+}
+
+FileSizeLimit::FileSizeLimit(std::uint64_t bytes) : m_active(false), m_saved(0) {
+    rlimit limit;
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0) {
+        return;
+    }
+    m_saved = limit.rlim_cur;
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    // A write past the limit then fails with EFBIG instead of ending the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    m_active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+FileSizeLimit::~FileSizeLimit() {
+    if (m_active) {
+        rlimit limit;
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = static_cast<rlim_t>(m_saved);
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
 }
 
 bool MakeFifo(const std::string& path) {

@@ -169,6 +169,10 @@ void ReleaseAddressSpace(void* start, std::uint64_t) {
     VirtualFree(start, 0, MEM_RELEASE);
 }
 
+FileSizeLimit::FileSizeLimit(std::uint64_t) : m_active(false), m_saved(0) {}
+
+FileSizeLimit::~FileSizeLimit() {}
+
 bool MakeFifo(const std::string&) {
     return false;
 }

@@ -306,6 +306,21 @@ std::FILE* OpenFileStream(const wchar_t* name, const char* mode);
 // Windows refuses what is not a disk file).
 bool IsReadableRegularFile(const wchar_t* name);
 
+// Flushes a stream's buffer and then asks the system to put the file's bytes
+// on the disk (Windows: _commit; POSIX: fsync). False when either fails: a
+// full disk or a write error shows up here at the latest.
+bool FlushStreamToDisk(std::FILE* stream);
+
+// Puts the file `source` in the place of `target` in one step: a reader sees
+// either the old file or the whole new one, never a mix or nothing (Windows:
+// MoveFileExW with MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH;
+// POSIX: rename). Both names in one directory. False, both files left as
+// they were, when it cannot.
+bool ReplaceFileWith(const wchar_t* source, const wchar_t* target);
+
+// Deletes a file; false when it cannot.
+bool RemoveFile(const wchar_t* name);
+
 // Writes the absolute form of `directory` (relative ones taken from the
 // working directory) into `out`, zero-terminated, without changing the
 // process's working directory: the path that changing to the directory and

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <limits.h>
 #include <new>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -46,6 +46,32 @@ bool IsReadableRegularFile(const wchar_t* name) {
         return regular;
     } catch (const std::bad_alloc&) {
         return false; // no room for the converted name
+    }
+}
+
+bool FlushStreamToDisk(std::FILE* stream) {
+    return std::fflush(stream) == 0 && fsync(fileno(stream)) == 0;
+}
+
+bool ReplaceFileWith(const wchar_t* source, const wchar_t* target) {
+    if (source == nullptr || target == nullptr) {
+        return false;
+    }
+    try {
+        return std::rename(WideToUtf8String(source).c_str(), WideToUtf8String(target).c_str()) == 0;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+bool RemoveFile(const wchar_t* name) {
+    if (name == nullptr) {
+        return false;
+    }
+    try {
+        return std::remove(WideToUtf8String(name).c_str()) == 0;
+    } catch (const std::bad_alloc&) {
+        return false;
     }
 }
 

@@ -2,6 +2,8 @@
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/platform/win32/WindowsHeaders.h"
 
+#include <io.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
@@ -33,14 +35,27 @@ bool IsReadableRegularFile(const wchar_t* name) {
     // Without backup semantics a directory does not open; a device (NUL,
     // CON, a pipe) does, and is told apart by its type. The sharing is the
     // runtime's for a stream opened for reading.
-    const HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
     const bool regular = GetFileType(file) == FILE_TYPE_DISK;
     CloseHandle(file);
     return regular;
+}
+
+bool FlushStreamToDisk(std::FILE* stream) {
+    return std::fflush(stream) == 0 && _commit(_fileno(stream)) == 0;
+}
+
+bool ReplaceFileWith(const wchar_t* source, const wchar_t* target) {
+    return source != nullptr && target != nullptr &&
+           MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool RemoveFile(const wchar_t* name) {
+    return name != nullptr && DeleteFileW(name) != 0;
 }
 
 bool AbsoluteDirectory(const wchar_t* directory, wchar_t* out, std::size_t capacity) {
