@@ -227,6 +227,24 @@ TEST_F(CrashDump, AnExistingLongerFileIsOverwrittenFromItsStartNotTruncated) {
     EXPECT_EQ(filler.substr(filler.size() - 4096), reused.substr(reused.size() - 4096));
 }
 
+// A disk that fills up while the dump is written: the call returns, the
+// process carries on, and the file holds no more than the disk took.
+TEST_F(CrashDump, AFullDiskCutsTheDumpWithoutHarm) {
+    const std::string path = FileName("full-disk");
+    constexpr std::uint64_t kRoom = 64 * 1024;
+    {
+        OrvexTest::FileSizeLimit limit(kRoom);
+        if (!limit.IsActive()) {
+            GTEST_SKIP() << "this platform cannot limit a file's size";
+        }
+        DumpWithoutAFaultFromHere(path);
+    }
+    EXPECT_LE(ReadWholeFile(path).size(), kRoom);
+    const std::string again = FileName("after-full-disk");
+    DumpWithoutAFaultFromHere(again);
+    ExpectDumpHeader(ReadWholeFile(again));
+}
+
 TEST_F(CrashDump, AFileThatCannotBeCreatedIsPassedOver) {
     const std::string path = "crash_dump_test_no_such_folder/dump.dmp";
     DumpWithoutAFaultFromHere(path);
