@@ -1,7 +1,8 @@
-// One scratch file per fuzzing process, in the temporary directory (or the
-// working directory when there is none), rewritten for every input and
-// removed when the process ends. Targets that read files through the library
-// feed their inputs through it.
+// One scratch file per fuzzing process, in a memory file system where there
+// is one (/dev/shm), else in the temporary directory (or the working
+// directory when there is none), rewritten for every input and removed when
+// the process ends. Targets that read files through the library feed their
+// inputs through it.
 #ifndef ORVEX_FUZZ_FUZZSCRATCHFILE_H
 #define ORVEX_FUZZ_FUZZSCRATCHFILE_H
 
@@ -17,7 +18,10 @@ public:
     // The file is named stem + process id + extension.
     FuzzScratchFile(const char* stem, const char* extension) {
         std::error_code error;
-        std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+        std::filesystem::path folder = "/dev/shm";
+        if (!std::filesystem::is_directory(folder, error)) {
+            folder = std::filesystem::temp_directory_path(error);
+        }
         if (error) {
             folder = ".";
         }
