@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 #include <string>
@@ -56,6 +57,44 @@ TEST(LogFileDurability, FlushedBytesSurviveAKill) {
     // flush moved bytes out of the process.
     EXPECT_EQ(expectedA, ReadWhole(fileA));
     EXPECT_EQ(expectedB, ReadWhole(fileB));
+}
+
+} // namespace
+
+namespace {
+
+// A disk that fills up: what did not fit is dropped and said once on the
+// error stream, and the log writes again as soon as there is room.
+TEST(LogFileDurability, WritesResumeWhenADiskHasRoomAgain) {
+    ScratchLogs scratch("full");
+    Orvex::ILog* log = scratch.Log("log", 1);
+    ASSERT_NE(nullptr, log);
+    const std::string fileName = log->GetFileName();
+    const std::string full(999, 'f');
+    OrvexTest::ConsoleCapture errors(OrvexTest::ConsoleTarget::Error);
+    {
+        OrvexTest::FileSizeLimit limit(16 * 1024);
+        if (!limit.IsActive()) {
+            errors.Finish();
+            GTEST_SKIP() << "this platform cannot limit a file's size";
+        }
+        for (int line = 0; line < 100; ++line) {
+            log->Print("%s", full.c_str());
+        }
+        log->Flush();
+        log->Print("%s", full.c_str());
+    }
+    const std::size_t kept = ReadWhole(fileName).size();
+    EXPECT_LE(kept, 16u * 1024);
+    EXPECT_GT(kept, 0u);
+    log->Print("after");
+    Orvex::FlushAllLog();
+    const std::string said = errors.Finish();
+    EXPECT_EQ(1, std::count(said.begin(), said.end(), '\n')) << said;
+    EXPECT_NE(std::string::npos, said.find("cannot write log file")) << said;
+    const std::string text = ReadWhole(fileName);
+    ASSERT_GE(text.size(), kept + 7);
+    EXPECT_EQ("after\r\n", text.substr(text.size() - 7));
 }
 
 } // namespace

@@ -43,7 +43,8 @@ void CreateLogDirectories(const char* name) {
 CLogFile::CLogFile(const char* name, std::int64_t now, unsigned logId)
     : m_lock(sys::CreateRecursiveLock()), m_file(nullptr), m_fileSize(0), m_fileName(), m_name(),
       m_createTime(now), m_logId(logId), m_rotations(0), m_createDate(LocalDateOf(now)),
-      m_createDay(LocalDayOf(m_createDate)), m_failureTold(false), m_failurePending(false) {
+      m_createDay(LocalDayOf(m_createDate)), m_failureTold(false), m_failurePending(false),
+      m_writeFailureTold(false), m_writeFailurePending(false) {
     CopyLogName(m_name, name);
     if (m_lock == nullptr) {
         return; // unusable: the registry throws it away before any file work
@@ -95,6 +96,15 @@ void CLogFile::OpenCurrentFile() {
     }
 }
 
+void CLogFile::NoteWriteError() {
+    if (m_file == nullptr || !std::ferror(m_file)) {
+        return;
+    }
+    std::clearerr(m_file);
+    m_writeFailurePending = !m_writeFailureTold;
+    m_writeFailureTold = true;
+}
+
 void CLogFile::SwitchIfDue(std::int64_t now) {
     if (m_fileSize <= kLogFileSizeLimit && m_createDay.Holds(now)) {
         return;
@@ -125,6 +135,7 @@ unsigned CLogFile::Write(const char* data, unsigned size) {
     }
     char failedName[kLogNameCapacity];
     bool failed = false;
+    bool writeFailed = false;
     std::size_t written = 0;
     {
         sys::ScopedLock hold(m_lock);
@@ -133,6 +144,12 @@ unsigned CLogFile::Write(const char* data, unsigned size) {
         if (m_file != nullptr) {
             if (size != 0) {
                 written = std::fwrite(data, 1, size, m_file);
+                NoteWriteError();
+            }
+            if (m_writeFailurePending) {
+                m_writeFailurePending = false;
+                writeFailed = true;
+                std::memcpy(failedName, m_fileName, sizeof(m_fileName));
             }
             // What was asked, not what was written: a short write still
             // counts toward the switch, so a failing disk cannot keep a log
@@ -142,6 +159,8 @@ unsigned CLogFile::Write(const char* data, unsigned size) {
     }
     if (failed) {
         ReportUnopenableLog(failedName);
+    } else if (writeFailed) {
+        ReportUnwritableLog(failedName);
     }
     return static_cast<unsigned>(written);
 }
@@ -193,6 +212,7 @@ void CLogFile::Flush() {
     sys::ScopedLock hold(m_lock);
     if (m_file != nullptr) {
         std::fflush(m_file);
+        NoteWriteError();
     }
 }
 
@@ -202,6 +222,11 @@ void CLogFile::Release() {
 
 void ReportUnopenableLog(const char* fileName) {
     GetErrStream() << "cannot open log file \"" << fileName << "\"; its writes are dropped\n";
+}
+
+void ReportUnwritableLog(const char* fileName) {
+    GetErrStream() << "cannot write log file \"" << fileName
+                   << "\"; writes are dropped until there is room\n";
 }
 
 } // namespace detail

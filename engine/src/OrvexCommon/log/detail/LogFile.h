@@ -50,6 +50,11 @@ private:
     // Opens m_fileName for appending and takes its length. Called under the
     // log's lock, with no file open.
     void OpenCurrentFile();
+    // After a write or flush, under the log's lock: a failed one (a full
+    // disk, a file grown past the system's limit) loses what the stream held
+    // and is noted for a report once per log; the stream is cleared, so
+    // writing resumes when there is room again.
+    void NoteWriteError();
 
     // The fields a log is described by, in their usual order.
     sys::RecursiveLock* m_lock; // covers everything below but m_name and m_logId
@@ -65,13 +70,19 @@ private:
     // those seconds needs no breakdown of its time at all.
     SLogDate m_createDate;
     SLogDay m_createDay;
-    bool m_failureTold;    // this log's one report of a failed open is spent
-    bool m_failurePending; // ... and waits for TakeOpenFailure
+    bool m_failureTold;         // this log's one report of a failed open is spent
+    bool m_failurePending;      // ... and waits for TakeOpenFailure
+    bool m_writeFailureTold;    // this log's one report of a failed write is spent
+    bool m_writeFailurePending; // ... and waits for the next Write to make it
 };
 
 // Reports on the error stream, with one line, that a log's file cannot be
 // opened and its writes are dropped.
 void ReportUnopenableLog(const char* fileName);
+
+// Reports on the error stream, with one line, that writes to a log's file
+// failed and were dropped.
+void ReportUnwritableLog(const char* fileName);
 
 } // namespace detail
 } // namespace Orvex
