@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds the three targets and runs every test: the native suite, the 32-bit
 # and 64-bit Windows suites under Wine, the native suite under ASan+UBSan and under TSan, each fuzz
-# target for a few seconds on its committed corpus; the benchmarks are built,
-# not run. Ends with one line "total: N passed, N failed".
+# target for a few seconds on its committed corpus, a short soak run; the
+# benchmarks are built, not run. Ends with one line "total: N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh all || exit 1
 
 export ORVEX_WINEPREFIX=${ORVEX_WINEPREFIX:-$PWD/build/wineprefix}
 fuzz_seconds=${ORVEX_FUZZ_SECONDS:-10}
+soak_seconds=${ORVEX_SOAK_SECONDS:-20}
 passed=0
 failed=0
 
@@ -58,6 +59,15 @@ fuzz() {
     done
 }
 
+soak() {
+    step "soak, ${soak_seconds}s on the native build"
+    if bash scripts/soak.sh "$soak_seconds" linux; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+    fi
+}
+
 benchmarks() {
     step "benchmarks (built, not run)"
     if cmake --preset linux-bench >build/linux-bench.configure.log 2>&1 &&
@@ -75,6 +85,7 @@ suite win64
 suite linux-asan
 suite linux-tsan
 fuzz
+soak
 benchmarks
 
 echo
