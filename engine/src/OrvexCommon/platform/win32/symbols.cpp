@@ -38,17 +38,23 @@ struct SDeferredModule {
     std::string imageName;
 };
 
-std::vector<SDeferredModule> g_deferred;
+// Made on first use, given back by ReleaseSymbolHandler (no destructor at
+// exit, whose order against the teardown is that of the translation units).
+std::vector<SDeferredModule>* g_deferred = nullptr;
 
 // Loads the image holding `address` into dbghelp if it was made known and
 // not loaded yet.
 void LoadDeferredModule(const void* address) {
     const std::uint64_t base = coff::ModuleHolding(reinterpret_cast<std::uintptr_t>(address));
-    for (std::size_t index = 0; index < g_deferred.size(); ++index) {
-        if (g_deferred[index].base == base) {
-            const char* image = g_deferred[index].imageName.c_str();
+    if (g_deferred == nullptr) {
+        return;
+    }
+    std::vector<SDeferredModule>& deferred = *g_deferred;
+    for (std::size_t index = 0; index < deferred.size(); ++index) {
+        if (deferred[index].base == base) {
+            const char* image = deferred[index].imageName.c_str();
             SymLoadModule64(GetCurrentProcess(), nullptr, image, image, base, 0);
-            g_deferred.erase(g_deferred.begin() + static_cast<std::ptrdiff_t>(index));
+            deferred.erase(deferred.begin() + static_cast<std::ptrdiff_t>(index));
             return;
         }
     }
@@ -80,7 +86,8 @@ void InitializeSymbolHandler() {
 // loaded and unloaded again and again would otherwise run out of them.
 void ReleaseSymbolHandler() {
     coff::ForgetModules();
-    std::vector<SDeferredModule>().swap(g_deferred);
+    delete g_deferred;
+    g_deferred = nullptr;
     SymCleanup(GetCurrentProcess());
 }
 
@@ -112,7 +119,10 @@ bool EnumerateModules(ModuleVisitor visit, void* context) {
 
 void LoadModuleSymbols(std::uint64_t base, const char* imageName) {
     coff::NoteModule(static_cast<std::uintptr_t>(base));
-    g_deferred.push_back({base, imageName});
+    if (g_deferred == nullptr) {
+        g_deferred = new std::vector<SDeferredModule>();
+    }
+    g_deferred->push_back({base, imageName});
 }
 
 int LastErrorCode() {

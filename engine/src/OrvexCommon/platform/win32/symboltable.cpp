@@ -32,7 +32,17 @@ struct SModule {
     std::string names; // zero-terminated names, one after the other
 };
 
-std::vector<SModule> g_modules;
+// Made on first use and given back by ForgetModules: no destructor of its own
+// runs at exit, where its order against the library's teardown (which calls
+// ForgetModules) would be that of the translation units.
+std::vector<SModule>* g_modules = nullptr;
+
+std::vector<SModule>& Modules() {
+    if (g_modules == nullptr) {
+        g_modules = new std::vector<SModule>();
+    }
+    return *g_modules;
+}
 
 // Far more than any real image carries (a large one has a few megabytes).
 constexpr std::uint64_t kMaxTablesSize = std::uint64_t(1) << 30;
@@ -182,7 +192,10 @@ void OrderFunctions(std::vector<SFunction>& functions) {
 }
 
 SModule* ModuleContaining(std::uintptr_t address) {
-    for (SModule& module : g_modules) {
+    if (g_modules == nullptr) {
+        return nullptr;
+    }
+    for (SModule& module : *g_modules) {
         if (address >= module.base && address - module.base < module.imageSize) {
             return &module;
         }
@@ -222,7 +235,7 @@ void ReadFunctions(SModule& module) {
 void NoteModule(std::uintptr_t base) {
     const IMAGE_NT_HEADERS* loaded = base != 0 ? LoadedHeaders(base) : nullptr;
     if (loaded != nullptr && ModuleContaining(base) == nullptr) {
-        g_modules.push_back({base, loaded->OptionalHeader.SizeOfImage, false, {}, {}});
+        Modules().push_back({base, loaded->OptionalHeader.SizeOfImage, false, {}, {}});
     }
 }
 
@@ -255,7 +268,8 @@ std::uintptr_t ModuleHolding(std::uintptr_t address) {
 }
 
 void ForgetModules() {
-    std::vector<SModule>().swap(g_modules);
+    delete g_modules;
+    g_modules = nullptr;
 }
 
 } // namespace coff
