@@ -144,7 +144,12 @@ unsigned CLogFile::Write(const char* data, unsigned size) {
         if (m_file != nullptr) {
             if (size != 0) {
                 written = std::fwrite(data, 1, size, m_file);
-                NoteWriteError();
+                // A failing disk shows as a short write (the buffer's flush
+                // failed): the error flag, which takes the stream's lock, is
+                // read only then.
+                if (written != size) {
+                    NoteWriteError();
+                }
             }
             if (m_writeFailurePending) {
                 m_writeFailurePending = false;
