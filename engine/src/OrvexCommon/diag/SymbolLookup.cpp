@@ -34,14 +34,15 @@ bool IsRegistered(const SSymbolState& state, std::uint64_t base) {
 bool AppendBase(SSymbolState& state, std::uint64_t base) {
     if (state.moduleCount == state.moduleCapacity) {
         const unsigned capacity = state.moduleCapacity + kModuleGrowth;
-        auto* bases = static_cast<std::uint64_t*>(std::malloc(capacity * sizeof(std::uint64_t)));
+        auto* bases =
+            static_cast<std::uint64_t*>(sys::AllocateBlock(capacity * sizeof(std::uint64_t)));
         if (bases == nullptr) {
             return false;
         }
         if (state.moduleCount != 0) {
             std::memcpy(bases, state.moduleBases, state.moduleCount * sizeof(std::uint64_t));
         }
-        std::free(state.moduleBases);
+        sys::FreeBlock(state.moduleBases);
         state.moduleBases = bases;
         state.moduleCapacity = capacity;
     }

@@ -7,6 +7,7 @@
 #include "OrvexCommon/format/detail/IniFile.h"
 #include "OrvexCommon/format/detail/TabFile.h"
 #include "OrvexCommon/frame/detail/FrameJournal.h"
+#include "OrvexCommon/memory/detail/WithoutMemory.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -94,24 +95,31 @@ bool CFileMgr::IsFileExist(const wchar_t* fileName) {
     if (fileName == nullptr) {
         return false;
     }
-    if (FindPackageEntry(fileName, m_deepSearch).package != nullptr) {
-        return true;
-    }
-    // Existence is "a file Load could open": a directory, a device or a pipe
-    // is none, and asking must not block.
-    return sys::IsReadableRegularFile(fileName);
+    return FallbackWithoutMemory(false, [&] {
+        // Existence is "a file Load could open": a directory, a device or a
+        // pipe is none, and asking must not block.
+        return FindPackageEntry(fileName, m_deepSearch).package != nullptr ||
+               sys::IsReadableRegularFile(fileName);
+    });
 }
 
 bool CFileMgr::OpenPackage(const wchar_t* path, PackageProgressFun progress, std::uint32_t userData,
                            bool keepMapped) {
-    return detail::OpenPackage(path, progress, userData, keepMapped) != nullptr;
+    return FallbackWithoutMemory(false, [&] {
+        return detail::OpenPackage(path, progress, userData, keepMapped) != nullptr;
+    });
 }
 
 void CFileMgr::SetPackageMapped(const wchar_t* fileName, bool mapped) {
-    const PackageMatch match = FindPackageEntry(fileName, m_deepSearch);
-    if (match.package != nullptr) {
-        (void)SwitchMapped(*match.package, mapped);
-    }
+    // Without memory for the lookup the package stays in its mode, as it
+    // does when the switch itself cannot be made.
+    FallbackWithoutMemory(0, [&] {
+        const PackageMatch match = FindPackageEntry(fileName, m_deepSearch);
+        if (match.package != nullptr) {
+            (void)SwitchMapped(*match.package, mapped);
+        }
+        return 0;
+    });
 }
 
 std::int32_t CFileMgr::SetFilePatch(const wchar_t* path, std::int32_t size, std::uint32_t count,

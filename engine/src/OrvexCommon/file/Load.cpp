@@ -12,6 +12,7 @@
 #include "OrvexCommon/file/detail/Patch.h"
 #include "OrvexCommon/file/detail/PooledBytes.h"
 #include "OrvexCommon/format/detail/FileHeadReader.h"
+#include "OrvexCommon/memory/detail/WithoutMemory.h"
 
 #include <memory>
 #include <new>
@@ -57,13 +58,17 @@ std::int32_t CFileMgr::Load(const wchar_t* fileName, IFileLoadListener* listener
     if (listener == nullptr) {
         return -1;
     }
-    SourceAnswer answer =
-        m_packageFirst ? LoadFromPackage(fileName, listener) : LoadLooseFile(fileName, listener);
-    if (!answer.found) {
-        answer = m_packageFirst ? LoadLooseFile(fileName, listener)
-                                : LoadFromPackage(fileName, listener);
-    }
-    return answer.found ? answer.result : -1;
+    // Memory that runs out before the listener hears of the file refuses
+    // the load; after OnLoadHead the load is refused without OnLoadData.
+    return FallbackWithoutMemory(-1, [&] {
+        SourceAnswer answer = m_packageFirst ? LoadFromPackage(fileName, listener)
+                                             : LoadLooseFile(fileName, listener);
+        if (!answer.found) {
+            answer = m_packageFirst ? LoadLooseFile(fileName, listener)
+                                    : LoadFromPackage(fileName, listener);
+        }
+        return answer.found ? answer.result : -1;
+    });
 }
 
 SourceAnswer CFileMgr::LoadFromPackage(const wchar_t* fileName, IFileLoadListener* listener) {

@@ -10,6 +10,10 @@
 // file again. Objects from its factories belong to the caller, who gives them
 // back with their Release.
 //
+// Memory: a call that runs out of memory reports it through its result
+// (Load -1, IsFileExist, OpenPackage and Open false, the factories null) and
+// leaves the manager as it was; the next call may succeed.
+//
 // Threads: Load, Dispatch, IsFileExist, the flags, aliases and patches are for
 // the engine's main thread; listeners run on it too. The loading thread only
 // reads files for pending loads.
@@ -115,7 +119,8 @@ public:
     virtual ITabFile* CreateTabFile() = 0;
     // Opens a package file (or one that exists only as a patch) and reads its
     // index; true when it is open. Opening an open package changes nothing; a
-    // path that failed once fails for the rest of the process. keepMapped
+    // path that failed once fails for the rest of the process, unless it
+    // failed for want of memory. keepMapped
     // leaves it memory-mapped, otherwise only the files' resident parts are
     // kept in memory.
     virtual bool OpenPackage(const wchar_t* path, PackageProgressFun progress,

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <string_view>
 
 namespace Orvex {
@@ -43,17 +44,17 @@ PackageRegistry& Registry() {
     return registry;
 }
 
-// Reads the index into the package. False when the header's index cannot be
-// held in memory or does not lie inside what the package holds.
-bool ReadIndex(SPackage& package, std::uint32_t count, std::uint32_t indexOffset) {
+// Reads the index into the package: not a package when the header's index
+// can never be held in memory or does not lie inside what the package holds.
+EPackageLoad ReadIndex(SPackage& package, std::uint32_t count, std::uint32_t indexOffset) {
     const std::uint64_t indexBytes = static_cast<std::uint64_t>(count) * kPackageEntrySize;
     if (!FitsPooledBuffer(indexBytes) || indexOffset + indexBytes > PackageExtent(package)) {
-        return false;
+        return EPackageLoad::NotAPackage;
     }
     const PooledBytes buffer(static_cast<std::uint32_t>(indexBytes), /*zeroed=*/true);
     const unsigned char* index = buffer.get();
     if (index == nullptr) {
-        return false;
+        return EPackageLoad::NoMemory;
     }
     ReadPackageBytes(package, buffer.get(), indexOffset, static_cast<std::uint32_t>(indexBytes));
     TOrvexVector<TPackageIndex<SPackageEntry>::Item> items(count);
@@ -71,7 +72,7 @@ bool ReadIndex(SPackage& package, std::uint32_t count, std::uint32_t indexOffset
         package.residentTotal += entry.residentSize;
     }
     package.index.Assign(std::move(items));
-    return true;
+    return EPackageLoad::Loaded;
 }
 
 } // namespace
@@ -85,7 +86,7 @@ PackageRegistry::~PackageRegistry() {
     RecordFrameEvent(FrameEvent::TornDown, FrameObject::PackageRegistry);
 }
 
-bool LoadPackage(SPackage& package, bool keepMapped) {
+EPackageLoad LoadPackage(SPackage& package, bool keepMapped) {
     if (package.reader.handle != nullptr) {
         package.mappedSize = 0;
         package.dataBase = static_cast<unsigned char*>(
@@ -96,18 +97,25 @@ bool LoadPackage(SPackage& package, bool keepMapped) {
     if (PackageExtent(package) < kPackageHeaderSize ||
         ReadPackageBytes(package, header, 0, kPackageHeaderSize) < kPackageHeaderSize ||
         ReadLittleEndian32(header) != kPackageMagic) {
-        return false;
+        return EPackageLoad::NotAPackage;
     }
     // The header is never scrambled; the flag only applies from here on.
-    if (!ReadIndex(package, ReadLittleEndian32(header + 8), ReadLittleEndian32(header + 12))) {
-        return false;
+    const EPackageLoad index =
+        ReadIndex(package, ReadLittleEndian32(header + 8), ReadLittleEndian32(header + 12));
+    if (index != EPackageLoad::Loaded) {
+        return index;
     }
     package.scrambled = header[4] != 0;
     package.mapped = true;
     if (package.dataBase == nullptr || !keepMapped) {
-        return SwitchMapped(package, false);
+        if (!FitsPooledBuffer(package.residentTotal)) {
+            return EPackageLoad::NotAPackage; // its resident parts never fit
+        }
+        if (!SwitchMapped(package, false)) {
+            return EPackageLoad::NoMemory;
+        }
     }
-    return true;
+    return EPackageLoad::Loaded;
 }
 
 void ReleasePackage(SPackage& package) {
@@ -168,21 +176,35 @@ SPackage* OpenPackage(const wchar_t* path, PackageProgressFun progress, std::uin
         registry.failed.insert(key);
         return nullptr;
     }
-    SPackage& package = registry.packages[key];
-    package.patch = patch;
-    package.reader = reader;
-    package.reader.owner = &package;
-    package.path = key;
-    if (!LoadPackage(package, keepMapped)) {
-        ReleasePackage(package);
-        registry.packages.erase(key);
-        registry.failed.insert(key);
+    SPackage* package = nullptr;
+    EPackageLoad loaded;
+    try {
+        package = &registry.packages[key];
+        package->patch = patch;
+        package->reader = reader;
+        package->reader.owner = package;
+        package->path = key;
+        loaded = LoadPackage(*package, keepMapped);
+    } catch (const std::bad_alloc&) {
+        loaded = EPackageLoad::NoMemory;
+    }
+    if (loaded != EPackageLoad::Loaded) {
+        // No record stays behind, so the next open starts afresh.
+        if (package != nullptr) {
+            ReleasePackage(*package);
+            registry.packages.erase(key);
+        } else {
+            CloseReader(reader);
+        }
+        if (loaded == EPackageLoad::NotAPackage) {
+            registry.failed.insert(key); // may throw, leaving it open to retry
+        }
         return nullptr;
     }
     if (progress != nullptr) {
         progress(1.0f, userData);
     }
-    return &package;
+    return package;
 }
 
 void CopyFromPackage(const SPackage& package, unsigned char* destination, std::uint32_t offset,

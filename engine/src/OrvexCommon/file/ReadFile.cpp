@@ -5,6 +5,7 @@
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/Scramble.h"
 #include "OrvexCommon/log/OrvexLog.h"
+#include "OrvexCommon/memory/detail/WithoutMemory.h"
 #include "OrvexCommon/text/OrvexText.h"
 
 #include <algorithm>
@@ -34,10 +35,16 @@ bool CReadFile::Open(const wchar_t* fileName) {
     if (fileName == nullptr) {
         return false;
     }
-    if (FileMgr().IsPackageFirst()) {
-        return OpenInPackage(fileName) || OpenLoose(fileName);
+    const bool opened = FallbackWithoutMemory(false, [&] {
+        if (FileMgr().IsPackageFirst()) {
+            return OpenInPackage(fileName) || OpenLoose(fileName);
+        }
+        return OpenLoose(fileName) || OpenInPackage(fileName);
+    });
+    if (!opened) {
+        Close(); // nothing half-opened stays behind
     }
-    return OpenLoose(fileName) || OpenInPackage(fileName);
+    return opened;
 }
 
 bool CReadFile::Open(const char* fileName) {

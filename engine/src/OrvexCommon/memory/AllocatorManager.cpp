@@ -60,7 +60,7 @@ void TearDown(SAllocatorState& state) {
         for (unsigned page = 0; page < pool.pageCount.get(); ++page) {
             ReturnPage(state, pool.pages[page]);
         }
-        std::free(pool.pages);
+        sys::FreeBlock(pool.pages);
         pool.pages = nullptr;
         pool.pageCount.set(0);
         pool.freeUnits.set(0);
@@ -73,7 +73,7 @@ void TearDown(SAllocatorState& state) {
     // again does not lose its storage each time.
     sys::ReleaseSymbolHandler();
     sys::DestroyRecursiveLock(state.symbols.lock);
-    std::free(state.symbols.moduleBases);
+    sys::FreeBlock(state.symbols.moduleBases);
     state.symbols = SSymbolState();
     ReportLeaks(state);
 }

@@ -37,7 +37,7 @@ void* AllocateLarge(SAllocatorState& state, std::uint32_t total) {
     if (lock == nullptr) {
         return nullptr; // after teardown
     }
-    unsigned char* area = static_cast<unsigned char*>(std::malloc(total + kLargeSlack));
+    unsigned char* area = static_cast<unsigned char*>(sys::AllocateBlock(total + kLargeSlack));
     if (area == nullptr) {
         return nullptr;
     }
@@ -52,7 +52,7 @@ void* AllocateLarge(SAllocatorState& state, std::uint32_t total) {
 
 void* AllocateUnit(SAllocatorState& state, unsigned index) {
     sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
-    if (lock == nullptr) {
+    if (lock == nullptr || sys::RefuseMemoryRequest()) {
         return nullptr;
     }
     SPoolClass& pool = state.pools[index];
@@ -76,7 +76,7 @@ void ReleaseLarge(SAllocatorState& state, unsigned char* header) {
         sys::ScopedShortLock hold(lock);
         state.counters[kLargeCounter].subtract(total);
     }
-    std::free(header - kLargeSlack);
+    sys::FreeBlock(header - kLargeSlack);
 }
 
 void ReleaseUnit(SAllocatorState& state, unsigned char* header) {

@@ -70,7 +70,7 @@ unsigned InsertionIndex(const SPoolClass& pool, const unsigned char* page) {
 bool InsertPage(SPoolClass& pool, unsigned char* page, unsigned& index) {
     const unsigned count = pool.pageCount.get();
     unsigned char** grown =
-        static_cast<unsigned char**>(std::malloc((count + 1) * sizeof(unsigned char*)));
+        static_cast<unsigned char**>(sys::AllocateBlock((count + 1) * sizeof(unsigned char*)));
     if (grown == nullptr) {
         return false;
     }
@@ -78,7 +78,7 @@ bool InsertPage(SPoolClass& pool, unsigned char* page, unsigned& index) {
     std::copy(pool.pages, pool.pages + index, grown);
     grown[index] = page;
     std::copy(pool.pages + index, pool.pages + count, grown + index + 1);
-    std::free(pool.pages);
+    sys::FreeBlock(pool.pages);
     pool.pages = grown;
     pool.lastPage = kNoHint; // indices move
     return true;

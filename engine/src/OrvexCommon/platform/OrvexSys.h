@@ -225,6 +225,34 @@ std::uint64_t AddressSpaceInUse();
 void* ObtainRegion(std::size_t size, std::size_t alignment);
 
 // ---------------------------------------------------------------------------
+// Heap blocks and injected memory faults (MemoryRequests.cpp, portable)
+// ---------------------------------------------------------------------------
+
+// Heap storage for what lives beneath the pooled allocator (locks, threads,
+// page arrays) or is too large for it: malloc, null when it fails.
+void* AllocateBlock(std::size_t size);
+void FreeBlock(void* block);
+
+// Fault injection for tests. While on, every memory request the library
+// makes (a pooled block, a heap block, a region) is counted, and the one
+// numbered `failAt` (from 1; 0 fails none) is refused as if memory had run
+// out. Only that one: the next request succeeds again, so a test sees how
+// the caller recovers. Process-wide; off costs one relaxed load per request.
+void BeginMemoryFaults(std::uint64_t failAt);
+// Turns counting off; returns how many requests were counted.
+std::uint64_t EndMemoryFaults();
+
+namespace detail {
+extern std::atomic<bool> g_memoryFaultsOn;
+bool CountMemoryRequest();
+} // namespace detail
+
+// Asked once by every memory request: true when this one is to fail.
+inline bool RefuseMemoryRequest() {
+    return detail::g_memoryFaultsOn.load(std::memory_order_relaxed) && detail::CountMemoryRequest();
+}
+
+// ---------------------------------------------------------------------------
 // Stacks (stack.cpp), symbols (symbols.cpp), dumps (dump.cpp) and the
 // caller-address routine (caller.cpp)
 // ---------------------------------------------------------------------------

@@ -5,7 +5,7 @@
 // mapped mode (the whole file mapped, reads copy from the view) or private
 // mode (the files' resident parts copied into one buffer, the rest read
 // through the package's own file handle). A path that failed to open as a
-// package is never tried again.
+// package is never tried again; one that failed for want of memory is.
 //
 // Every read of a package is bounded by what it really holds: reads through
 // its reader stop at the file's length or the patch's size override, copies
@@ -38,11 +38,18 @@ struct PackageMatch {
 // digit appended, "0" to "f".
 PackageMatch FindPackageEntry(const wchar_t* fileName, bool deep);
 
+enum class EPackageLoad {
+    Loaded,
+    NotAPackage, // a wrong header, or an index it cannot hold: for good
+    NoMemory,    // memory ran out on the way: a later open may succeed
+};
+
 // Fills a package record whose path, patch and reader (owner included) are
 // set and that holds nothing else yet: maps the file read-only when it has
-// one, reads the header and the index, then takes the mode. False when it is
-// no package or cannot be held; ReleasePackage then gives back what it holds.
-bool LoadPackage(SPackage& package, bool keepMapped);
+// one, reads the header and the index, then takes the mode. Unless Loaded,
+// ReleasePackage gives back what it holds. Throws std::bad_alloc too, which
+// is NoMemory.
+EPackageLoad LoadPackage(SPackage& package, bool keepMapped);
 
 // Closes the package's handle and gives back its mapping or private buffer.
 void ReleasePackage(SPackage& package);

@@ -2,6 +2,7 @@
 // name read back from the system counts only when it decodes to wide text that
 // encodes to the very same bytes again.
 #include "OrvexCommon/platform/OrvexSys.h"
+#include "OrvexCommon/platform/posix/NarrowName.h"
 #include "OrvexCommon/text/OrvexText.h"
 #include "OrvexCommon/text/detail/TextStrings.h"
 
@@ -62,11 +63,8 @@ bool StatusOf(const wchar_t* path, struct stat& status) {
     if (path == nullptr) {
         return false;
     }
-    try {
-        return stat(WideToUtf8String(path).c_str(), &status) == 0;
-    } catch (const std::bad_alloc&) {
-        return false; // no room for the converted name
-    }
+    const NarrowName narrow(path);
+    return narrow.IsWhole() && stat(narrow.c_str(), &status) == 0;
 }
 
 } // namespace
@@ -96,11 +94,8 @@ bool CreateOneDirectory(const wchar_t* path) {
     if (path == nullptr) {
         return false;
     }
-    try {
-        return mkdir(WideToUtf8String(path).c_str(), 0777) == 0;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    const NarrowName narrow(path);
+    return narrow.IsWhole() && mkdir(narrow.c_str(), 0777) == 0;
 }
 
 bool FirstMatchIsDirectory(const wchar_t* path) {

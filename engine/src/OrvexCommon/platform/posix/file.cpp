@@ -1,6 +1,7 @@
 // Files on POSIX: the wide names the library uses become UTF-8, which is what
 // the kernel and the C runtime take as file names here.
 #include "OrvexCommon/platform/OrvexSys.h"
+#include "OrvexCommon/platform/posix/NarrowName.h"
 #include "OrvexCommon/text/detail/TextStrings.h"
 
 #include <cstdint>
@@ -20,33 +21,28 @@ std::FILE* OpenFileStream(const wchar_t* name, const char* mode) {
     if (name == nullptr || mode == nullptr) {
         return nullptr;
     }
-    try {
-        const OrvexString narrow = WideToUtf8String(name);
-        return std::fopen(narrow.c_str(), mode);
-    } catch (const std::bad_alloc&) {
-        return nullptr; // no room for the converted name
-    }
+    const NarrowName narrow(name);
+    return narrow.IsWhole() ? std::fopen(narrow.c_str(), mode) : nullptr;
 }
 
 bool IsReadableRegularFile(const wchar_t* name) {
     if (name == nullptr) {
         return false;
     }
-    try {
-        const OrvexString narrow = WideToUtf8String(name);
-        // Non-blocking: opening a FIFO for reading would otherwise wait for
-        // a writer.
-        const int descriptor = open(narrow.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-        if (descriptor < 0) {
-            return false;
-        }
-        struct stat status;
-        const bool regular = fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
-        close(descriptor);
-        return regular;
-    } catch (const std::bad_alloc&) {
-        return false; // no room for the converted name
+    const NarrowName narrow(name);
+    if (!narrow.IsWhole()) {
+        return false;
     }
+    // Non-blocking: opening a FIFO for reading would otherwise wait for a
+    // writer.
+    const int descriptor = open(narrow.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (descriptor < 0) {
+        return false;
+    }
+    struct stat status;
+    const bool regular = fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+    close(descriptor);
+    return regular;
 }
 
 bool FlushStreamToDisk(std::FILE* stream) {
@@ -57,22 +53,17 @@ bool ReplaceFileWith(const wchar_t* source, const wchar_t* target) {
     if (source == nullptr || target == nullptr) {
         return false;
     }
-    try {
-        return std::rename(WideToUtf8String(source).c_str(), WideToUtf8String(target).c_str()) == 0;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    const NarrowName from(source);
+    const NarrowName to(target);
+    return from.IsWhole() && to.IsWhole() && std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool RemoveFile(const wchar_t* name) {
     if (name == nullptr) {
         return false;
     }
-    try {
-        return std::remove(WideToUtf8String(name).c_str()) == 0;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    const NarrowName narrow(name);
+    return narrow.IsWhole() && std::remove(narrow.c_str()) == 0;
 }
 
 bool AbsoluteDirectory(const wchar_t* directory, wchar_t* out, std::size_t capacity) {
@@ -80,7 +71,10 @@ bool AbsoluteDirectory(const wchar_t* directory, wchar_t* out, std::size_t capac
         return false;
     }
     try {
-        const OrvexString narrow = WideToUtf8String(directory);
+        const NarrowName narrow(directory);
+        if (!narrow.IsWhole()) {
+            return false;
+        }
         // realpath resolves against the working directory without changing
         // it, and like getcwd after a chdir it gives the path with links and
         // "." / ".." resolved. It fails for a directory that does not exist.

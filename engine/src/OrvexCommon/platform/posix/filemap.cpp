@@ -3,7 +3,7 @@
 // cache, so the mapping name the Windows backend needs has no use here. The
 // descriptor stays open for the life of the view, as the handles do there.
 #include "OrvexCommon/platform/OrvexSys.h"
-#include "OrvexCommon/text/detail/TextStrings.h"
+#include "OrvexCommon/platform/posix/NarrowName.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -19,17 +19,16 @@ namespace sys {
 namespace {
 
 int OpenForMapping(const wchar_t* path, bool readOnly) {
-    try {
-        const OrvexString narrow = WideToUtf8String(path);
-        const int flags = (readOnly ? O_RDONLY : O_RDWR) | O_CREAT | O_CLOEXEC;
-        int descriptor;
-        do {
-            descriptor = open(narrow.c_str(), flags, 0666);
-        } while (descriptor < 0 && errno == EINTR);
-        return descriptor;
-    } catch (const std::bad_alloc&) {
+    const NarrowName narrow(path);
+    if (!narrow.IsWhole()) {
         return -1;
     }
+    const int flags = (readOnly ? O_RDONLY : O_RDWR) | O_CREAT | O_CLOEXEC;
+    int descriptor;
+    do {
+        descriptor = open(narrow.c_str(), flags, 0666);
+    } while (descriptor < 0 && errno == EINTR);
+    return descriptor;
 }
 
 } // namespace

@@ -13,7 +13,7 @@ struct RecursiveLock {
 };
 
 RecursiveLock* CreateRecursiveLock() {
-    void* storage = std::malloc(sizeof(RecursiveLock));
+    void* storage = sys::AllocateBlock(sizeof(RecursiveLock));
     if (storage == nullptr) {
         return nullptr;
     }
@@ -32,7 +32,7 @@ void DestroyRecursiveLock(RecursiveLock* lock) {
     }
     pthread_mutex_destroy(&lock->mutex);
     lock->~RecursiveLock();
-    std::free(lock);
+    sys::FreeBlock(lock);
 }
 
 void EnterLock(RecursiveLock* lock) {

@@ -9,6 +9,9 @@ namespace Orvex {
 namespace sys {
 
 void* ObtainRegion(std::size_t size, std::size_t alignment) {
+    if (RefuseMemoryRequest()) {
+        return nullptr;
+    }
     const std::size_t mapped = size + alignment;
     void* raw = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) {

@@ -27,7 +27,7 @@ inline void PauseHint() {
 } // namespace
 
 ShortLock* CreateShortLock() {
-    void* storage = std::malloc(sizeof(ShortLock));
+    void* storage = sys::AllocateBlock(sizeof(ShortLock));
     if (storage == nullptr) {
         return nullptr;
     }
@@ -39,7 +39,7 @@ ShortLock* CreateShortLock() {
 void DestroyShortLock(ShortLock* lock) {
     if (lock != nullptr) {
         lock->~ShortLock();
-        std::free(lock);
+        sys::FreeBlock(lock);
     }
 }
 

@@ -95,7 +95,7 @@ bool Claim(Thread* thread) {
 
 void FreeRecord(Thread* thread) {
     thread->~Thread();
-    std::free(thread);
+    sys::FreeBlock(thread);
 }
 
 // Marks the thread ended however it ends (return, or a forced end, which
@@ -206,7 +206,7 @@ Thread* StartThread(ThreadProc proc, void* context, unsigned /*stackSize*/) {
     if (proc == nullptr) {
         return nullptr;
     }
-    void* storage = std::malloc(sizeof(Thread));
+    void* storage = sys::AllocateBlock(sizeof(Thread));
     if (storage == nullptr) {
         return nullptr;
     }

@@ -1,12 +1,12 @@
-// Both lock kinds of the Windows backend are a critical section in malloc'd
+// Both lock kinds of the Windows backend are a critical section in heap
 // storage (never the pooled allocator, which itself needs locks); they differ
 // only in the spin count.
 #ifndef ORVEX_PLATFORM_WIN32_CRITICALSECTION_H
 #define ORVEX_PLATFORM_WIN32_CRITICALSECTION_H
 
+#include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/platform/win32/WindowsHeaders.h"
 
-#include <cstdlib>
 #include <new>
 
 namespace Orvex {
@@ -14,7 +14,7 @@ namespace sys {
 
 // Lock is a struct holding one CRITICAL_SECTION named `section`.
 template <typename Lock> Lock* NewSectionLock(DWORD spinCount) {
-    void* storage = std::malloc(sizeof(Lock));
+    void* storage = sys::AllocateBlock(sizeof(Lock));
     if (storage == nullptr) {
         return nullptr;
     }
@@ -27,7 +27,7 @@ template <typename Lock> void DeleteSectionLock(Lock* lock) {
     if (lock != nullptr) {
         DeleteCriticalSection(&lock->section);
         lock->~Lock();
-        std::free(lock);
+        sys::FreeBlock(lock);
     }
 }
 

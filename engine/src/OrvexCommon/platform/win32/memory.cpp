@@ -10,6 +10,9 @@ namespace Orvex {
 namespace sys {
 
 void* ObtainRegion(std::size_t size, std::size_t alignment) {
+    if (RefuseMemoryRequest()) {
+        return nullptr;
+    }
     void* region =
         VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN, PAGE_READWRITE);
     if (region != nullptr && (reinterpret_cast<std::uintptr_t>(region) & (alignment - 1)) != 0) {
