@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -95,6 +97,32 @@ TEST(LogFileDurability, WritesResumeWhenADiskHasRoomAgain) {
     const std::string text = ReadWhole(fileName);
     ASSERT_GE(text.size(), kept + 7);
     EXPECT_EQ("after\r\n", text.substr(text.size() - 7));
+}
+
+// A log whose folder cannot be made (a file holds its name) drops its
+// writes and says so once; once the folder can be made, a write a second or
+// more later opens the file and the log writes again.
+TEST(LogFileDurability, AnUnopenableLogComesBackWhenItsFolderCanBeMade) {
+    ScratchLogs scratch("blocked");
+    const std::filesystem::path blocker = std::filesystem::u8path(scratch.Path("sub"));
+    { std::ofstream(blocker) << "not a folder"; }
+    OrvexTest::ConsoleCapture errors(OrvexTest::ConsoleTarget::Error);
+    Orvex::ILog* log = scratch.Log("sub/log", 1);
+    ASSERT_NE(nullptr, log);
+    EXPECT_EQ(0u, log->Write("lost\r\n", 6));
+    std::filesystem::remove(blocker);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    unsigned written = 0;
+    while (written == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        written = log->Write("back\r\n", 6);
+    }
+    EXPECT_EQ(6u, written);
+    log->Flush();
+    const std::string said = errors.Finish();
+    EXPECT_EQ(1, std::count(said.begin(), said.end(), '\n')) << said;
+    EXPECT_NE(std::string::npos, said.find("cannot open log file")) << said;
+    EXPECT_EQ("back\r\n", ReadWhole(log->GetFileName()));
 }
 
 } // namespace

@@ -38,10 +38,14 @@ bool MustCopyFromMapping(const SPackage& package, const SPackageEntry& entry, st
            !EntryInsideMapping(package, entry, from, to);
 }
 
-SLoadRequest* NewRequest(IFileLoadListener* listener, std::uint32_t size) {
+// A request with `size` zero bytes and the name to read from; null, with
+// nothing kept, when memory runs out.
+SLoadRequest* NewRequest(IFileLoadListener* listener, std::uint32_t size,
+                         const wchar_t* fileName) {
     try {
         std::unique_ptr<SLoadRequest> request(new SLoadRequest);
         request->data.assign(size, 0);
+        request->fileName = fileName;
         request->listener = listener;
         return request.release();
     } catch (const std::bad_alloc&) {
@@ -112,14 +116,13 @@ SourceAnswer CFileMgr::LoadPackageRest(SPackage& package, const SPackageEntry& e
     const std::uint32_t rest = entry.size - resident;
     const std::uint32_t restOffset = entry.offset + resident;
     if (m_async) {
-        SLoadRequest* request = NewRequest(listener, rest);
+        SLoadRequest* request = NewRequest(listener, rest, fileName);
         if (request == nullptr) {
             return kRefused;
         }
         request->package = &package;
         request->fileOffset = restOffset;
         request->start = resident;
-        request->fileName = fileName;
         if (package.mapped) {
             // Bytes in memory already: the request skips the loading thread.
             CopyFromPackage(package, request->data.data(), restOffset, rest);
@@ -188,13 +191,13 @@ SourceAnswer CFileMgr::LoadLooseAsync(SFileReader& reader, const OrvexWString& o
         }
     }
     const std::uint32_t rest = size - start;
-    SLoadRequest* request = FitsPooledBuffer(rest) ? NewRequest(listener, rest) : nullptr;
+    SLoadRequest* request =
+        FitsPooledBuffer(rest) ? NewRequest(listener, rest, opened.c_str()) : nullptr;
     if (request == nullptr) {
         return kRefused;
     }
     request->fileOffset = start;
     request->start = start;
-    request->fileName = opened;
     QueueRequest(request);
     return {true, static_cast<std::int32_t>(rest)};
 }

@@ -3,7 +3,7 @@
 #include "OrvexCommon/format/OrvexPathMgr.h"
 #include "OrvexCommon/log/OrvexLog.h"
 #include "OrvexCommon/log/detail/LogFileRegistry.h"
-#include "OrvexCommon/text/detail/TextStrings.h"
+#include "OrvexCommon/text/OrvexText.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -20,6 +20,9 @@ constexpr std::size_t kMaxLineText = 1024;
 constexpr char kLineEnd[] = "\r\n";
 constexpr std::size_t kLineEndLength = sizeof(kLineEnd) - 1;
 
+// A UTF-8 name of at most kLogNameCapacity bytes never needs more units.
+typedef wchar_t WideLogName[kLogNameCapacity];
+
 // Creates the directories a log's name starts with, so that "x/y/z" can open
 // its file in x/y. A failure is left for the open to meet.
 void CreateLogDirectories(const char* name) {
@@ -30,12 +33,9 @@ void CreateLogDirectories(const char* name) {
     char directory[kLogNameCapacity];
     std::memcpy(directory, name, length);
     directory[length] = '\0';
-    try {
-        const OrvexWString wide = Utf8ToWideString(directory);
-        CPathMgr::MakeDirectory(wide.c_str());
-    } catch (const std::bad_alloc&) {
-        // No memory for the wide name: the open will fail and be reported.
-    }
+    WideLogName wide;
+    Utf8ToUcs(directory, wide, kLogNameCapacity);
+    CPathMgr::MakeDirectory(wide);
 }
 
 } // namespace
@@ -43,8 +43,8 @@ void CreateLogDirectories(const char* name) {
 CLogFile::CLogFile(const char* name, std::int64_t now, unsigned logId)
     : m_lock(sys::CreateRecursiveLock()), m_file(nullptr), m_fileSize(0), m_fileName(), m_name(),
       m_createTime(now), m_logId(logId), m_rotations(0), m_createDate(LocalDateOf(now)),
-      m_createDay(LocalDayOf(m_createDate)), m_failureTold(false), m_failurePending(false),
-      m_writeFailureTold(false), m_writeFailurePending(false) {
+      m_createDay(LocalDayOf(m_createDate)), m_lastOpenTry(now), m_failureTold(false),
+      m_failurePending(false), m_writeFailureTold(false), m_writeFailurePending(false) {
     CopyLogName(m_name, name);
     if (m_lock == nullptr) {
         return; // unusable: the registry throws it away before any file work
@@ -72,12 +72,9 @@ bool CLogFile::TakeOpenFailure(char (&fileName)[kLogNameCapacity]) {
 
 void CLogFile::OpenCurrentFile() {
     m_fileSize = 0;
-    try {
-        const OrvexWString wide = Utf8ToWideString(m_fileName);
-        m_file = sys::OpenFileStream(wide.c_str(), "a+b");
-    } catch (const std::bad_alloc&) {
-        m_file = nullptr;
-    }
+    WideLogName wide;
+    Utf8ToUcs(m_fileName, wide, kLogNameCapacity);
+    m_file = sys::OpenFileStream(wide, "a+b");
     if (m_file == nullptr) {
         // Writes are dropped until a later switch opens a file; only the
         // first failure is worth a line on the error stream.
@@ -126,6 +123,16 @@ void CLogFile::SwitchIfDue(std::int64_t now) {
     m_createTime = now;
     m_createDate = today;
     m_createDay = LocalDayOf(today);
+    m_lastOpenTry = now;
+    OpenCurrentFile();
+}
+
+void CLogFile::RetryOpenIfDue(std::int64_t now) {
+    if (m_file != nullptr || now == m_lastOpenTry) {
+        return;
+    }
+    m_lastOpenTry = now;
+    CreateLogDirectories(m_name);
     OpenCurrentFile();
 }
 
@@ -139,7 +146,9 @@ unsigned CLogFile::Write(const char* data, unsigned size) {
     std::size_t written = 0;
     {
         sys::ScopedLock hold(m_lock);
-        SwitchIfDue(sys::CalendarSeconds());
+        const std::int64_t now = sys::CalendarSeconds();
+        SwitchIfDue(now);
+        RetryOpenIfDue(now);
         failed = TakeOpenFailure(failedName);
         if (m_file != nullptr) {
             if (size != 0) {

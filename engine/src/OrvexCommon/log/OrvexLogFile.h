@@ -23,7 +23,8 @@
 //
 // A log whose file cannot be opened still works: its writes are dropped, its
 // size stays 0, and the first such failure of each log is reported with one
-// line on the library's error stream.
+// line on the library's error stream. A write tries the open again, at most
+// once a second, so the log comes back once its folder can be made.
 #ifndef ORVEX_LOG_ORVEXLOGFILE_H
 #define ORVEX_LOG_ORVEXLOGFILE_H
 

@@ -50,6 +50,10 @@ private:
     // Opens m_fileName for appending and takes its length. Called under the
     // log's lock, with no file open.
     void OpenCurrentFile();
+    // A log without its file tries to open it again, at most once a second,
+    // so it comes back once the folder can be made or there is memory again.
+    // Called under the log's lock.
+    void RetryOpenIfDue(std::int64_t now);
     // After a write or flush, under the log's lock: a failed one (a full
     // disk, a file grown past the system's limit) loses what the stream held
     // and is noted for a report once per log; the stream is cleared, so
@@ -70,6 +74,7 @@ private:
     // those seconds needs no breakdown of its time at all.
     SLogDate m_createDate;
     SLogDay m_createDay;
+    std::int64_t m_lastOpenTry; // calendar seconds of the last attempt to open
     bool m_failureTold;         // this log's one report of a failed open is spent
     bool m_failurePending;      // ... and waits for TakeOpenFailure
     bool m_writeFailureTold;    // this log's one report of a failed write is spent
