@@ -231,7 +231,8 @@ TEST(FileMgr, TeardownDeliversFinishedRequestsAndDropsPendingOnes) {
     {
         CFileMgr manager;
         manager.SetAsyncLoad(true);
-        // A loose file that never opens keeps the thread retrying until quit.
+        // A loose file that does not open keeps the thread retrying (for a
+        // second) until quit.
         SLoadRequest* waiting = NewRequest(pending, 10, 0, 0);
         waiting->fileName = Orvex::OrvexWString(L"oxp_never_there/missing.bin");
         manager.QueueRequest(waiting);

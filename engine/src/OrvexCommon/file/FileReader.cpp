@@ -4,6 +4,7 @@
 #include "OrvexCommon/platform/OrvexSys.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace Orvex {
 namespace detail {
@@ -29,8 +30,12 @@ std::int32_t ReadFrom(SFileReader& reader, void* buffer, std::uint32_t n) {
     const std::uint32_t end = static_cast<std::uint32_t>(std::min<std::uint64_t>(wanted, size));
     const std::uint32_t length = end - reader.position;
     if (reader.handle != nullptr && length > 0) {
-        // As many as the file yields; a short file leaves the rest untouched.
-        (void)std::fread(buffer, 1, length, reader.handle);
+        // A file that shrank since it was measured yields fewer: the rest
+        // reads as zeros, never as what the buffer held before.
+        const std::size_t got = std::fread(buffer, 1, length, reader.handle);
+        if (got < length) {
+            std::memset(static_cast<unsigned char*>(buffer) + got, 0, length - got);
+        }
     }
     if (reader.owner != nullptr && reader.owner->patch != nullptr) {
         ApplyPatch(*reader.owner->patch, static_cast<unsigned char*>(buffer), reader.position,

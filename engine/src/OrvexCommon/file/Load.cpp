@@ -40,8 +40,7 @@ bool MustCopyFromMapping(const SPackage& package, const SPackageEntry& entry, st
 
 // A request with `size` zero bytes and the name to read from; null, with
 // nothing kept, when memory runs out.
-SLoadRequest* NewRequest(IFileLoadListener* listener, std::uint32_t size,
-                         const wchar_t* fileName) {
+SLoadRequest* NewRequest(IFileLoadListener* listener, std::uint32_t size, const wchar_t* fileName) {
     try {
         std::unique_ptr<SLoadRequest> request(new SLoadRequest);
         request->data.assign(size, 0);
@@ -142,8 +141,8 @@ SourceAnswer CFileMgr::LoadPackageRest(SPackage& package, const SPackageEntry& e
     }
     if (package.mapped) {
         CopyFromPackage(package, bytes.get(), restOffset, rest);
-    } else {
-        ReadPackageRange(package, restOffset, rest, bytes.get());
+    } else if (!ReadPackageRange(package, restOffset, rest, bytes.get())) {
+        return kRefused; // the package's file was deleted or replaced
     }
     SLoadBuffer buffer = {bytes.get() - resident, resident, entry.size, resident};
     listener->OnLoadData(buffer);

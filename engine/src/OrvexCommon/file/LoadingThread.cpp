@@ -14,8 +14,26 @@ namespace {
 
 // How long the idle thread sleeps before looking at the pending list again.
 constexpr unsigned kIdleSleepMs = 5;
-// How often a loose file that no longer opens is tried again.
+// How often a loose file that no longer opens is tried again, and for how
+// long: a file being replaced may be unopenable for a moment, one that was
+// deleted for good must not hold up every load queued behind it.
 constexpr unsigned kReopenRetryMs = 1;
+constexpr std::uint64_t kReopenGiveUpMs = 1000;
+
+// Opens the request's loose file, trying again for a while; false when it
+// did not open or the manager is quitting.
+bool OpenRequestFile(SFileReader& reader, const SLoadRequest& request,
+                     const std::atomic<bool>& quit) {
+    // The wall clock, not game time, which a host may pause.
+    const std::uint64_t started = sys::MonotonicMilliseconds();
+    while (!OpenReader(reader, request.fileName.c_str())) {
+        if (quit || sys::MonotonicMilliseconds() - started >= kReopenGiveUpMs) {
+            return false;
+        }
+        sys::SleepMilliseconds(kReopenRetryMs);
+    }
+    return true;
+}
 
 } // namespace
 
@@ -28,16 +46,14 @@ bool ReadRequest(SLoadRequest& request, const std::atomic<bool>& quit) {
         // The package's own handle and patch; the handle stays open.
         reader = request.package->reader;
     }
-    bool openedHere = false;
-    while (reader.handle == nullptr && reader.owner == nullptr) {
-        if (OpenReader(reader, request.fileName.c_str())) {
-            openedHere = true;
-            break;
-        }
+    const bool openedHere = reader.handle == nullptr && reader.owner == nullptr;
+    if (openedHere && !OpenRequestFile(reader, request, quit)) {
         if (quit) {
             return false;
         }
-        sys::SleepMilliseconds(kReopenRetryMs);
+        // Gone: delivered all the same, with no bytes.
+        TOrvexVector<unsigned char>().swap(request.data);
+        return true;
     }
     MoveTo(reader, request.fileOffset);
     (void)ReadFrom(reader, request.data.data(), static_cast<std::uint32_t>(request.data.size()));

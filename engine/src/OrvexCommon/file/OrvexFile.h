@@ -50,7 +50,10 @@ public:
     virtual std::int32_t GetFileType() = 0;
     // The head was read and matches; `buffer` stands just after it.
     virtual void OnLoadHead(const CCommonFileHead& head, SLoadBuffer& buffer) = 0;
-    // The file's bytes from buffer.pos to buffer.end.
+    // The file's bytes from buffer.pos to buffer.end. A background load
+    // whose loose file no longer opens when the loading thread reaches it
+    // (deleted, or unopenable for a second) comes with none: pos == end.
+    // Bytes a file lost after Load measured it (it shrank) read as zeros.
     virtual void OnLoadData(SLoadBuffer& buffer) = 0;
 
 protected:

@@ -2,39 +2,62 @@
 #include "OrvexCommon/file/detail/FileReader.h"
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/Scramble.h"
+#include "OrvexCommon/platform/OrvexSys.h"
 
 #include <cstring>
 
 namespace Orvex {
 namespace detail {
 
-void ReadPackageRange(const SPackage& package, std::uint32_t offset, std::uint32_t n,
+bool OpenPackageFileAgain(SFileReader& reader, const SPackage& package) {
+    reader = SFileReader();
+    const bool opened = OpenReader(reader, package.path.c_str());
+    if (package.reader.handle != nullptr &&
+        (!opened || !sys::IsSameFile(reader.handle, package.reader.handle))) {
+        CloseReader(reader);
+        reader = SFileReader();
+        return false;
+    }
+    reader.owner = const_cast<SPackage*>(&package); // the reader only reads its patch
+    return true;
+}
+
+bool ReadPackageRange(const SPackage& package, std::uint32_t offset, std::uint32_t n,
                       unsigned char* out) {
     SFileReader reader;
-    (void)OpenReader(reader, package.path.c_str());
-    reader.owner = const_cast<SPackage*>(&package); // the reader only reads its patch
+    if (!OpenPackageFileAgain(reader, package)) {
+        return false;
+    }
     MoveTo(reader, offset);
-    (void)ReadFrom(reader, out, n);
+    const std::int32_t taken = ReadFrom(reader, out, n);
     CloseReader(reader);
+    // Past the package's end (it may have shrunk since it was opened): zeros,
+    // never what the caller's buffer held.
+    const std::uint32_t held = taken < 0 ? 0 : static_cast<std::uint32_t>(taken);
+    if (held < n) {
+        std::memset(out + held, 0, n - held);
+    }
     if (package.scrambled) {
         Descramble(out, offset, n);
     }
+    return true;
 }
 
-void ReadPackageEntry(const SPackage& package, const SPackageEntry& entry, unsigned char* out) {
+bool ReadPackageEntry(const SPackage& package, const SPackageEntry& entry, unsigned char* out) {
     std::memset(out, 0, entry.size);
     if (package.mapped) {
         CopyFromPackage(package, out, entry.offset, entry.size);
-        return;
+        return true;
     }
     // Private mode: the resident part was patched and descrambled when the
     // private buffer was filled.
     std::memcpy(out, entry.data, entry.residentSize);
     const std::uint64_t restOffset = static_cast<std::uint64_t>(entry.offset) + entry.residentSize;
     if (entry.size > entry.residentSize && restOffset <= 0xFFFFFFFFu) {
-        ReadPackageRange(package, static_cast<std::uint32_t>(restOffset),
-                         entry.size - entry.residentSize, out + entry.residentSize);
+        return ReadPackageRange(package, static_cast<std::uint32_t>(restOffset),
+                                entry.size - entry.residentSize, out + entry.residentSize);
     }
+    return true;
 }
 
 } // namespace detail

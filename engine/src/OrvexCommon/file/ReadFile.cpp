@@ -70,9 +70,11 @@ bool CReadFile::OpenInPackage(const wchar_t* fileName) {
     if (match.package->mapped) {
         return true; // every read copies from the mapping
     }
-    // A handle of this object's own; open through its owner even without one.
-    (void)OpenReader(m_reader, match.package->path.c_str());
-    m_reader.owner = match.package;
+    // A handle of this object's own, on the file the index describes.
+    if (!OpenPackageFileAgain(m_reader, *match.package)) {
+        m_entry = nullptr;
+        return false;
+    }
     MoveTo(m_reader, m_entry->offset);
     return true;
 }

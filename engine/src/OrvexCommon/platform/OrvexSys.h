@@ -339,6 +339,12 @@ bool IsReadableRegularFile(const wchar_t* name);
 // full disk or a write error shows up here at the latest.
 bool FlushStreamToDisk(std::FILE* stream);
 
+// True when two open streams read the same file on the disk (POSIX: device
+// and inode; Windows: volume and file index), so that a file replaced under
+// its name since the first was opened can be told apart. False when either
+// cannot be asked.
+bool IsSameFile(std::FILE* first, std::FILE* second);
+
 // Puts the file `source` in the place of `target` in one step: a reader sees
 // either the old file or the whole new one, never a mix or nothing (Windows:
 // MoveFileExW with MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH;

@@ -104,9 +104,10 @@ private:
 // The singleton, created on first use.
 CFileMgr& FileMgr();
 
-// Reads a request's bytes into its data (used by the loading thread); returns
-// false only when the quit flag ended the wait for a loose file that no longer
-// opens.
+// Reads a request's bytes into its data (used by the loading thread). A
+// loose file that no longer opens is tried for a second, then the request
+// gives up its data, to be delivered with no bytes. Returns false only when
+// the quit flag ended that wait.
 bool ReadRequest(SLoadRequest& request, const std::atomic<bool>& quit);
 
 } // namespace detail

@@ -57,17 +57,27 @@ void ReleasePackage(SPackage& package);
 // The entry of an inner name in one package, with the digit fallback.
 const SPackageEntry* FindEntryByName(const SPackage& package, const wchar_t* innerName);
 
+// Opens a handle of the caller's own on the package's file (the package's
+// handle is the loading thread's), with the package as the reader's owner.
+// False, holding nothing, when the package has a file but its name no longer
+// opens it or opens another one: the file was deleted or replaced since the
+// package was opened, and its index would read the wrong bytes. A package
+// that exists only as a patch gets an owner without a handle.
+bool OpenPackageFileAgain(SFileReader& reader, const SPackage& package);
+
 // Reads a whole packaged file, entry.size bytes, into `out`, in either mode,
 // patched and descrambled. Bytes the package does not hold start as zeros
 // (and so read as key bytes in a scrambled package, as a short read of one
-// does). A private-mode package is read through a handle of its own.
-void ReadPackageEntry(const SPackage& package, const SPackageEntry& entry, unsigned char* out);
+// does). A private-mode package is read through a handle of its own; false
+// when that cannot be had (see OpenPackageFileAgain), `out` then all zeros
+// past the resident part.
+bool ReadPackageEntry(const SPackage& package, const SPackageEntry& entry, unsigned char* out);
 
 // Reads the package file's bytes [offset, offset + n) into `out` through a
-// handle of this read's own (the package's handle is the loading thread's),
-// patched and descrambled; bytes the package does not hold are left as they
-// were before descrambling.
-void ReadPackageRange(const SPackage& package, std::uint32_t offset, std::uint32_t n,
+// handle of this read's own, patched and descrambled; bytes the package does
+// not hold read as zeros before descrambling. False, `out` untouched, when
+// no handle of its own can be had.
+bool ReadPackageRange(const SPackage& package, std::uint32_t offset, std::uint32_t n,
                       unsigned char* out);
 
 // Reads the package's bytes [offset, offset + n) into `destination` from its

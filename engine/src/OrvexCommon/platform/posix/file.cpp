@@ -49,6 +49,14 @@ bool FlushStreamToDisk(std::FILE* stream) {
     return std::fflush(stream) == 0 && fsync(fileno(stream)) == 0;
 }
 
+bool IsSameFile(std::FILE* first, std::FILE* second) {
+    struct stat one;
+    struct stat other;
+    return first != nullptr && second != nullptr && fstat(fileno(first), &one) == 0 &&
+           fstat(fileno(second), &other) == 0 && one.st_dev == other.st_dev &&
+           one.st_ino == other.st_ino;
+}
+
 bool ReplaceFileWith(const wchar_t* source, const wchar_t* target) {
     if (source == nullptr || target == nullptr) {
         return false;

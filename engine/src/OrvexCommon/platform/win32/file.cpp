@@ -49,6 +49,24 @@ bool FlushStreamToDisk(std::FILE* stream) {
     return std::fflush(stream) == 0 && _commit(_fileno(stream)) == 0;
 }
 
+namespace {
+
+bool IdentifyFile(std::FILE* stream, BY_HANDLE_FILE_INFORMATION& information) {
+    const intptr_t handle = _get_osfhandle(_fileno(stream));
+    return handle != -1 &&
+           GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle), &information) != 0;
+}
+
+} // namespace
+
+bool IsSameFile(std::FILE* first, std::FILE* second) {
+    BY_HANDLE_FILE_INFORMATION one;
+    BY_HANDLE_FILE_INFORMATION other;
+    return first != nullptr && second != nullptr && IdentifyFile(first, one) &&
+           IdentifyFile(second, other) && one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+           one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
+}
+
 bool ReplaceFileWith(const wchar_t* source, const wchar_t* target) {
     return source != nullptr && target != nullptr &&
            MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
