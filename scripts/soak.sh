@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# A soak run: the soak host (tests/soak/) does everything at once from four
+# A soak run: the soak host (tools/orvex-soak/) does everything at once from four
 # threads for SECONDS, then checks that nothing was lost.
 #   scripts/soak.sh SECONDS [PRESET]     PRESET: linux (default), linux-asan, linux-tsan
 # Builds the preset's soak host, runs it in a scratch folder and prints its

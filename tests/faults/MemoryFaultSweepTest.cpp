@@ -16,15 +16,15 @@
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/time/OrvexProfile.h"
 
+#include "../file/PackageTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -34,29 +34,13 @@
 namespace {
 
 namespace fs = std::filesystem;
-typedef std::vector<unsigned char> Bytes;
 using Orvex::sys::BeginMemoryFaults;
 using Orvex::sys::EndMemoryFaults;
+using OrvexTest::Bytes;
+using OrvexTest::PackedFile;
+using OrvexTest::RandomBytes;
 
 const fs::path kFolder = "fault-sweep";
-
-Bytes Pattern(std::size_t size, unsigned seed) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<unsigned char>((i * 131 + seed * 7 + (i >> 8)) & 0xFF);
-    }
-    return bytes;
-}
-
-void WriteFile(const fs::path& path, const void* bytes, std::size_t size) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(size));
-}
-
-Bytes ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::wstring Wide(const fs::path& path) {
     return path.wstring();
@@ -173,7 +157,7 @@ TEST_F(MemoryFaultSweep, ConfigurationLoadChangeSave) {
     const fs::path source = kFolder / "source.ini";
     const fs::path target = kFolder / "saved.ini";
     const char text[] = "[game]\r\nname = fault sweep\r\nlevel = 3\r\n[video]\r\nwidth = 1280\r\n";
-    WriteFile(source, text, sizeof(text) - 1);
+    OrvexTest::WriteRawFile(Wide(source), Bytes(text, text + sizeof(text) - 1));
     Orvex::IIniFile* ini = files.CreateIniFile();
     ASSERT_NE(ini, nullptr);
     Bytes savedBytes; // what every successful save writes
@@ -195,7 +179,7 @@ TEST_F(MemoryFaultSweep, ConfigurationLoadChangeSave) {
             changed = false;
         }
         const bool saved = ini->Save(Wide(target).c_str(), Orvex::eIniUtf8Bom);
-        const Bytes onDisk = ReadFile(target);
+        const Bytes onDisk = OrvexTest::ReadRawFile(Wide(target));
         if (saved && loaded && changed) {
             if (savedBytes.empty()) {
                 savedBytes = onDisk;
@@ -223,7 +207,7 @@ TEST_F(MemoryFaultSweep, TableLoad) {
         text += std::to_string(row) + "\titem" + std::to_string(row) + "\t" +
                 std::to_string(row * 1.5) + "\r\n";
     }
-    WriteFile(source, text.data(), text.size());
+    OrvexTest::WriteRawFile(Wide(source), Bytes(text.begin(), text.end()));
     Orvex::ITabFile* table = files.CreateTabFile();
     ASSERT_NE(table, nullptr);
     const Workflow run = [&](unsigned) {
@@ -243,51 +227,31 @@ TEST_F(MemoryFaultSweep, TableLoad) {
 
 // ---- Packages, both modes ----
 
-struct SPackagedFile {
-    std::wstring inner;
-    Bytes bytes;
-};
-
-std::vector<SPackagedFile> PackagedFiles() {
-    return {{L"small.bin", Pattern(100, 1)},
-            {L"medium.bin", Pattern(5000, 2)},
-            {L"large.bin", Pattern(70000, 3)}};
+std::vector<PackedFile> PackagedFiles() {
+    return {{L"small.bin", RandomBytes(100, 1), 0},
+            {L"medium.bin", RandomBytes(5000, 2), 0},
+            {L"large.bin", RandomBytes(70000, 3), 0}};
 }
 
 // A package of PackagedFiles() at kFolder/<stem>.pkg; its files are named
-// kFolder/<stem>/<inner>.
+// kFolder/<stem>/<name>.
 fs::path WritePackage(const std::string& stem, bool scrambled) {
     const fs::path path = kFolder / (stem + ".pkg");
-    Orvex::detail::PackageWriter writer;
-    bool written = writer.Open(Wide(path).c_str(), scrambled);
-    for (const SPackagedFile& file : PackagedFiles()) {
-        written = written && writer.AddFile(file.inner.c_str(), file.bytes.data(),
-                                            static_cast<std::uint32_t>(file.bytes.size()), 0);
-    }
-    EXPECT_TRUE(writer.Finish() && written);
+    EXPECT_TRUE(OrvexTest::WritePackage(Wide(path), PackagedFiles(), scrambled));
     return path;
 }
 
 // Reads the whole file through a reader; true when the bytes are right,
 // false on a documented failure.
-bool ReadThroughReader(Orvex::IOrvexFileMgr& files, const std::wstring& name, const Bytes& bytes) {
-    Orvex::IReadFile* reader = files.CreateReadFile();
-    if (reader == nullptr) {
+// True when the reader gives the file's bytes, false on a documented
+// failure; other bytes are a test failure.
+bool ReadsRight(const std::wstring& name, const Bytes& bytes) {
+    Bytes got;
+    if (!OrvexTest::ReadThroughReader(name, got)) {
         return false;
     }
-    bool read = reader->Open(name.c_str());
-    if (read) {
-        EXPECT_EQ(reader->GetSize(), bytes.size());
-        Bytes got(bytes.size() + 1);
-        const std::int32_t count = reader->Read(got.data(), static_cast<std::uint32_t>(got.size()));
-        read = count >= 0;
-        if (read) {
-            got.resize(static_cast<std::size_t>(count));
-            EXPECT_EQ(got, bytes) << "a read gave other bytes";
-        }
-    }
-    reader->Release();
-    return read;
+    EXPECT_EQ(got, bytes) << "a read gave other bytes";
+    return true;
 }
 
 void SweepPackages(Orvex::IOrvexFileMgr& files, bool mapped, const char* name) {
@@ -305,20 +269,17 @@ void SweepPackages(Orvex::IOrvexFileMgr& files, bool mapped, const char* name) {
             return false;
         }
         bool all = true;
-        for (const SPackagedFile& file : PackagedFiles()) {
-            const std::wstring packaged = Wide(kFolder / stem) + L"/" + file.inner;
+        for (const PackedFile& file : PackagedFiles()) {
+            const std::wstring packaged = Wide(kFolder / stem) + L"/" + file.name;
             all = Step(files.IsFileExist(packaged.c_str()), "IsFileExist") && all;
-            all = Step(ReadThroughReader(files, packaged, file.bytes), "a read") && all;
+            all = Step(ReadsRight(packaged, file.bytes), "a read") && all;
         }
         // The other mode and back, read in each.
-        const std::wstring first = Wide(kFolder / stem) + L"/" + PackagedFiles()[1].inner;
+        const std::wstring first = Wide(kFolder / stem) + L"/" + PackagedFiles()[1].name;
         files.SetPackageMapped(first.c_str(), !mapped);
-        all = Step(ReadThroughReader(files, first, PackagedFiles()[1].bytes), "a switched read") &&
-              all;
+        all = Step(ReadsRight(first, PackagedFiles()[1].bytes), "a switched read") && all;
         files.SetPackageMapped(first.c_str(), mapped);
-        all = Step(ReadThroughReader(files, first, PackagedFiles()[1].bytes),
-                   "a read switched back") &&
-              all;
+        all = Step(ReadsRight(first, PackagedFiles()[1].bytes), "a read switched back") && all;
         return all;
     };
     ExpectAllVisited(Sweep(name, run, prepare));
@@ -334,43 +295,25 @@ TEST_F(MemoryFaultSweep, PackageMappedOpenLookupRead) {
 
 // ---- Load, synchronous and asynchronous ----
 
-class CheckingListener : public Orvex::IFileLoadListener {
-public:
-    explicit CheckingListener(const Bytes& bytes) : m_bytes(bytes) {}
-    std::int32_t GetFileType() override { return -1; }
-    void OnLoadHead(const Orvex::CCommonFileHead&, Orvex::SLoadBuffer&) override {}
-    void OnLoadData(Orvex::SLoadBuffer& buffer) override {
-        ++calls;
-        right = buffer.end == m_bytes.size() &&
-                std::equal(buffer.origin + buffer.start, buffer.origin + buffer.end,
-                           m_bytes.begin() + buffer.start);
-    }
-    int calls = 0;
-    bool right = false;
-
-private:
-    const Bytes& m_bytes;
-};
-
 struct SLoadCase {
     std::wstring name;
     Bytes bytes;
 };
 
 // Loose files and the files of one package of each mode.
-std::vector<SLoadCase> LoadCases(Orvex::IOrvexFileMgr& files) {
+std::vector<SLoadCase> LoadCases(Orvex::IOrvexFileMgr& files, const std::string& tag) {
     std::vector<SLoadCase> cases;
     for (int i = 0; i < 3; ++i) {
-        const fs::path path = kFolder / "data" / ("loose" + std::to_string(i) + ".bin");
-        cases.push_back({Wide(path), Pattern(300 + 9000 * i, 10 + i)});
-        WriteFile(path, cases.back().bytes.data(), cases.back().bytes.size());
+        const fs::path path = kFolder / "data" / (tag + std::to_string(i) + ".bin");
+        cases.push_back({Wide(path), RandomBytes(300 + 9000 * i, 10 + i)});
+        OrvexTest::WriteRawFile(Wide(path), cases.back().bytes);
     }
     for (const bool mapped : {false, true}) {
-        const std::string stem = mapped ? "loadmapped" : "loadprivate";
+        const std::string stem = tag + (mapped ? "mapped" : "private");
         const fs::path path = WritePackage(stem, mapped);
         EXPECT_TRUE(files.OpenPackage(Wide(path).c_str(), nullptr, 0, mapped));
-        for (const SPackagedFile& file : PackagedFiles()) {
-            cases.push_back({Wide(kFolder / stem) + L"/" + file.inner, file.bytes});
+        for (const PackedFile& file : PackagedFiles()) {
+            cases.push_back({Wide(kFolder / stem) + L"/" + file.name, file.bytes});
         }
     }
     return cases;
@@ -382,10 +325,10 @@ Workflow LoadWorkflow(Orvex::IOrvexFileMgr& files, const std::vector<SLoadCase>&
                       bool async) {
     return [&files, &cases, async](unsigned) {
         files.SetAsyncLoad(async);
-        std::vector<std::unique_ptr<CheckingListener>> listeners;
+        std::vector<std::unique_ptr<OrvexTest::DataListener>> listeners;
         std::vector<std::int32_t> results;
         for (const SLoadCase& load : cases) {
-            listeners.push_back(std::make_unique<CheckingListener>(load.bytes));
+            listeners.push_back(std::make_unique<OrvexTest::DataListener>());
             results.push_back(files.Load(load.name.c_str(), listeners.back().get()));
         }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -399,7 +342,7 @@ Workflow LoadWorkflow(Orvex::IOrvexFileMgr& files, const std::vector<SLoadCase>&
                 all = false;
             } else {
                 EXPECT_EQ(listeners[i]->calls, 1) << "a load was not delivered once";
-                EXPECT_TRUE(listeners[i]->right) << "a load delivered other bytes";
+                EXPECT_EQ(listeners[i]->Whole(), cases[i].bytes) << "a load delivered other bytes";
             }
         }
         files.SetAsyncLoad(false);
@@ -408,12 +351,12 @@ Workflow LoadWorkflow(Orvex::IOrvexFileMgr& files, const std::vector<SLoadCase>&
 }
 
 TEST_F(MemoryFaultSweep, LoadSynchronous) {
-    const std::vector<SLoadCase> cases = LoadCases(files);
+    const std::vector<SLoadCase> cases = LoadCases(files, "sync");
     ExpectAllVisited(Sweep("load sync", LoadWorkflow(files, cases, false)));
 }
 
 TEST_F(MemoryFaultSweep, LoadAsynchronous) {
-    const std::vector<SLoadCase> cases = LoadCases(files);
+    const std::vector<SLoadCase> cases = LoadCases(files, "async");
     // The loading thread's requests interleave with the caller's, so which
     // one a number names varies between runs: every run must still hold.
     const SSweep sweep = Sweep("load async", LoadWorkflow(files, cases, true));

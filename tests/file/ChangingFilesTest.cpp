@@ -17,22 +17,9 @@ namespace {
 
 using namespace Orvex::detail;
 using OrvexTest::Bytes;
+using OrvexTest::DataListener;
 using OrvexTest::PackedFile;
 using OrvexTest::RandomBytes;
-
-class DataListener : public Orvex::IFileLoadListener {
-public:
-    std::int32_t GetFileType() override { return -1; }
-    void OnLoadHead(const Orvex::CCommonFileHead&, Orvex::SLoadBuffer&) override {}
-    void OnLoadData(Orvex::SLoadBuffer& buffer) override {
-        ++calls;
-        start = buffer.start;
-        bytes.assign(buffer.origin + buffer.start, buffer.origin + buffer.end);
-    }
-    int calls = 0;
-    std::uint32_t start = 0;
-    Bytes bytes; // [start, end)
-};
 
 // Dispatches until nothing is pending, for at most five seconds.
 void DispatchAll() {
@@ -40,18 +27,6 @@ void DispatchAll() {
     while (FileMgr().Dispatch(50) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-}
-
-// The bytes an IReadFile reads of `name`; found false when Open fails.
-Bytes ReadThroughReader(const std::wstring& name, bool& found) {
-    Orvex::IReadFile* reader = FileMgr().CreateReadFile();
-    Bytes bytes(1 << 16);
-    found = reader->Open(name.c_str());
-    const std::int32_t count =
-        found ? reader->Read(bytes.data(), static_cast<std::uint32_t>(bytes.size())) : -1;
-    bytes.resize(count < 0 ? 0 : static_cast<std::size_t>(count));
-    reader->Release();
-    return bytes;
 }
 
 struct SLoadResult {
@@ -104,8 +79,8 @@ TEST_P(ChangingPackage, ReplacedWhileOpenNeverReadsTheNewBytes) {
                             std::filesystem::path(stem + L".pkg"), error);
     const bool replaced = !error;
     for (const PackedFile& file : files) {
-        bool found = false;
-        const Bytes read = ReadThroughReader(Name(file), found);
+        Bytes read;
+        const bool found = OrvexTest::ReadThroughReader(Name(file), read);
         EXPECT_EQ(found, !replaced);
         if (found) {
             EXPECT_EQ(read, file.bytes);
@@ -134,8 +109,8 @@ TEST_P(ChangingPackage, TruncatedWhileOpenReadsWhatIsLeft) {
         // How many of the file's bytes the package still holds.
         const std::size_t held =
             left <= offset ? 0 : std::min<std::size_t>(file.bytes.size(), left - offset);
-        bool found = false;
-        const Bytes read = ReadThroughReader(Name(file), found);
+        Bytes read;
+        const bool found = OrvexTest::ReadThroughReader(Name(file), read);
         ASSERT_TRUE(found);
         // Short, or the whole length with what is gone read as zeros.
         ASSERT_TRUE(read.size() == held || read.size() == file.bytes.size()) << read.size();

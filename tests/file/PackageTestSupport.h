@@ -96,6 +96,44 @@ inline Bytes ReadPackaged(const std::wstring& name, bool deep, bool* found = nul
     return bytes;
 }
 
+// A listener for files without a head that keeps what it was given.
+class DataListener : public Orvex::IFileLoadListener {
+public:
+    std::int32_t GetFileType() override { return -1; }
+    void OnLoadHead(const Orvex::CCommonFileHead&, Orvex::SLoadBuffer&) override {}
+    void OnLoadData(Orvex::SLoadBuffer& buffer) override {
+        ++calls;
+        start = buffer.start;
+        bytes.assign(buffer.origin + buffer.start, buffer.origin + buffer.end);
+    }
+    // The whole file, when it came with its first byte at `start`.
+    Bytes Whole() const {
+        Bytes whole(start, 0);
+        whole.insert(whole.end(), bytes.begin(), bytes.end());
+        return whole;
+    }
+    int calls = 0;
+    std::uint32_t start = 0;
+    Bytes bytes; // [start, end)
+};
+
+// Reads `name` through a reader of the file manager, up to 1 MiB; false
+// when no reader can be had, Open fails or Read gives -1.
+inline bool ReadThroughReader(const std::wstring& name, Bytes& bytes) {
+    Orvex::IReadFile* reader = Orvex::GetOrvexFileMgr().CreateReadFile();
+    if (reader == nullptr) {
+        return false;
+    }
+    bytes.assign(1 << 20, 0);
+    const std::int32_t count =
+        reader->Open(name.c_str())
+            ? reader->Read(bytes.data(), static_cast<std::uint32_t>(bytes.size()))
+            : -1;
+    bytes.resize(count < 0 ? 0 : static_cast<std::size_t>(count));
+    reader->Release();
+    return count >= 0;
+}
+
 // Removes scratch files and directories when a test ends.
 class ScratchPaths {
 public:
