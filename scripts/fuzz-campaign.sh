@@ -4,6 +4,8 @@
 # and a line per target with executions, speed, coverage and findings.
 #   scripts/fuzz-campaign.sh MINUTES [TARGET...]
 # Findings (crashes, leaks, timeouts) are kept in build/fuzz-findings/<name>/.
+# ORVEX_FUZZ_JOBS sets the processes per target (default: all cores but one),
+# so that campaigns of different targets can share a machine.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 minutes=${1:?usage: $0 MINUTES [TARGET...]}
@@ -18,27 +20,29 @@ if [ ${#targets[@]} -eq 0 ]; then
         targets+=("${binary##*/fuzz_}")
     done
 fi
-jobs=$(( $(nproc) > 1 ? $(nproc) - 1 : 1 ))
+jobs=${ORVEX_FUZZ_JOBS:-$(( $(nproc) > 1 ? $(nproc) - 1 : 1 ))}
+root=$PWD
 seconds=$(( minutes * 60 ))
 status=0
 
 printf '%-10s %14s %10s %8s %8s %9s\n' target executions exec/s cov features findings
 for name in "${targets[@]}"; do
-    binary=build/linux-fuzz/bin/fuzz_$name
-    work=build/fuzz-campaign/$name
-    findings=build/fuzz-findings/$name
+    binary=$root/build/linux-fuzz/bin/fuzz_$name
+    work=$root/build/fuzz-campaign/$name
+    findings=$root/build/fuzz-findings/$name
     rm -rf "$work"
     mkdir -p "$work/new" "$findings"
-    # One process per job, each with its own log; the corpus grows in new/.
-    "$binary" -max_total_time="$seconds" -jobs="$jobs" -workers="$jobs" -print_final_stats=1 \
-        -artifact_prefix="$findings/" "$work/new" "fuzz/corpus/$name" \
-        >"$work/run.log" 2>&1 || true
+    # One process per job, each with its own log (fuzz-<job>.log in the
+    # working folder, so campaigns side by side keep theirs apart); the
+    # corpus grows in new/.
+    (cd "$work" && "$binary" -max_total_time="$seconds" -jobs="$jobs" -workers="$jobs" \
+        -print_final_stats=1 -artifact_prefix="$findings/" "$work/new" "$root/fuzz/corpus/$name" \
+        >"$work/run.log" 2>&1) || true
     executions=0
-    for log in fuzz-*.log; do
+    for log in "$work"/fuzz-*.log; do
         [ -f "$log" ] || continue
         count=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
         executions=$(( executions + ${count:-0} ))
-        mv "$log" "$work/"
     done
     # Merge what was found into a minimal corpus that covers the same.
     mkdir -p "$work/merged"
