@@ -193,7 +193,8 @@ std::unique_ptr<SPackage> LoadLocal(bool keepMapped, const SFilePatch* patch) {
         Fail("cannot open the package");
     }
     package->reader.owner = package.get();
-    if (!LoadPackage(*package, keepMapped) || package->mapped != keepMapped) {
+    if (LoadPackage(*package, keepMapped) != EPackageLoad::Loaded ||
+        package->mapped != keepMapped) {
         Fail("cannot load the package");
     }
     return package;
@@ -395,7 +396,7 @@ void OpenOrvex(benchmark::State& state, bool keepMapped) {
         package->path = Orvex::OrvexWString(kPackagePath);
         const bool opened = OpenReader(package->reader, kPackagePath);
         package->reader.owner = package.get();
-        const bool loaded = opened && LoadPackage(*package, keepMapped);
+        const bool loaded = opened && LoadPackage(*package, keepMapped) == EPackageLoad::Loaded;
         state.PauseTiming();
         if (!loaded || package->index.size() != kSmallFiles + 1) {
             Fail("the package did not open");

@@ -385,8 +385,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
-    const bool loaded = LoadPackage(package, keepMapped);
+    const EPackageLoad result = LoadPackage(package, keepMapped);
+    const bool loaded = result == EPackageLoad::Loaded;
     Check(loaded == model.loads, "LoadPackage disagrees with the header and index");
+    Check(loaded || result == EPackageLoad::NotAPackage, "a package this small ran out of memory");
     if (loaded) {
         Check(package.mapped == (canMap && keepMapped), "the package is in the wrong mode");
         Check(package.scrambled == model.scrambled, "the scrambled flag was misread");
