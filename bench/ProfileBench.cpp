@@ -7,8 +7,8 @@
 // of CPU time. The hits are short (far below the 9 ms that makes a detail),
 // so the profile's path is the one every hit takes: the clock, the enabled
 // flag, the counters.
+#include "OrvexCommon/diag/OrvexProfile.h"
 #include "OrvexCommon/time/OrvexClock.h"
-#include "OrvexCommon/time/OrvexProfile.h"
 
 #include <benchmark/benchmark.h>
 

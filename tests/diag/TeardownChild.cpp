@@ -8,8 +8,8 @@
 // to the output file. Exit codes of its own: 20 bad arguments, 21 the fatal
 // path returned.
 #include "OrvexCommon/diag/OrvexDiag.h"
+#include "OrvexCommon/diag/OrvexProfile.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
-#include "OrvexCommon/time/OrvexProfile.h"
 
 #include <cstdio>
 #include <cstring>

@@ -6,6 +6,7 @@
 // reports as done must be right; the clean run after it must succeed in full;
 // and the pair must hold exactly the pooled bytes one clean run holds (so a
 // failed call kept nothing). ASan checks the heap at exit.
+#include "OrvexCommon/diag/OrvexProfile.h"
 #include "OrvexCommon/file/OrvexFile.h"
 #include "OrvexCommon/file/detail/PackageWriter.h"
 #include "OrvexCommon/format/OrvexIniFile.h"
@@ -14,7 +15,6 @@
 #include "OrvexCommon/math/OrvexVarient.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/platform/OrvexSys.h"
-#include "OrvexCommon/time/OrvexProfile.h"
 
 #include "../file/PackageTestSupport.h"
 

@@ -11,12 +11,12 @@
 // back where it started. Prints one line of figures; exit code 0 when all
 // held, 1 when anything was lost, 2 on bad arguments or set-up failure. Runs
 // in the working directory, which it fills with scratch files.
+#include "OrvexCommon/diag/OrvexProfile.h"
 #include "OrvexCommon/file/OrvexFile.h"
 #include "OrvexCommon/file/detail/PackageWriter.h"
 #include "OrvexCommon/format/OrvexIniFile.h"
 #include "OrvexCommon/log/OrvexLogFile.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
-#include "OrvexCommon/time/OrvexProfile.h"
 #include "OrvexCommon/time/OrvexTick.h"
 
 #include <atomic>

@@ -8,6 +8,7 @@
 #ifndef ORVEX_DIAG_ORVEXDIAG_H
 #define ORVEX_DIAG_ORVEXDIAG_H
 
+#include "OrvexCommon/diag/OrvexProfile.h"
 #include "OrvexCommon/diag/OrvexStack.h"
 #include "OrvexCommon/frame/OrvexExport.h"
 

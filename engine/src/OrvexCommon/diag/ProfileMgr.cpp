@@ -1,6 +1,6 @@
 // The profile manager: creation, the registry walk, the enabled flag and the
 // teardown of every profile at unload.
-#include "OrvexCommon/time/detail/ProfileMgr.h"
+#include "OrvexCommon/diag/detail/ProfileMgr.h"
 #include "OrvexCommon/diag/OrvexStack.h"
 #include "OrvexCommon/frame/detail/FrameJournal.h"
 

@@ -7,8 +7,8 @@
 // Exit codes of its own: 20 bad arguments or no output file, 21 the second
 // CreateProfile returned, 22 the first one failed.
 #include "OrvexCommon/diag/OrvexDiag.h"
+#include "OrvexCommon/diag/OrvexProfile.h"
 #include "OrvexCommon/log/OrvexLog.h"
-#include "OrvexCommon/time/OrvexProfile.h"
 
 #include <cstdio>
 #include <cstring>

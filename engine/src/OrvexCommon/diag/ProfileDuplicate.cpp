@@ -1,9 +1,9 @@
 // The fatal end of a second CreateProfile with a registered label.
 #include "OrvexCommon/diag/OrvexDiag.h"
 #include "OrvexCommon/diag/OrvexStack.h"
+#include "OrvexCommon/diag/detail/ProfileMgr.h"
 #include "OrvexCommon/log/OrvexLog.h"
 #include "OrvexCommon/platform/OrvexSys.h"
-#include "OrvexCommon/time/detail/ProfileMgr.h"
 
 namespace Orvex {
 namespace detail {

@@ -1,10 +1,10 @@
 // The profile manager: the registry of profiles by label address.
-#ifndef ORVEX_TIME_DETAIL_PROFILEMGR_H
-#define ORVEX_TIME_DETAIL_PROFILEMGR_H
+#ifndef ORVEX_DIAG_DETAIL_PROFILEMGR_H
+#define ORVEX_DIAG_DETAIL_PROFILEMGR_H
 
+#include "OrvexCommon/diag/OrvexProfile.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/platform/OrvexSys.h"
-#include "OrvexCommon/time/OrvexProfile.h"
 
 #include <atomic>
 
@@ -58,4 +58,4 @@ CProfileMgr& ProfileMgr();
 } // namespace detail
 } // namespace Orvex
 
-#endif // ORVEX_TIME_DETAIL_PROFILEMGR_H
+#endif // ORVEX_DIAG_DETAIL_PROFILEMGR_H

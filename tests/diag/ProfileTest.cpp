@@ -1,8 +1,8 @@
 // Profiles: their counters and details, driven with chosen times through the
 // timing core, the wiring of the real clock, and the manager's registry.
-#include "OrvexCommon/time/OrvexProfile.h"
-#include "OrvexCommon/time/detail/ProfileMgr.h"
-#include "OrvexCommon/time/detail/ProfileTiming.h"
+#include "OrvexCommon/diag/OrvexProfile.h"
+#include "OrvexCommon/diag/detail/ProfileMgr.h"
+#include "OrvexCommon/diag/detail/ProfileTiming.h"
 
 #include "OrvexCommon/platform/OrvexSys.h"
 

@@ -2,10 +2,10 @@
 // reading the clock. CProfile's operations read the clock and the manager's
 // enabled flag and then come here, so this is the whole of what a hit does;
 // tests drive it with chosen times.
-#ifndef ORVEX_TIME_DETAIL_PROFILETIMING_H
-#define ORVEX_TIME_DETAIL_PROFILETIMING_H
+#ifndef ORVEX_DIAG_DETAIL_PROFILETIMING_H
+#define ORVEX_DIAG_DETAIL_PROFILETIMING_H
 
-#include "OrvexCommon/time/OrvexProfile.h"
+#include "OrvexCommon/diag/OrvexProfile.h"
 
 namespace Orvex {
 namespace detail {
@@ -32,4 +32,4 @@ struct ProfileTiming {
 } // namespace detail
 } // namespace Orvex
 
-#endif // ORVEX_TIME_DETAIL_PROFILETIMING_H
+#endif // ORVEX_DIAG_DETAIL_PROFILETIMING_H

@@ -1,8 +1,8 @@
 // Loading the real shared library by hand: the profile manager is created on
 // first use and, at unload, gives every profile and its detail list back to
 // the pool before the pool itself goes (so no leak is reported).
+#include "OrvexCommon/diag/OrvexProfile.h"
 #include "OrvexCommon/frame/OrvexFrame.h"
-#include "OrvexCommon/time/OrvexProfile.h"
 
 #include "OrvexTestSupport.h"
 

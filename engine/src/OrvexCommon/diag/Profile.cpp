@@ -1,9 +1,9 @@
 // A profile's counters: the measuring operations and the getters. Nothing
 // here locks; one thread at a time uses a profile.
+#include "OrvexCommon/diag/OrvexProfile.h"
+#include "OrvexCommon/diag/detail/ProfileMgr.h"
+#include "OrvexCommon/diag/detail/ProfileTiming.h"
 #include "OrvexCommon/time/OrvexClock.h"
-#include "OrvexCommon/time/OrvexProfile.h"
-#include "OrvexCommon/time/detail/ProfileMgr.h"
-#include "OrvexCommon/time/detail/ProfileTiming.h"
 
 #include <cstdint>
 #include <new>

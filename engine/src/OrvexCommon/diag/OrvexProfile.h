@@ -13,8 +13,8 @@
 // one thread at a time; measuring takes no lock and allocates only when a long
 // hit joins the detail list. While the manager is disabled, CheckEnd and the
 // detail-block operations change nothing.
-#ifndef ORVEX_TIME_ORVEXPROFILE_H
-#define ORVEX_TIME_ORVEXPROFILE_H
+#ifndef ORVEX_DIAG_ORVEXPROFILE_H
+#define ORVEX_DIAG_ORVEXPROFILE_H
 
 #include "OrvexCommon/frame/OrvexExport.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
@@ -117,4 +117,4 @@ ORVEX_API IProfileMgr& GetProfileMgr();
 
 } // namespace Orvex
 
-#endif // ORVEX_TIME_ORVEXPROFILE_H
+#endif // ORVEX_DIAG_ORVEXPROFILE_H

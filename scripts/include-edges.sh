@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The library's folder-level include edges: one line "<from> -> <to> (<count>)"
+# for every file under engine/src/OrvexCommon/<from>/ that includes
+# "OrvexCommon/<to>/...", then whether the edges form a cycle.
+#   scripts/include-edges.sh
+# Exit code 0 when they are acyclic, 1 when a cycle is found.
+set -euo pipefail
+cd "$(dirname "$0")/../engine/src/OrvexCommon"
+edges=$(for folder in */; do
+    from=${folder%/}
+    grep -rhoE '#include "OrvexCommon/[a-z]+/' "$from" |
+        sed -E 's|#include "OrvexCommon/([a-z]+)/|\1|' | sort | uniq -c |
+        awk -v from="$from" '$2 != from { print from " -> " $2 " (" $1 ")" }'
+done)
+printf '%s\n' "$edges"
+# Kahn's algorithm: peel off folders nothing left includes from; what stays
+# is on a cycle.
+printf '%s\n' "$edges" | awk '
+    NF >= 3 { from[NR] = $1; to[NR] = $3; nodes[$1]; nodes[$3]; indegree[$3]++ }
+    END {
+        for (n in nodes) if (!(n in indegree)) indegree[n] = 0
+        do {
+            removed = 0
+            for (n in nodes) if (indegree[n] == 0) {
+                delete nodes[n]; removed = 1
+                for (e in from) if (from[e] == n) { indegree[to[e]]--; delete from[e] }
+            }
+        } while (removed)
+        left = ""
+        for (n in nodes) left = left " " n
+        if (left == "") { print "acyclic"; exit 0 }
+        print "cycle through:" left; exit 1
+    }'
