@@ -18,9 +18,9 @@
 //              n + 2); also the file reader's position
 //   bytes 7-8  the size override, modulo n + 65
 //   then       the data
+#include "OrvexCommon/file/OrvexFileHead.h"
+#include "OrvexCommon/file/detail/FileHeadReader.h"
 #include "OrvexCommon/file/detail/FileReader.h"
-#include "OrvexCommon/format/OrvexFileHead.h"
-#include "OrvexCommon/format/detail/FileHeadReader.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/platform/OrvexPlatform.h"
 

@@ -1,9 +1,9 @@
 // Many asynchronous loads from every kind of source, collected over many
 // frames with small budgets: every listener hears exactly once, with the
 // source's bytes.
+#include "OrvexCommon/file/OrvexFileHead.h"
 #include "OrvexCommon/file/detail/FileMgr.h"
 #include "OrvexCommon/file/detail/Scramble.h"
-#include "OrvexCommon/format/OrvexFileHead.h"
 
 #include "PackageTestSupport.h"
 

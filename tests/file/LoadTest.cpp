@@ -1,8 +1,8 @@
 // Load and Dispatch: every case of where a file comes from and when its
 // listener hears of it, with the buffers' fields and bytes checked.
+#include "OrvexCommon/file/OrvexFileHead.h"
 #include "OrvexCommon/file/detail/FileMgr.h"
 #include "OrvexCommon/file/detail/Scramble.h"
-#include "OrvexCommon/format/OrvexFileHead.h"
 
 #include "PackageTestSupport.h"
 

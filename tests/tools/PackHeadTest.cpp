@@ -1,5 +1,5 @@
 // The head command on loose and packaged files, and its refusals.
-#include "../format/FileHeadTestSupport.h"
+#include "../file/FileHeadTestSupport.h"
 #include "PackToolTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 
 #include "OrvexCommon/file/detail/FileReader.h"
 #include "OrvexCommon/file/detail/Package.h"
-#include "OrvexCommon/format/OrvexFileHead.h"
-#include "OrvexCommon/format/detail/FileHeadReader.h"
+#include "OrvexCommon/file/OrvexFileHead.h"
+#include "OrvexCommon/file/detail/FileHeadReader.h"
 
 #include <cstdio>
 #include <memory>

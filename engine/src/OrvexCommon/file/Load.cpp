@@ -6,12 +6,12 @@
 // any callback; so does a loose file's head whose extra data runs past the
 // end of the file. A pool that has no memory after OnLoadHead ran makes Load
 // return -1 without OnLoadData.
+#include "OrvexCommon/file/detail/FileHeadReader.h"
 #include "OrvexCommon/file/detail/FileMgr.h"
 #include "OrvexCommon/file/detail/FileReader.h"
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/Patch.h"
 #include "OrvexCommon/file/detail/PooledBytes.h"
-#include "OrvexCommon/format/detail/FileHeadReader.h"
 #include "OrvexCommon/memory/detail/WithoutMemory.h"
 
 #include <memory>

@@ -20,6 +20,7 @@
 #ifndef ORVEX_FILE_ORVEXFILE_H
 #define ORVEX_FILE_ORVEXFILE_H
 
+#include "OrvexCommon/file/OrvexFileHead.h"
 #include "OrvexCommon/frame/OrvexExport.h"
 
 #include <cstdint>

@@ -1,9 +1,8 @@
-// Paths and file formats: the path manager, memory-mapped files, the common
-// file head, configuration files and table files.
+// Paths and file formats: the path manager, memory-mapped files,
+// configuration files and table files.
 #ifndef ORVEX_FORMAT_ORVEXFORMAT_H
 #define ORVEX_FORMAT_ORVEXFORMAT_H
 
-#include "OrvexCommon/format/OrvexFileHead.h"
 #include "OrvexCommon/format/OrvexIniFile.h"
 #include "OrvexCommon/format/OrvexPathMgr.h"
 #include "OrvexCommon/format/OrvexTabFile.h"

@@ -14,8 +14,8 @@ std::uint32_t EffectiveSize(const SFileReader& reader);
 // Takes up to `n` bytes from the position into `buffer`, stopping at the
 // effective size; the patch is applied to what was taken. Bytes a handle
 // cannot yield (the file shrank since it was measured) read as zeros; without
-// a handle (a patch-only package) they are left as they were in `buffer`. Returns the bytes taken, or -1 when the reader has neither handle
-// nor owner or stands beyond the effective size.
+// a handle (a patch-only package) they are left as they were in `buffer`. Returns the bytes taken,
+// or -1 when the reader has neither handle nor owner or stands beyond the effective size.
 std::int32_t ReadFrom(SFileReader& reader, void* buffer, std::uint32_t n);
 
 // Sets the position to the smaller of `position` and the effective size and

@@ -9,8 +9,8 @@
 // When it has no memory to give, an operation that needed some changes nothing
 // (a resize or a push) or leaves the slot empty (a name being set); nothing
 // throws.
-#ifndef ORVEX_FORMAT_ORVEXFILEHEAD_H
-#define ORVEX_FORMAT_ORVEXFILEHEAD_H
+#ifndef ORVEX_FILE_ORVEXFILEHEAD_H
+#define ORVEX_FILE_ORVEXFILEHEAD_H
 
 #include "OrvexCommon/frame/OrvexExport.h"
 
@@ -101,4 +101,4 @@ private:
 
 } // namespace Orvex
 
-#endif // ORVEX_FORMAT_ORVEXFILEHEAD_H
+#endif // ORVEX_FILE_ORVEXFILEHEAD_H

@@ -1,6 +1,6 @@
 // The common file head's two classes: names and groups on the pooled
 // allocator, objects placed in its blocks and destroyed explicitly.
-#include "OrvexCommon/format/OrvexFileHead.h"
+#include "OrvexCommon/file/OrvexFileHead.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 
 #include <algorithm>

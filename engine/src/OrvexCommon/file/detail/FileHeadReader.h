@@ -18,11 +18,11 @@
 // as they were read (the groups after them empty, of type eFT_None) and an
 // extra data size of 0; the position stands after the last field read whole (a
 // field that does not fit is not consumed).
-#ifndef ORVEX_FORMAT_DETAIL_FILEHEADREADER_H
-#define ORVEX_FORMAT_DETAIL_FILEHEADREADER_H
+#ifndef ORVEX_FILE_DETAIL_FILEHEADREADER_H
+#define ORVEX_FILE_DETAIL_FILEHEADREADER_H
 
 #include "OrvexCommon/file/OrvexFile.h"
-#include "OrvexCommon/format/OrvexFileHead.h"
+#include "OrvexCommon/file/OrvexFileHead.h"
 
 #include <cstdint>
 
@@ -50,4 +50,4 @@ bool ReadFileHead(SFileReader& reader, CCommonFileHead& head);
 } // namespace detail
 } // namespace Orvex
 
-#endif // ORVEX_FORMAT_DETAIL_FILEHEADREADER_H
+#endif // ORVEX_FILE_DETAIL_FILEHEADREADER_H

@@ -1,5 +1,5 @@
 // The head readers: one algorithm over two sources of bytes.
-#include "OrvexCommon/format/detail/FileHeadReader.h"
+#include "OrvexCommon/file/detail/FileHeadReader.h"
 #include "OrvexCommon/file/detail/FileReader.h"
 
 #include <cstring>

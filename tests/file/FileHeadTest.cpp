@@ -3,12 +3,12 @@
 // heads without reading past what they were given.
 #include "FileHeadTestSupport.h"
 
-#include "../file/PackageTestSupport.h"
+#include "OrvexCommon/file/detail/FileHeadReader.h"
 #include "OrvexCommon/file/detail/FileReader.h"
 #include "OrvexCommon/file/detail/Patch.h"
 #include "OrvexCommon/format/OrvexFormat.h"
-#include "OrvexCommon/format/detail/FileHeadReader.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
+#include "PackageTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #ifndef ORVEX_TESTS_FORMAT_FILEHEADTESTSUPPORT_H
 #define ORVEX_TESTS_FORMAT_FILEHEADTESTSUPPORT_H
 
-#include "OrvexCommon/format/OrvexFileHead.h"
+#include "OrvexCommon/file/OrvexFileHead.h"
 
 #include <cstdint>
 #include <sstream>
