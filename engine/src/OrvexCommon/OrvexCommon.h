@@ -5,6 +5,7 @@
 
 #include "OrvexCommon/diag/OrvexDiag.h"
 #include "OrvexCommon/file/OrvexFile.h"
+#include "OrvexCommon/filesystem/OrvexFilesystem.h"
 #include "OrvexCommon/format/OrvexFormat.h"
 #include "OrvexCommon/frame/OrvexFrame.h"
 #include "OrvexCommon/log/OrvexLog.h"

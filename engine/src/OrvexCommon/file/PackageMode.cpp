@@ -1,7 +1,7 @@
 // Switching a package between mapped and private mode.
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/PooledBytes.h"
-#include "OrvexCommon/format/OrvexFormat.h"
+#include "OrvexCommon/filesystem/OrvexFilesystem.h"
 
 namespace Orvex {
 namespace detail {

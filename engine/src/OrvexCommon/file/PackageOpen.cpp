@@ -5,7 +5,7 @@
 #include "OrvexCommon/file/detail/Patch.h"
 #include "OrvexCommon/file/detail/PooledBytes.h"
 #include "OrvexCommon/file/detail/Scramble.h"
-#include "OrvexCommon/format/OrvexFormat.h"
+#include "OrvexCommon/filesystem/OrvexFilesystem.h"
 #include "OrvexCommon/frame/detail/FrameJournal.h"
 
 #include <algorithm>

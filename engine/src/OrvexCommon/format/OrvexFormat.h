@@ -1,31 +1,8 @@
-// Paths and file formats: the path manager, memory-mapped files,
-// configuration files and table files.
+// Data formats: configuration files and table files.
 #ifndef ORVEX_FORMAT_ORVEXFORMAT_H
 #define ORVEX_FORMAT_ORVEXFORMAT_H
 
 #include "OrvexCommon/format/OrvexIniFile.h"
-#include "OrvexCommon/format/OrvexPathMgr.h"
 #include "OrvexCommon/format/OrvexTabFile.h"
-#include "OrvexCommon/frame/OrvexExport.h"
-
-namespace Orvex {
-
-// Maps a file into memory and returns the view's base address, or null.
-// `size` 0 asks for the whole file (an existing, non-empty one); a non-zero
-// size first grows a missing or shorter file to `size` bytes with zeros and
-// maps its first `size` bytes. On return `size` holds the bytes mapped.
-// `readOnly` false gives a view that may be written: writes reach the file and
-// every other view of it, in this process and in others. Each call gives a
-// view of its own, to be given back with OrvexMemoryUnMap.
-ORVEX_API void* OrvexMemoryMap(const wchar_t* fileName, unsigned& size, bool readOnly);
-
-// Unmaps a view from OrvexMemoryMap and closes its handles. An address that is
-// not a live view is ignored.
-ORVEX_API void OrvexMemoryUnMap(void* address);
-
-// Does nothing: views are written back by the operating system.
-ORVEX_API void OrvexMemoryMapSyn(void* address, unsigned size, bool flag);
-
-} // namespace Orvex
 
 #endif // ORVEX_FORMAT_ORVEXFORMAT_H

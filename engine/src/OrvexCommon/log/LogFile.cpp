@@ -1,6 +1,6 @@
 // One log: its file, the switch to the next file, and formatted lines.
 #include "OrvexCommon/log/detail/LogFile.h"
-#include "OrvexCommon/format/OrvexPathMgr.h"
+#include "OrvexCommon/filesystem/OrvexPathMgr.h"
 #include "OrvexCommon/log/OrvexLog.h"
 #include "OrvexCommon/log/detail/LogFileRegistry.h"
 #include "OrvexCommon/text/OrvexText.h"

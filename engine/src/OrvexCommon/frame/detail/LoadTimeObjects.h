@@ -2,7 +2,7 @@
 #ifndef ORVEX_FRAME_DETAIL_LOADTIMEOBJECTS_H
 #define ORVEX_FRAME_DETAIL_LOADTIMEOBJECTS_H
 
-#include "OrvexCommon/format/detail/MemoryMapRegistry.h"
+#include "OrvexCommon/filesystem/detail/MemoryMapRegistry.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
 #include <atomic>

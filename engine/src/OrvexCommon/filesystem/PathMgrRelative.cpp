@@ -1,6 +1,6 @@
 // One directory's path relative to another.
-#include "OrvexCommon/format/detail/PathMgrText.h"
-#include "OrvexCommon/format/detail/PathMgrWork.h"
+#include "OrvexCommon/filesystem/detail/PathMgrText.h"
+#include "OrvexCommon/filesystem/detail/PathMgrWork.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 

@@ -1,8 +1,8 @@
 // Memory-mapped files: the file is sized with the C runtime's streams, mapped
 // through the platform layer, and each view is recorded under its address so
 // that giving the address back finds what to close.
-#include "OrvexCommon/format/OrvexFormat.h"
-#include "OrvexCommon/format/detail/MappingName.h"
+#include "OrvexCommon/filesystem/OrvexFilesystem.h"
+#include "OrvexCommon/filesystem/detail/MappingName.h"
 #include "OrvexCommon/frame/detail/LoadTimeObjects.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 

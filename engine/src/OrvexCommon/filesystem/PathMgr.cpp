@@ -1,7 +1,7 @@
 // The path manager's object: a root path fixed at construction and a current
 // path moved around relative to it.
-#include "OrvexCommon/format/OrvexPathMgr.h"
-#include "OrvexCommon/format/detail/PathMgrText.h"
+#include "OrvexCommon/filesystem/OrvexPathMgr.h"
+#include "OrvexCommon/filesystem/detail/PathMgrText.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
 #include <algorithm>

@@ -4,8 +4,8 @@
 // chain of directories, one directory's path relative to another). Paths
 // prefer '/' as separator and accept '\' on input. A path is absolute when it
 // starts with a drive ("C:") on Windows or with '/' on POSIX.
-#ifndef ORVEX_FORMAT_ORVEXPATHMGR_H
-#define ORVEX_FORMAT_ORVEXPATHMGR_H
+#ifndef ORVEX_FILESYSTEM_ORVEXPATHMGR_H
+#define ORVEX_FILESYSTEM_ORVEXPATHMGR_H
 
 #include "OrvexCommon/frame/OrvexExport.h"
 
@@ -94,4 +94,4 @@ private:
 
 } // namespace Orvex
 
-#endif // ORVEX_FORMAT_ORVEXPATHMGR_H
+#endif // ORVEX_FILESYSTEM_ORVEXPATHMGR_H

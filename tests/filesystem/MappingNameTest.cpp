@@ -2,8 +2,8 @@
 // working directory without changing it.
 #include "MapTestFiles.h"
 
-#include "OrvexCommon/format/OrvexFormat.h"
-#include "OrvexCommon/format/detail/MappingName.h"
+#include "OrvexCommon/filesystem/OrvexFilesystem.h"
+#include "OrvexCommon/filesystem/detail/MappingName.h"
 
 #include <gtest/gtest.h>
 

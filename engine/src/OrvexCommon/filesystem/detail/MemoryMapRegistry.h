@@ -1,7 +1,7 @@
 // The process-wide registry of mapped views: for each base address handed
 // out, the record to unmap and close when it is given back.
-#ifndef ORVEX_FORMAT_DETAIL_MEMORYMAPREGISTRY_H
-#define ORVEX_FORMAT_DETAIL_MEMORYMAPREGISTRY_H
+#ifndef ORVEX_FILESYSTEM_DETAIL_MEMORYMAPREGISTRY_H
+#define ORVEX_FILESYSTEM_DETAIL_MEMORYMAPREGISTRY_H
 
 #include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/platform/OrvexSys.h"
@@ -25,4 +25,4 @@ struct MemoryMapRegistry {
 } // namespace detail
 } // namespace Orvex
 
-#endif // ORVEX_FORMAT_DETAIL_MEMORYMAPREGISTRY_H
+#endif // ORVEX_FILESYSTEM_DETAIL_MEMORYMAPREGISTRY_H

@@ -1,6 +1,6 @@
 // Small pieces of path text shared by the path manager's operations.
-#ifndef ORVEX_FORMAT_DETAIL_PATHMGRTEXT_H
-#define ORVEX_FORMAT_DETAIL_PATHMGRTEXT_H
+#ifndef ORVEX_FILESYSTEM_DETAIL_PATHMGRTEXT_H
+#define ORVEX_FILESYSTEM_DETAIL_PATHMGRTEXT_H
 
 #include <cstddef>
 
@@ -38,4 +38,4 @@ private:
 } // namespace detail
 } // namespace Orvex
 
-#endif // ORVEX_FORMAT_DETAIL_PATHMGRTEXT_H
+#endif // ORVEX_FILESYSTEM_DETAIL_PATHMGRTEXT_H

@@ -6,8 +6,8 @@
 // opens a relative name meanwhile would land in the wrong place. Composing
 // also means a level that cannot be created stops the levels below it from
 // appearing anywhere else.
-#include "OrvexCommon/format/detail/PathMgrText.h"
-#include "OrvexCommon/format/detail/PathMgrWork.h"
+#include "OrvexCommon/filesystem/detail/PathMgrText.h"
+#include "OrvexCommon/filesystem/detail/PathMgrWork.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 

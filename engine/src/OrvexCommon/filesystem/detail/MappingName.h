@@ -1,6 +1,6 @@
 // The name a memory-mapped file's mapping object is given.
-#ifndef ORVEX_FORMAT_DETAIL_MAPPINGNAME_H
-#define ORVEX_FORMAT_DETAIL_MAPPINGNAME_H
+#ifndef ORVEX_FILESYSTEM_DETAIL_MAPPINGNAME_H
+#define ORVEX_FILESYSTEM_DETAIL_MAPPINGNAME_H
 
 #include "OrvexCommon/memory/OrvexMemory.h"
 
@@ -30,4 +30,4 @@ OrvexWString MemoryMapName(const wchar_t* fileName);
 } // namespace detail
 } // namespace Orvex
 
-#endif // ORVEX_FORMAT_DETAIL_MAPPINGNAME_H
+#endif // ORVEX_FILESYSTEM_DETAIL_MAPPINGNAME_H

@@ -2,7 +2,7 @@
 // another process, and when views come and go on several threads at once.
 #include "MapTestFiles.h"
 
-#include "OrvexCommon/format/OrvexFormat.h"
+#include "OrvexCommon/filesystem/OrvexFilesystem.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
 #include "OrvexTestSupport.h"

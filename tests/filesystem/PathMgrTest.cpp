@@ -1,6 +1,6 @@
 // The path manager: its two paths, the directory walk, the file-system
 // queries, creating chains of directories and relative paths.
-#include "OrvexCommon/format/OrvexPathMgr.h"
+#include "OrvexCommon/filesystem/OrvexPathMgr.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 

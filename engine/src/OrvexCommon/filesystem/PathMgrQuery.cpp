@@ -1,6 +1,6 @@
 // The path manager's static operations on the file system, except the walk.
-#include "OrvexCommon/format/OrvexPathMgr.h"
-#include "OrvexCommon/format/detail/PathMgrWork.h"
+#include "OrvexCommon/filesystem/OrvexPathMgr.h"
+#include "OrvexCommon/filesystem/detail/PathMgrWork.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
 namespace Orvex {

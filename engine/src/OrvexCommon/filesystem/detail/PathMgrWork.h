@@ -4,8 +4,8 @@
 // class, MinGW marks the type information of std::bad_alloc for export along
 // with it. So these catch what the strings throw, and the members only
 // forward to them.
-#ifndef ORVEX_FORMAT_DETAIL_PATHMGRWORK_H
-#define ORVEX_FORMAT_DETAIL_PATHMGRWORK_H
+#ifndef ORVEX_FILESYSTEM_DETAIL_PATHMGRWORK_H
+#define ORVEX_FILESYSTEM_DETAIL_PATHMGRWORK_H
 
 namespace Orvex {
 namespace detail {
@@ -22,4 +22,4 @@ const wchar_t* WriteRelativePath(const wchar_t* from, const wchar_t* to, wchar_t
 } // namespace detail
 } // namespace Orvex
 
-#endif // ORVEX_FORMAT_DETAIL_PATHMGRWORK_H
+#endif // ORVEX_FILESYSTEM_DETAIL_PATHMGRWORK_H

@@ -1,5 +1,5 @@
 // Path text shared by the path manager's operations.
-#include "OrvexCommon/format/detail/PathMgrText.h"
+#include "OrvexCommon/filesystem/detail/PathMgrText.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
 #include <cstdint>

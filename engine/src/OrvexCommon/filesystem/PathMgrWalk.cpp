@@ -1,7 +1,7 @@
 // The recursive directory walk: depth-first, each directory reported before
 // its contents, one pooled block per level of recursion.
-#include "OrvexCommon/format/OrvexPathMgr.h"
-#include "OrvexCommon/format/detail/PathMgrText.h"
+#include "OrvexCommon/filesystem/OrvexPathMgr.h"
+#include "OrvexCommon/filesystem/detail/PathMgrText.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 

@@ -1,5 +1,5 @@
 // The mapping name of a memory-mapped file.
-#include "OrvexCommon/format/detail/MappingName.h"
+#include "OrvexCommon/filesystem/detail/MappingName.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
 #include <cwchar>

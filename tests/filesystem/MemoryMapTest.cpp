@@ -2,7 +2,7 @@
 // how views are recorded and given back.
 #include "MapTestFiles.h"
 
-#include "OrvexCommon/format/OrvexFormat.h"
+#include "OrvexCommon/filesystem/OrvexFilesystem.h"
 
 #include <gtest/gtest.h>
 

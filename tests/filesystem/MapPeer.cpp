@@ -4,7 +4,7 @@
 // its own view, writes one of its own and unmaps. Exit code: 0 done, 1 bad
 // arguments, 2 no view, 3 the expected byte was not there (the marker is
 // written all the same).
-#include "OrvexCommon/format/OrvexFormat.h"
+#include "OrvexCommon/filesystem/OrvexFilesystem.h"
 #include "OrvexCommon/text/detail/TextStrings.h"
 
 #include <cstdlib>
