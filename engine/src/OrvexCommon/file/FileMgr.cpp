@@ -4,8 +4,6 @@
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/Patch.h"
 #include "OrvexCommon/file/detail/ReadFile.h"
-#include "OrvexCommon/format/detail/IniFile.h"
-#include "OrvexCommon/format/detail/TabFile.h"
 #include "OrvexCommon/frame/detail/FrameJournal.h"
 #include "OrvexCommon/memory/detail/WithoutMemory.h"
 
@@ -160,14 +158,6 @@ void CFileMgr::SetPathAlias(const wchar_t* prefix, const wchar_t* replacement) {
 
 IReadFile* CFileMgr::CreateReadFile() {
     return CReadFile::Create();
-}
-
-IIniFile* CFileMgr::CreateIniFile() {
-    return CIniFile::Create();
-}
-
-ITabFile* CFileMgr::CreateTabFile() {
-    return CTabFile::Create();
 }
 
 } // namespace detail
