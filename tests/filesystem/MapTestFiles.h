@@ -1,9 +1,9 @@
 // Shared pieces of the memory-map tests: a temporary folder per test, whole
 // files read and written, and the number of views the registry holds.
-#ifndef ORVEX_TESTS_FORMAT_MAPTESTFILES_H
-#define ORVEX_TESTS_FORMAT_MAPTESTFILES_H
+#ifndef ORVEX_TESTS_FILESYSTEM_MAPTESTFILES_H
+#define ORVEX_TESTS_FILESYSTEM_MAPTESTFILES_H
 
-#include "OrvexCommon/frame/detail/LoadTimeObjects.h"
+#include "OrvexCommon/filesystem/detail/MemoryMapRegistry.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
 #include <gtest/gtest.h>
@@ -80,4 +80,4 @@ protected:
 
 } // namespace OrvexMapTest
 
-#endif // ORVEX_TESTS_FORMAT_MAPTESTFILES_H
+#endif // ORVEX_TESTS_FILESYSTEM_MAPTESTFILES_H

@@ -15,7 +15,7 @@ foreach(_file IN LISTS _files)
     if(_relative MATCHES "^engine/src/OrvexCommon/platform/"
        OR _relative MATCHES "^tests/support/(posix|win32)/"
        OR _relative MATCHES "^examples/[^/]+/(posix|win32)/"
-       OR _relative STREQUAL "engine/src/OrvexCommon/frame/OrvexExport.h")
+       OR _relative STREQUAL "engine/src/OrvexCommon/base/OrvexExport.h")
         continue()
     endif()
     file(STRINGS ${_file} _hits REGEX "${_pattern}")

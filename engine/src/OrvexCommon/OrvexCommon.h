@@ -3,6 +3,7 @@
 #ifndef ORVEX_ORVEXCOMMON_H
 #define ORVEX_ORVEXCOMMON_H
 
+#include "OrvexCommon/base/OrvexBase.h"
 #include "OrvexCommon/diag/OrvexDiag.h"
 #include "OrvexCommon/file/OrvexFile.h"
 #include "OrvexCommon/filesystem/OrvexFilesystem.h"

@@ -8,9 +8,9 @@
 #ifndef ORVEX_DIAG_ORVEXDIAG_H
 #define ORVEX_DIAG_ORVEXDIAG_H
 
+#include "OrvexCommon/base/OrvexExport.h"
 #include "OrvexCommon/diag/OrvexProfile.h"
 #include "OrvexCommon/diag/OrvexStack.h"
-#include "OrvexCommon/frame/OrvexExport.h"
 
 namespace Orvex {
 

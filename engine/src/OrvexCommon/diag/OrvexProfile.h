@@ -16,7 +16,7 @@
 #ifndef ORVEX_DIAG_ORVEXPROFILE_H
 #define ORVEX_DIAG_ORVEXPROFILE_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 
 namespace Orvex {

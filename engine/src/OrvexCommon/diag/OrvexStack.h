@@ -8,7 +8,7 @@
 #ifndef ORVEX_DIAG_ORVEXSTACK_H
 #define ORVEX_DIAG_ORVEXSTACK_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 #include "OrvexCommon/platform/OrvexCrashContext.h"
 
 #include <cstdio>

@@ -1,8 +1,8 @@
 // The profile manager: creation, the registry walk, the enabled flag and the
 // teardown of every profile at unload.
 #include "OrvexCommon/diag/detail/ProfileMgr.h"
+#include "OrvexCommon/base/detail/FrameJournal.h"
 #include "OrvexCommon/diag/OrvexStack.h"
-#include "OrvexCommon/frame/detail/FrameJournal.h"
 
 #include <new>
 

@@ -1,10 +1,10 @@
 // The file manager singleton: flags, tables, factories and teardown.
 #include "OrvexCommon/file/detail/FileMgr.h"
+#include "OrvexCommon/base/detail/FrameJournal.h"
 #include "OrvexCommon/file/detail/FileReader.h"
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/Patch.h"
 #include "OrvexCommon/file/detail/ReadFile.h"
-#include "OrvexCommon/frame/detail/FrameJournal.h"
 #include "OrvexCommon/memory/detail/WithoutMemory.h"
 
 #include <cstdint>

@@ -20,8 +20,8 @@
 #ifndef ORVEX_FILE_ORVEXFILE_H
 #define ORVEX_FILE_ORVEXFILE_H
 
+#include "OrvexCommon/base/OrvexExport.h"
 #include "OrvexCommon/file/OrvexFileHead.h"
-#include "OrvexCommon/frame/OrvexExport.h"
 
 #include <cstdint>
 

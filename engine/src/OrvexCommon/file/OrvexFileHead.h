@@ -12,7 +12,7 @@
 #ifndef ORVEX_FILE_ORVEXFILEHEAD_H
 #define ORVEX_FILE_ORVEXFILEHEAD_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 
 #include <cstdint>
 

@@ -1,4 +1,5 @@
 // The package registry, opening a package and its two modes.
+#include "OrvexCommon/base/detail/FrameJournal.h"
 #include "OrvexCommon/file/detail/FileMgr.h"
 #include "OrvexCommon/file/detail/FileReader.h"
 #include "OrvexCommon/file/detail/Package.h"
@@ -6,7 +7,6 @@
 #include "OrvexCommon/file/detail/PooledBytes.h"
 #include "OrvexCommon/file/detail/Scramble.h"
 #include "OrvexCommon/filesystem/OrvexFilesystem.h"
-#include "OrvexCommon/frame/detail/FrameJournal.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,8 +3,8 @@
 #ifndef ORVEX_FILESYSTEM_ORVEXFILESYSTEM_H
 #define ORVEX_FILESYSTEM_ORVEXFILESYSTEM_H
 
+#include "OrvexCommon/base/OrvexExport.h"
 #include "OrvexCommon/filesystem/OrvexPathMgr.h"
-#include "OrvexCommon/frame/OrvexExport.h"
 
 namespace Orvex {
 

@@ -3,7 +3,7 @@
 // that giving the address back finds what to close.
 #include "OrvexCommon/filesystem/OrvexFilesystem.h"
 #include "OrvexCommon/filesystem/detail/MappingName.h"
-#include "OrvexCommon/frame/detail/LoadTimeObjects.h"
+#include "OrvexCommon/filesystem/detail/MemoryMapRegistry.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
 #include <climits>

@@ -7,7 +7,7 @@
 #ifndef ORVEX_FILESYSTEM_ORVEXPATHMGR_H
 #define ORVEX_FILESYSTEM_ORVEXPATHMGR_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 
 namespace Orvex {
 

@@ -1,12 +1,15 @@
-// The load-time builders. They live in this one translation unit because
+// The load-time builders, which build for the subsystems below the objects
+// those declare (time/detail/ClockState.h, filesystem/detail/
+// MemoryMapRegistry.h). They live in this one translation unit because
 // C++ runs the dynamic initialisers of one unit in order of definition, which
 // is the only start-up order the library has: the runtime's own start-up,
 // then these six, then the platform's entry (DllMain on Windows). Objects with
 // a destructor register it with the runtime's exit list as they complete, so
 // at unload they go in reverse: after every object created later on first use.
-#include "OrvexCommon/frame/detail/FrameJournal.h"
-#include "OrvexCommon/frame/detail/LoadTimeObjects.h"
+#include "OrvexCommon/base/detail/FrameJournal.h"
+#include "OrvexCommon/filesystem/detail/MemoryMapRegistry.h"
 #include "OrvexCommon/memory/detail/AllocatorManager.h"
+#include "OrvexCommon/time/detail/ClockState.h"
 #include "OrvexCommon/time/detail/ZoneTime.h"
 
 #include <cstdio>

@@ -1,7 +1,7 @@
 // The registry of logs by name, and the exported functions that go through
 // it. Lock order: the registry's lock, then a log's; never the other way.
 #include "OrvexCommon/log/detail/LogFileRegistry.h"
-#include "OrvexCommon/frame/detail/FrameJournal.h"
+#include "OrvexCommon/base/detail/FrameJournal.h"
 #include "OrvexCommon/log/detail/LogFile.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 

@@ -1,7 +1,7 @@
 // The global log and error streams. Each is a standard narrow stream that is
 // its own stream buffer; the buffer has no put area, so every character
 // arrives in overflow() one at a time and is gathered under the stream's lock.
-#include "OrvexCommon/frame/detail/FrameJournal.h"
+#include "OrvexCommon/base/detail/FrameJournal.h"
 #include "OrvexCommon/log/OrvexLog.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/platform/OrvexSys.h"

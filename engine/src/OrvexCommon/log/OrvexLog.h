@@ -11,7 +11,7 @@
 #ifndef ORVEX_LOG_ORVEXLOG_H
 #define ORVEX_LOG_ORVEXLOG_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 #include "OrvexCommon/log/OrvexLogFile.h"
 
 #include <ostream>

@@ -28,7 +28,7 @@
 #ifndef ORVEX_LOG_ORVEXLOGFILE_H
 #define ORVEX_LOG_ORVEXLOGFILE_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 
 #include <cstdarg>
 #include <cstdint>

@@ -10,7 +10,7 @@
 #ifndef ORVEX_MATH_ORVEXGEOMETRY_H
 #define ORVEX_MATH_ORVEXGEOMETRY_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 #include "OrvexCommon/math/OrvexValueTypes.h"
 
 namespace Orvex {

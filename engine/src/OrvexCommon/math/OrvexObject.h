@@ -3,7 +3,7 @@
 #ifndef ORVEX_MATH_ORVEXOBJECT_H
 #define ORVEX_MATH_ORVEXOBJECT_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 
 namespace Orvex {
 

@@ -5,7 +5,7 @@
 #ifndef ORVEX_MATH_ORVEXTRIGTABLE_H
 #define ORVEX_MATH_ORVEXTRIGTABLE_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 
 namespace Orvex {
 

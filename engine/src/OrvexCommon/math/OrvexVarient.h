@@ -3,7 +3,7 @@
 #ifndef ORVEX_MATH_ORVEXVARIENT_H
 #define ORVEX_MATH_ORVEXVARIENT_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 #include "OrvexCommon/math/OrvexValueTypes.h"
 
 namespace Orvex {

@@ -3,7 +3,7 @@
 #ifndef ORVEX_MATH_ORVEXVIRTUALSLOT_H
 #define ORVEX_MATH_ORVEXVIRTUALSLOT_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 
 #include <cstdint>
 #include <cstring>

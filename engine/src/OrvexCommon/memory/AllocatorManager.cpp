@@ -1,6 +1,6 @@
 // Construction and teardown of the allocator manager.
 #include "OrvexCommon/memory/detail/AllocatorManager.h"
-#include "OrvexCommon/frame/detail/FrameJournal.h"
+#include "OrvexCommon/base/detail/FrameJournal.h"
 
 #include <cstdio>
 #include <cstdlib>

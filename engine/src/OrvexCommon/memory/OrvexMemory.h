@@ -10,7 +10,7 @@
 #ifndef ORVEX_MEMORY_ORVEXMEMORY_H
 #define ORVEX_MEMORY_ORVEXMEMORY_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 
 #include <cstddef>
 #include <functional>

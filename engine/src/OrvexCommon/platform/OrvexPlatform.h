@@ -3,7 +3,7 @@
 #ifndef ORVEX_PLATFORM_ORVEXPLATFORM_H
 #define ORVEX_PLATFORM_ORVEXPLATFORM_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 
 namespace Orvex {
 

@@ -9,7 +9,7 @@
 #ifndef ORVEX_PLATFORM_ORVEXSYS_H
 #define ORVEX_PLATFORM_ORVEXSYS_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 #include "OrvexCommon/platform/OrvexCrashContext.h"
 
 #include <atomic>

@@ -12,7 +12,7 @@
 #ifndef ORVEX_TEXT_ORVEXTEXT_H
 #define ORVEX_TEXT_ORVEXTEXT_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 
 #include <cstdint>
 

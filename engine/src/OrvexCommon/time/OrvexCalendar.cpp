@@ -1,8 +1,8 @@
 // Calendar conversions: break-downs, the week offset, building times from
 // fields and parsing date texts.
-#include "OrvexCommon/frame/detail/LoadTimeObjects.h"
 #include "OrvexCommon/text/OrvexText.h"
 #include "OrvexCommon/time/OrvexClock.h"
+#include "OrvexCommon/time/detail/ClockState.h"
 
 #include <cstring>
 

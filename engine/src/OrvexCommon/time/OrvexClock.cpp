@@ -1,7 +1,7 @@
 // The process, game, nature and local clocks. Readers take no lock; the
 // setters serialise on the game-clock lock built at load.
 #include "OrvexCommon/time/OrvexClock.h"
-#include "OrvexCommon/frame/detail/LoadTimeObjects.h"
+#include "OrvexCommon/time/detail/ClockState.h"
 #include "OrvexCommon/time/detail/ZoneTime.h"
 
 #include <atomic>

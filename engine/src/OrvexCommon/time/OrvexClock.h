@@ -8,7 +8,7 @@
 #ifndef ORVEX_TIME_ORVEXCLOCK_H
 #define ORVEX_TIME_ORVEXCLOCK_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 
 #include <ctime>
 

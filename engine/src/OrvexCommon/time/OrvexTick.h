@@ -11,7 +11,7 @@
 #ifndef ORVEX_TIME_ORVEXTICK_H
 #define ORVEX_TIME_ORVEXTICK_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 #include "OrvexCommon/math/OrvexObject.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/time/OrvexList.h"

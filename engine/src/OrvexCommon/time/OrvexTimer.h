@@ -2,7 +2,7 @@
 #ifndef ORVEX_TIME_ORVEXTIMER_H
 #define ORVEX_TIME_ORVEXTIMER_H
 
-#include "OrvexCommon/frame/OrvexExport.h"
+#include "OrvexCommon/base/OrvexExport.h"
 
 namespace Orvex {
 

@@ -22,6 +22,10 @@ struct MemoryMapRegistry {
     TOrvexMap<void*, sys::MappedFile> views;
 };
 
+// Both are built at load by the library frame, the lock first.
+sys::RecursiveLock* MemoryMapLock();
+MemoryMapRegistry& GetMemoryMapRegistry();
+
 } // namespace detail
 } // namespace Orvex
 

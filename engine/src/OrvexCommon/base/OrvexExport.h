@@ -4,8 +4,8 @@
 // ORVEX_API leaves the binary (dllexport on Windows, default visibility on ELF;
 // everything else is hidden). A host using the DLL gets dllimport; code that
 // links the library's objects directly (white-box tests) defines ORVEX_STATIC.
-#ifndef ORVEX_FRAME_ORVEXEXPORT_H
-#define ORVEX_FRAME_ORVEXEXPORT_H
+#ifndef ORVEX_BASE_ORVEXEXPORT_H
+#define ORVEX_BASE_ORVEXEXPORT_H
 
 #if defined(_WIN32)
 #if defined(ORVEX_BUILDING_LIBRARY)
@@ -27,4 +27,4 @@
 #define ORVEX_THREAD_CALL
 #endif
 
-#endif // ORVEX_FRAME_ORVEXEXPORT_H
+#endif // ORVEX_BASE_ORVEXEXPORT_H

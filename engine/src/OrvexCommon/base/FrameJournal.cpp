@@ -1,6 +1,6 @@
 // The frame's journal: a fixed array of events, replayed to a trace hook.
-#include "OrvexCommon/frame/detail/FrameJournal.h"
-#include "OrvexCommon/frame/OrvexFrame.h"
+#include "OrvexCommon/base/detail/FrameJournal.h"
+#include "OrvexCommon/base/OrvexBase.h"
 
 #include <atomic>
 #include <cstddef>

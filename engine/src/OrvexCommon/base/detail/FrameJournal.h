@@ -1,6 +1,6 @@
 // The frame's journal of built, created and torn-down process-wide objects.
-#ifndef ORVEX_FRAME_DETAIL_FRAMEJOURNAL_H
-#define ORVEX_FRAME_DETAIL_FRAMEJOURNAL_H
+#ifndef ORVEX_BASE_DETAIL_FRAMEJOURNAL_H
+#define ORVEX_BASE_DETAIL_FRAMEJOURNAL_H
 
 namespace Orvex {
 namespace detail {
@@ -32,4 +32,4 @@ void RecordFrameEvent(FrameEvent event, FrameObject object);
 } // namespace detail
 } // namespace Orvex
 
-#endif // ORVEX_FRAME_DETAIL_FRAMEJOURNAL_H
+#endif // ORVEX_BASE_DETAIL_FRAMEJOURNAL_H
