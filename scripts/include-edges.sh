@@ -13,17 +13,18 @@ edges=$(for folder in */; do
         awk -v from="$from" '$2 != from { print from " -> " $2 " (" $1 ")" }'
 done)
 printf '%s\n' "$edges"
-# Kahn's algorithm: peel off folders nothing left includes from; what stays
-# is on a cycle.
+# Peel off folders that include nothing left or that nothing left includes:
+# what stays lies on a cycle.
 printf '%s\n' "$edges" | awk '
-    NF >= 3 { from[NR] = $1; to[NR] = $3; nodes[$1]; nodes[$3]; indegree[$3]++ }
+    NF >= 3 { from[NR] = $1; to[NR] = $3; nodes[$1]; nodes[$3] }
     END {
-        for (n in nodes) if (!(n in indegree)) indegree[n] = 0
         do {
             removed = 0
-            for (n in nodes) if (indegree[n] == 0) {
+            for (n in nodes) { in_[n] = 0; out[n] = 0 }
+            for (e in from) { out[from[e]]++; in_[to[e]]++ }
+            for (n in nodes) if (in_[n] == 0 || out[n] == 0) {
                 delete nodes[n]; removed = 1
-                for (e in from) if (from[e] == n) { indegree[to[e]]--; delete from[e] }
+                for (e in from) if (from[e] == n || to[e] == n) { delete from[e]; delete to[e] }
             }
         } while (removed)
         left = ""

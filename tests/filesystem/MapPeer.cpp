@@ -5,7 +5,7 @@
 // arguments, 2 no view, 3 the expected byte was not there (the marker is
 // written all the same).
 #include "OrvexCommon/filesystem/OrvexFilesystem.h"
-#include "OrvexCommon/text/detail/TextStrings.h"
+#include "OrvexCommon/memory/detail/TextStrings.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "OrvexCommon/text/detail/TextStrings.h"
+#include "OrvexCommon/memory/detail/TextStrings.h"
 
 #include <gtest/gtest.h>
 

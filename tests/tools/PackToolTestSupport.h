@@ -7,7 +7,7 @@
 #include "PackCommands.h"
 
 #include "OrvexCommon/file/detail/Package.h"
-#include "OrvexCommon/text/detail/TextStrings.h"
+#include "OrvexCommon/memory/detail/TextStrings.h"
 
 #include <cstdint>
 #include <filesystem>

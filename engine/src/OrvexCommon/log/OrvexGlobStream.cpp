@@ -1,14 +1,16 @@
 // The global log and error streams. Each is a standard narrow stream that is
 // its own stream buffer; the buffer has no put area, so every character
 // arrives in overflow() one at a time and is gathered under the stream's lock.
+#include "OrvexCommon/base/detail/ErrorLine.h"
 #include "OrvexCommon/base/detail/FrameJournal.h"
 #include "OrvexCommon/log/OrvexLog.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
+#include "OrvexCommon/memory/detail/TextStrings.h"
 #include "OrvexCommon/platform/OrvexSys.h"
-#include "OrvexCommon/text/detail/TextStrings.h"
 
 #include <atomic>
 #include <cstdlib>
+#include <ostream>
 #include <streambuf>
 
 namespace Orvex {
@@ -71,6 +73,15 @@ private:
     sys::RecursiveLock* m_lock;
     OrvexString m_line;
 };
+
+// The layers beneath the streams write their lines here; installed when the
+// library is loaded.
+void WriteToLogStream(const char* line) {
+    GetLogStream() << line << std::endl;
+}
+
+[[maybe_unused]] const bool g_errorLineWriterInstalled =
+    (detail::SetErrorLineWriter(WriteToLogStream), true);
 
 } // namespace
 

@@ -1,10 +1,9 @@
 // The free-page list: pages not owned by any class, refilled a region at a
 // time. While a page is on the list, its first bytes hold the link to the next.
-#include "OrvexCommon/log/OrvexLog.h"
+#include "OrvexCommon/base/detail/ErrorLine.h"
 #include "OrvexCommon/memory/detail/AllocatorManager.h"
 
 #include <cstring>
-#include <ostream>
 
 namespace Orvex {
 namespace detail {
@@ -43,8 +42,7 @@ bool Refill(SAllocatorState& state) {
 
 unsigned char* TakePage(SAllocatorState& state, unsigned bytesNeeded) {
     if (bytesNeeded > kPageSize) {
-        GetLogStream() << g_pageTooLarge << std::endl;
-        throw static_cast<char*>(g_pageTooLarge);
+        ThrowErrorLine(g_pageTooLarge);
     }
     sys::ScopedShortLock hold(state.pageListLock);
     if (state.freePageHead == nullptr && !Refill(state)) {

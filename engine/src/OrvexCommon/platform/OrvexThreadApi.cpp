@@ -1,9 +1,7 @@
 // The exported thread functions over the platform layer.
-#include "OrvexCommon/log/OrvexLog.h"
+#include "OrvexCommon/base/detail/ErrorLine.h"
 #include "OrvexCommon/platform/OrvexPlatform.h"
 #include "OrvexCommon/platform/OrvexSys.h"
-
-#include <ostream>
 
 namespace Orvex {
 
@@ -50,8 +48,7 @@ bool OrvexJoinThread(void* thread) {
     case sys::JoinResult::Unexpected:
         break;
     }
-    GetLogStream() << g_joinFailure << std::endl;
-    throw static_cast<char*>(g_joinFailure);
+    detail::ThrowErrorLine(g_joinFailure);
 }
 
 bool OrvexSetThreadPriority(void* thread, int priority) {

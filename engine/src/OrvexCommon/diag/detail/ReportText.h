@@ -3,7 +3,7 @@
 #ifndef ORVEX_DIAG_DETAIL_REPORTTEXT_H
 #define ORVEX_DIAG_DETAIL_REPORTTEXT_H
 
-#include "OrvexCommon/text/detail/TextStrings.h"
+#include "OrvexCommon/memory/detail/TextStrings.h"
 
 namespace Orvex {
 namespace detail {

@@ -4,13 +4,13 @@
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/platform/posix/NarrowName.h"
 #include "OrvexCommon/text/OrvexText.h"
-#include "OrvexCommon/text/detail/TextStrings.h"
 
 #include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <limits.h>
 #include <new>
+#include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -111,10 +111,13 @@ bool OpenDirectorySearch(void* storage, const wchar_t* directory) {
     if (storage == nullptr || directory == nullptr) {
         return false;
     }
+    const NarrowName name(directory);
+    if (!name.IsWhole()) {
+        return false;
+    }
     try {
         // The separator makes "" the root, as the Windows pattern "\*.*" does.
-        OrvexString narrow = WideToUtf8String(directory);
-        narrow += '/';
+        const std::string narrow = std::string(name.c_str()) + '/';
         DIR* stream = opendir(narrow.c_str());
         if (stream == nullptr) {
             return false;

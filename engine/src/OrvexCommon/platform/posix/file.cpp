@@ -2,7 +2,7 @@
 // the kernel and the C runtime take as file names here.
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/platform/posix/NarrowName.h"
-#include "OrvexCommon/text/detail/TextStrings.h"
+#include "OrvexCommon/text/OrvexText.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -90,13 +90,9 @@ bool AbsoluteDirectory(const wchar_t* directory, wchar_t* out, std::size_t capac
         if (realpath(narrow.c_str(), resolved) == nullptr) {
             return false;
         }
-        const OrvexWString wide = Utf8ToWideString(resolved);
-        if (wide.size() + 1 > capacity) {
-            return false;
-        }
-        wide.copy(out, wide.size());
-        out[wide.size()] = L'\0';
-        return true;
+        // Units written plus one; capacity + 1: no room for the terminator.
+        const std::size_t units = Utf8ToUcs(resolved, out, static_cast<unsigned>(capacity));
+        return units > 0 && units <= capacity;
     } catch (const std::bad_alloc&) {
         return false;
     }

@@ -2,12 +2,14 @@
 // one, the configured default otherwise. Ending the process skips exit
 // handlers, since the caller may be in a state where they cannot run safely.
 #include "OrvexCommon/platform/OrvexSys.h"
-#include "OrvexCommon/text/detail/TextStrings.h"
+#include "OrvexCommon/text/OrvexText.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <string>
 #include <unistd.h>
 
 namespace Orvex {
@@ -62,7 +64,9 @@ int AskUser(const wchar_t* report, bool fatal) {
     if (isatty(STDIN_FILENO) != 1 || isatty(STDERR_FILENO) != 1) {
         return byDefault;
     }
-    const OrvexString text = WideToUtf8String(report != nullptr ? report : L"");
+    const wchar_t* wide = report != nullptr ? report : L"";
+    std::string text(std::wcslen(wide) * 4 + 1, '\0');
+    text.resize(UcsToUtf8(wide, &text[0], static_cast<unsigned>(text.size())) - 1);
     WriteError("\nException\n");
     WriteError(text.c_str(), text.size());
     for (;;) {

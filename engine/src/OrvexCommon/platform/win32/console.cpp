@@ -3,7 +3,9 @@
 // WriteFile, since WriteConsoleW fails on anything that is not a console.
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/platform/win32/WindowsHeaders.h"
-#include "OrvexCommon/text/detail/TextStrings.h"
+#include "OrvexCommon/text/OrvexText.h"
+
+#include <string>
 
 namespace Orvex {
 namespace sys {
@@ -35,7 +37,10 @@ void WriteConsoleText(ConsoleStream stream, const char* utf8, std::size_t length
         WriteBytes(handle, utf8, length);
         return;
     }
-    const auto wide = Utf8ToWideString(utf8, length);
+    // The decoder wants its text terminated; a unit per byte is always room.
+    const std::string text(utf8, length);
+    std::wstring wide(length + 1, L'\0');
+    wide.resize(Utf8ToUcs(text.c_str(), &wide[0], static_cast<unsigned>(wide.size())) - 1);
     DWORD written = 0;
     WriteConsoleW(handle, wide.c_str(), static_cast<DWORD>(wide.size()), &written, nullptr);
 }

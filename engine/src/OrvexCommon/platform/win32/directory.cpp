@@ -1,6 +1,5 @@
 // Directories on Windows: the runtime's wide working-directory, status and
 // make-directory calls, and the system's find-file search.
-#include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/platform/win32/WindowsHeaders.h"
 
@@ -8,6 +7,7 @@
 #include <cwchar>
 #include <direct.h>
 #include <new>
+#include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -92,7 +92,7 @@ bool OpenDirectorySearch(void* storage, const wchar_t* directory) {
     WindowsDirectorySearch* search = new (storage) WindowsDirectorySearch;
     try {
         // The backslash goes in whatever separator the name uses already.
-        OrvexWString pattern(directory);
+        std::wstring pattern(directory);
         pattern += L"\\*.*";
         search->handle = FindFirstFileW(pattern.c_str(), &search->record);
     } catch (const std::bad_alloc&) {

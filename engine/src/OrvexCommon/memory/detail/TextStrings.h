@@ -1,6 +1,6 @@
 // String-returning forms of the UTF-8 converters, for the library's own use.
-#ifndef ORVEX_TEXT_DETAIL_TEXTSTRINGS_H
-#define ORVEX_TEXT_DETAIL_TEXTSTRINGS_H
+#ifndef ORVEX_MEMORY_DETAIL_TEXTSTRINGS_H
+#define ORVEX_MEMORY_DETAIL_TEXTSTRINGS_H
 
 #include "OrvexCommon/memory/OrvexMemory.h"
 
@@ -25,4 +25,4 @@ OrvexString WideToUtf8String(const wchar_t* text);
 
 } // namespace Orvex
 
-#endif // ORVEX_TEXT_DETAIL_TEXTSTRINGS_H
+#endif // ORVEX_MEMORY_DETAIL_TEXTSTRINGS_H

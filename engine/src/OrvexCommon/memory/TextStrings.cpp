@@ -1,5 +1,5 @@
 // String-returning forms of the UTF-8 converters.
-#include "OrvexCommon/text/detail/TextStrings.h"
+#include "OrvexCommon/memory/detail/TextStrings.h"
 #include "OrvexCommon/text/OrvexText.h"
 
 #include <cstring>
