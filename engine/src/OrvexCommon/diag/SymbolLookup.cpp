@@ -3,8 +3,8 @@
 // handler, then tries once more.
 #include "OrvexCommon/diag/OrvexStack.h"
 #include "OrvexCommon/diag/detail/SymbolName.h"
+#include "OrvexCommon/diag/detail/SymbolState.h"
 #include "OrvexCommon/log/OrvexLog.h"
-#include "OrvexCommon/memory/detail/AllocatorManager.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
 #include <cstdio>
@@ -82,7 +82,7 @@ bool LookUp(void* address, char* name) {
 // safe against itself. After the library's teardown the lock is gone and no
 // module is registered any more.
 bool FindReadableName(void* address, std::string& readable) {
-    SSymbolState& state = detail::AllocatorManager().symbols;
+    SSymbolState& state = detail::SymbolState();
     if (state.lock == nullptr) {
         return false;
     }

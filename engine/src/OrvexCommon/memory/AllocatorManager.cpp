@@ -22,8 +22,9 @@ template <typename Lock> Lock* OrAbort(Lock* lock) {
     return lock;
 }
 
+// The platform's symbol handler is set up first, before any pool: the stack
+// functions that capture and name frames rely on it from then on.
 void Construct(SAllocatorState& state) {
-    state.symbols.lock = OrAbort(sys::CreateRecursiveLock());
     sys::InitializeSymbolHandler();
     state.freePageHead = nullptr;
     state.freePageCount.set(0);
@@ -69,12 +70,7 @@ void TearDown(SAllocatorState& state) {
     sys::DestroyShortLock(state.largeLock.exchange(nullptr));
     sys::DestroyShortLock(state.pageListLock);
     state.pageListLock = nullptr;
-    // The symbol state goes too, so that unloading and loading the library
-    // again does not lose its storage each time.
     sys::ReleaseSymbolHandler();
-    sys::DestroyRecursiveLock(state.symbols.lock);
-    sys::FreeBlock(state.symbols.moduleBases);
-    state.symbols = SSymbolState();
     ReportLeaks(state);
 }
 

@@ -57,16 +57,6 @@ struct SPoolClass {
     unsigned lastPage; // index of the page last used: releases mostly hit it
 };
 
-// The module list of the symbol handler, created empty with the manager,
-// filled by the stack and symbol functions, released at teardown (its lock
-// then null). The array comes from malloc.
-struct SSymbolState {
-    sys::RecursiveLock* lock;
-    unsigned moduleCount;
-    unsigned moduleCapacity;
-    std::uint64_t* moduleBases;
-};
-
 // The manager's whole state: trivially constructible, so a static instance is
 // zero-initialised before any code runs, and never destroyed: after teardown
 // it stays readable with its locks null, so late requests fail and late
@@ -79,7 +69,6 @@ struct SAllocatorState {
     TRelaxed<std::uint64_t> counters[kClassCount + 1];
     unsigned char* freePageHead;
     TRelaxed<unsigned> freePageCount;
-    SSymbolState symbols;
 };
 
 extern SAllocatorState g_allocatorState;
