@@ -97,7 +97,7 @@ inline Bytes ReadPackaged(const std::wstring& name, bool deep, bool* found = nul
 }
 
 // A listener for files without a head that keeps what it was given.
-class DataListener : public Orvex::IFileLoadListener {
+class DataListener final : public Orvex::IFileLoadListener {
 public:
     std::int32_t GetFileType() override { return -1; }
     void OnLoadHead(const Orvex::CCommonFileHead&, Orvex::SLoadBuffer&) override {}

@@ -55,7 +55,7 @@ struct SSource {
     Bytes bytes;
 };
 
-class CSoakListener : public Orvex::IFileLoadListener {
+class CSoakListener final : public Orvex::IFileLoadListener {
 public:
     explicit CSoakListener(const SSource& source) : m_source(source) {}
     std::int32_t GetFileType() override { return -1; }
