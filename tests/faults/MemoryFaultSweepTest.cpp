@@ -12,8 +12,8 @@
 #include "OrvexCommon/format/OrvexIniFile.h"
 #include "OrvexCommon/format/OrvexTabFile.h"
 #include "OrvexCommon/log/OrvexLogFile.h"
-#include "OrvexCommon/math/OrvexVarient.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
+#include "OrvexCommon/objects/OrvexVarient.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
 #include "../file/PackageTestSupport.h"

@@ -1,5 +1,5 @@
 #include "OrvexCommon/log/OrvexLog.h"
-#include "OrvexCommon/math/OrvexObject.h"
+#include "OrvexCommon/objects/OrvexObject.h"
 #include "OrvexCommon/time/OrvexTick.h"
 
 #include <gtest/gtest.h>

@@ -12,6 +12,7 @@
 #include "OrvexCommon/log/OrvexLog.h"
 #include "OrvexCommon/math/OrvexMath.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
+#include "OrvexCommon/objects/OrvexObjects.h"
 #include "OrvexCommon/platform/OrvexPlatform.h"
 #include "OrvexCommon/text/OrvexText.h"
 #include "OrvexCommon/time/OrvexTime.h"

@@ -6,7 +6,7 @@
 #ifndef ORVEX_MATH_ORVEXCAMERA_H
 #define ORVEX_MATH_ORVEXCAMERA_H
 
-#include "OrvexCommon/math/OrvexValueTypes.h"
+#include "OrvexCommon/objects/OrvexValueTypes.h"
 
 #include <cmath>
 

@@ -11,7 +11,7 @@
 #define ORVEX_MATH_ORVEXGEOMETRY_H
 
 #include "OrvexCommon/base/OrvexExport.h"
-#include "OrvexCommon/math/OrvexValueTypes.h"
+#include "OrvexCommon/objects/OrvexValueTypes.h"
 
 namespace Orvex {
 

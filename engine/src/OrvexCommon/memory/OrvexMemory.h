@@ -11,6 +11,7 @@
 #define ORVEX_MEMORY_ORVEXMEMORY_H
 
 #include "OrvexCommon/base/OrvexExport.h"
+#include "OrvexCommon/memory/OrvexList.h"
 
 #include <cstddef>
 #include <functional>

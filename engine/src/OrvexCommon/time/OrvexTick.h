@@ -12,9 +12,9 @@
 #define ORVEX_TIME_ORVEXTICK_H
 
 #include "OrvexCommon/base/OrvexExport.h"
-#include "OrvexCommon/math/OrvexObject.h"
+#include "OrvexCommon/memory/OrvexList.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
-#include "OrvexCommon/time/OrvexList.h"
+#include "OrvexCommon/objects/OrvexObject.h"
 
 namespace Orvex {
 

@@ -4,7 +4,6 @@
 #define ORVEX_TIME_ORVEXTIME_H
 
 #include "OrvexCommon/time/OrvexClock.h"
-#include "OrvexCommon/time/OrvexList.h"
 #include "OrvexCommon/time/OrvexTick.h"
 #include "OrvexCommon/time/OrvexTimer.h"
 

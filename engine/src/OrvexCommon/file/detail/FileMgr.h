@@ -5,8 +5,8 @@
 #include "OrvexCommon/file/OrvexFile.h"
 #include "OrvexCommon/file/detail/PackageTypes.h"
 #include "OrvexCommon/file/detail/PathAlias.h"
+#include "OrvexCommon/memory/OrvexList.h"
 #include "OrvexCommon/platform/OrvexSys.h"
-#include "OrvexCommon/time/OrvexList.h"
 
 #include <atomic>
 

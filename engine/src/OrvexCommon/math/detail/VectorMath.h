@@ -4,7 +4,7 @@
 #ifndef ORVEX_MATH_DETAIL_VECTORMATH_H
 #define ORVEX_MATH_DETAIL_VECTORMATH_H
 
-#include "OrvexCommon/math/OrvexValueTypes.h"
+#include "OrvexCommon/objects/OrvexValueTypes.h"
 
 #include <cmath>
 

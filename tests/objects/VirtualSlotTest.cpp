@@ -1,5 +1,5 @@
 #include "OrvexCommon/log/OrvexLog.h"
-#include "OrvexCommon/math/OrvexVirtualSlot.h"
+#include "OrvexCommon/objects/OrvexVirtualSlot.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "OrvexCommon/math/OrvexVarient.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
+#include "OrvexCommon/objects/OrvexVarient.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // How a variant's payload is written into its block.
-#ifndef ORVEX_MATH_DETAIL_VARIENTSTORE_H
-#define ORVEX_MATH_DETAIL_VARIENTSTORE_H
+#ifndef ORVEX_OBJECTS_DETAIL_VARIENTSTORE_H
+#define ORVEX_OBJECTS_DETAIL_VARIENTSTORE_H
 
-#include "OrvexCommon/math/OrvexVarient.h"
+#include "OrvexCommon/objects/OrvexVarient.h"
 
 namespace Orvex {
 namespace detail {
@@ -30,4 +30,4 @@ struct VarientStore {
 } // namespace detail
 } // namespace Orvex
 
-#endif // ORVEX_MATH_DETAIL_VARIENTSTORE_H
+#endif // ORVEX_OBJECTS_DETAIL_VARIENTSTORE_H

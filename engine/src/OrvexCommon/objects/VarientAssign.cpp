@@ -1,6 +1,6 @@
 // The typed assignments of the variant: each writes its payload layout.
-#include "OrvexCommon/math/OrvexVarient.h"
-#include "OrvexCommon/math/detail/VarientStore.h"
+#include "OrvexCommon/objects/OrvexVarient.h"
+#include "OrvexCommon/objects/detail/VarientStore.h"
 
 #include <cstring>
 

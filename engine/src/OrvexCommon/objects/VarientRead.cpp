@@ -1,5 +1,5 @@
 // The variant's readers: no type check, never a read past the payload.
-#include "OrvexCommon/math/OrvexVarient.h"
+#include "OrvexCommon/objects/OrvexVarient.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
 // The small value types shared by the variant and the picking geometry: plain
 // records with public fields in the order given, no invariants, trivially
 // copyable, so their bytes are exactly their fields.
-#ifndef ORVEX_MATH_ORVEXVALUETYPES_H
-#define ORVEX_MATH_ORVEXVALUETYPES_H
+#ifndef ORVEX_OBJECTS_ORVEXVALUETYPES_H
+#define ORVEX_OBJECTS_ORVEXVALUETYPES_H
 
 namespace Orvex {
 
@@ -45,4 +45,4 @@ static_assert(sizeof(CMatrix) == 64, "sixteen floats");
 
 } // namespace Orvex
 
-#endif // ORVEX_MATH_ORVEXVALUETYPES_H
+#endif // ORVEX_OBJECTS_ORVEXVALUETYPES_H

@@ -1,10 +1,10 @@
 // A tagged value whose kind is chosen at run time: one of nine payloads kept
 // in one pooled block of its own, copied and compared as bytes.
-#ifndef ORVEX_MATH_ORVEXVARIENT_H
-#define ORVEX_MATH_ORVEXVARIENT_H
+#ifndef ORVEX_OBJECTS_ORVEXVARIENT_H
+#define ORVEX_OBJECTS_ORVEXVARIENT_H
 
 #include "OrvexCommon/base/OrvexExport.h"
-#include "OrvexCommon/math/OrvexValueTypes.h"
+#include "OrvexCommon/objects/OrvexValueTypes.h"
 
 namespace Orvex {
 
@@ -122,4 +122,4 @@ private:
 
 } // namespace Orvex
 
-#endif // ORVEX_MATH_ORVEXVARIENT_H
+#endif // ORVEX_OBJECTS_ORVEXVARIENT_H

@@ -1,5 +1,5 @@
 // Writing a variant's payload into its block.
-#include "OrvexCommon/math/detail/VarientStore.h"
+#include "OrvexCommon/objects/detail/VarientStore.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "OrvexCommon/math/OrvexObject.h"
+#include "OrvexCommon/objects/OrvexObject.h"
 
 #include <gtest/gtest.h>
 

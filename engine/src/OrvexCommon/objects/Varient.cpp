@@ -1,7 +1,7 @@
 // The variant's life cycle, copying and comparison.
-#include "OrvexCommon/math/OrvexVarient.h"
-#include "OrvexCommon/math/detail/VarientStore.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
+#include "OrvexCommon/objects/OrvexVarient.h"
+#include "OrvexCommon/objects/detail/VarientStore.h"
 
 #include <algorithm>
 #include <cstring>

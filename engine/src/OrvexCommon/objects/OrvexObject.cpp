@@ -1,5 +1,5 @@
 // The object life-cycle callbacks.
-#include "OrvexCommon/math/OrvexObject.h"
+#include "OrvexCommon/objects/OrvexObject.h"
 
 #include <atomic>
 

@@ -1,7 +1,7 @@
 // Object life-cycle callbacks: an empty base whose construction and
 // destruction a host can observe through two process-wide callbacks.
-#ifndef ORVEX_MATH_ORVEXOBJECT_H
-#define ORVEX_MATH_ORVEXOBJECT_H
+#ifndef ORVEX_OBJECTS_ORVEXOBJECT_H
+#define ORVEX_OBJECTS_ORVEXOBJECT_H
 
 #include "OrvexCommon/base/OrvexExport.h"
 
@@ -32,4 +32,4 @@ public:
 
 } // namespace Orvex
 
-#endif // ORVEX_MATH_ORVEXOBJECT_H
+#endif // ORVEX_OBJECTS_ORVEXOBJECT_H

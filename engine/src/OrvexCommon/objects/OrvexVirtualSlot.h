@@ -1,7 +1,7 @@
 // Which slot of a class's virtual-function table a pointer to a virtual member
 // function designates, and the exported table type for such tables.
-#ifndef ORVEX_MATH_ORVEXVIRTUALSLOT_H
-#define ORVEX_MATH_ORVEXVIRTUALSLOT_H
+#ifndef ORVEX_OBJECTS_ORVEXVIRTUALSLOT_H
+#define ORVEX_OBJECTS_ORVEXVIRTUALSLOT_H
 
 #include "OrvexCommon/base/OrvexExport.h"
 
@@ -62,4 +62,4 @@ template <typename F> unsigned GetVirtualFunIndexOf(F memberFunction) {
 
 } // namespace Orvex
 
-#endif // ORVEX_MATH_ORVEXVIRTUALSLOT_H
+#endif // ORVEX_OBJECTS_ORVEXVIRTUALSLOT_H

@@ -1,7 +1,7 @@
 // An intrusive two-way list with head and tail sentinels. Entries derive from
 // COrvexListNode; linking and unlinking never allocate.
-#ifndef ORVEX_TIME_ORVEXLIST_H
-#define ORVEX_TIME_ORVEXLIST_H
+#ifndef ORVEX_MEMORY_ORVEXLIST_H
+#define ORVEX_MEMORY_ORVEXLIST_H
 
 namespace Orvex {
 
@@ -64,4 +64,4 @@ private:
 
 } // namespace Orvex
 
-#endif // ORVEX_TIME_ORVEXLIST_H
+#endif // ORVEX_MEMORY_ORVEXLIST_H
