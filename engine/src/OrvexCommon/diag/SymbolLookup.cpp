@@ -1,16 +1,15 @@
 // DebugAddress2Symbol and the module list behind it: a lookup that misses
 // makes the modules loaded since the last miss known to the platform's symbol
 // handler, then tries once more.
+#include "OrvexCommon/base/detail/ErrorLine.h"
 #include "OrvexCommon/diag/OrvexStack.h"
 #include "OrvexCommon/diag/detail/SymbolName.h"
 #include "OrvexCommon/diag/detail/SymbolState.h"
-#include "OrvexCommon/log/OrvexLog.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ostream>
 
 namespace Orvex {
 namespace {
@@ -62,8 +61,7 @@ void RegisterModule(std::uint64_t base, const char* imageName, void* context) {
     static thread_local char message[80];
     std::snprintf(message, sizeof(message), "EnumerateLoadedModules64 failed with error code:%d",
                   sys::LastErrorCode());
-    GetLogStream() << message << std::endl;
-    throw static_cast<char*>(message);
+    detail::ThrowErrorLine(message);
 }
 
 void RegisterLoadedModules(SSymbolState& state) {

@@ -1,10 +1,10 @@
 // File objects.
 #include "OrvexCommon/file/detail/ReadFile.h"
+#include "OrvexCommon/base/detail/ErrorLine.h"
 #include "OrvexCommon/file/detail/FileMgr.h"
 #include "OrvexCommon/file/detail/FileReader.h"
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/Scramble.h"
-#include "OrvexCommon/log/OrvexLog.h"
 #include "OrvexCommon/memory/detail/WithoutMemory.h"
 #include "OrvexCommon/text/OrvexText.h"
 
@@ -115,8 +115,7 @@ bool CReadFile::Seek(std::int32_t offset, std::int32_t origin) {
         target = static_cast<std::int64_t>(GetSize()) + offset;
         break;
     default:
-        GetLogStream() << g_invalidSeekOrigin << "\n";
-        throw static_cast<char*>(g_invalidSeekOrigin);
+        ThrowErrorLine(g_invalidSeekOrigin);
     }
     if (target < 0 || target > static_cast<std::int64_t>(GetSize())) {
         return false;

@@ -1,10 +1,9 @@
 // The table file object: loading, decoding and lookups.
 #include "OrvexCommon/format/detail/TabFile.h"
-#include "OrvexCommon/log/OrvexLog.h"
+#include "OrvexCommon/base/detail/ErrorLine.h"
 #include "OrvexCommon/text/OrvexText.h"
 
 #include <new>
-#include <ostream>
 
 namespace Orvex {
 namespace detail {
@@ -89,8 +88,7 @@ void CTabFile::Decode(const unsigned char* bytes, std::uint32_t size) {
         break;
     case ETextMark::None:
         if (!IsUtf8(reinterpret_cast<const char*>(bytes))) {
-            GetLogStream() << g_ascRefusal << "\n";
-            throw static_cast<char*>(g_ascRefusal);
+            ThrowErrorLine(g_ascRefusal);
         }
         DecodeUtf8(bytes, size + 1, m_text);
         break;
