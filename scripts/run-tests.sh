@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the three targets and runs every test: the native suite, the 32-bit
-# and 64-bit Windows suites under Wine, the native suite under ASan+UBSan and under TSan, each fuzz
+# Builds the three targets and runs every test: the format check, the native
+# suite (built with g++ and with clang), the 32-bit and 64-bit Windows suites
+# under Wine, the native suite under ASan+UBSan and under TSan, each fuzz
 # target for a few seconds on its committed corpus, a short soak run; the
-# benchmarks are built, not run. Ends with one line "total: N passed, N failed".
+# benchmarks are built, not run. Every preset treats warnings as errors. Ends
+# with one line "total: N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh all || exit 1
@@ -35,6 +37,15 @@ suite() {
     fi
     passed=$((passed + total - failures))
     failed=$((failed + failures))
+}
+
+format_check() {
+    step "format"
+    if bash scripts/check-format.sh; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+    fi
 }
 
 fuzz() {
@@ -79,7 +90,9 @@ benchmarks() {
 }
 
 mkdir -p build
+format_check
 suite linux
+suite linux-clang
 suite win32
 suite win64
 suite linux-asan

@@ -262,7 +262,7 @@ void ShowPackages(const std::filesystem::path& dataDirectory) {
 }
 
 // A resource the demo loads: prints its head and counts its bytes.
-class CDemoResource : public Orvex::IFileLoadListener {
+class CDemoResource final : public Orvex::IFileLoadListener {
 public:
     CDemoResource(const char* label, std::int32_t type, bool verbose)
         : m_label(label), m_type(type), m_verbose(verbose) {}

@@ -113,7 +113,7 @@ TEST(FileMgr, IsFileExistRefusesDirectoriesDevicesAndPipes) {
 }
 
 // Collects what the manager delivers.
-class RecordingListener : public Orvex::IFileLoadListener {
+class RecordingListener final : public Orvex::IFileLoadListener {
 public:
     std::int32_t GetFileType() override { return -1; }
     void OnLoadHead(const Orvex::CCommonFileHead&, Orvex::SLoadBuffer&) override { ++heads; }

@@ -37,7 +37,7 @@ struct Source {
 };
 
 // Checks every buffer it is handed against its source's bytes.
-class CheckingListener : public Orvex::IFileLoadListener {
+class CheckingListener final : public Orvex::IFileLoadListener {
 public:
     explicit CheckingListener(const Source& source) : m_source(source) {}
     std::int32_t GetFileType() override { return m_source.typed ? kTex : -1; }

@@ -1,10 +1,10 @@
 // The head command: the common file head of a loose file or of a packaged one.
 #include "ToolSupport.h"
 
-#include "OrvexCommon/file/detail/FileReader.h"
-#include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/OrvexFileHead.h"
 #include "OrvexCommon/file/detail/FileHeadReader.h"
+#include "OrvexCommon/file/detail/FileReader.h"
+#include "OrvexCommon/file/detail/Package.h"
 
 #include <cstdio>
 #include <memory>
