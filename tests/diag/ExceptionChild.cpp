@@ -62,7 +62,10 @@ int main(int argc, char** argv) {
         std::fclose(stdin);
     }
     if (Is(mode, "ask-fatal") || Is(mode, "ask-other")) {
-        return Orvex::sys::AskUser(L"question\n", g_fatal);
+        // The answer as an error box gives it: 0 none, 1 OK, 3 Abort, 4
+        // Retry, 5 Ignore.
+        static const int kBoxValues[] = {0, 1, 3, 4, 5};
+        return kBoxValues[static_cast<int>(Orvex::sys::AskUser(L"question\n", g_fatal))];
     }
     Orvex::SetGlobExceptionBoxFun(hooked ? &FixedAnswer : nullptr);
     Orvex::OrvexException("child report", "tests\\Child.cpp", "Jan 31 2020", "23:59:58", 7, "main",

@@ -12,7 +12,22 @@ namespace {
 
 std::atomic<GlobExceptionBoxFun> g_boxHook{nullptr};
 
-enum Answer { kCouldNotAsk = 0, kOk = 1, kAbort = 3, kRetry = 4, kIgnore = 5 };
+// A host's hook answers the way an error box does: 1 OK, 3 Abort, 4 Retry,
+// 5 Ignore; anything else counts as no answer.
+sys::Answer AnswerOfHook(int answer) {
+    switch (answer) {
+    case 1:
+        return sys::Answer::Ok;
+    case 3:
+        return sys::Answer::Abort;
+    case 4:
+        return sys::Answer::Retry;
+    case 5:
+        return sys::Answer::Ignore;
+    default:
+        return sys::Answer::None;
+    }
+}
 
 } // namespace
 
@@ -33,19 +48,19 @@ void OrvexException(const char* message, const char* file, const char* date, con
     GetLogStream() << "OrvexException: \n" << report.c_str();
 
     const GlobExceptionBoxFun hook = GetGlobExceptionBoxFun();
-    const int answer =
-        hook != nullptr ? hook(report.c_str(), fatal) : sys::AskUser(report.c_str(), fatal);
+    const sys::Answer answer = hook != nullptr ? AnswerOfHook(hook(report.c_str(), fatal))
+                                               : sys::AskUser(report.c_str(), fatal);
     if (fatal) {
         // A fatal error must not look like success to whoever started us.
-        if (answer == kOk) {
+        if (answer == sys::Answer::Ok) {
             sys::EndProcess(1);
         }
         return;
     }
     switch (answer) {
-    case kAbort:
+    case sys::Answer::Abort:
         sys::AbortProcess();
-    case kRetry:
+    case sys::Answer::Retry:
         sys::BreakIntoDebugger();
         return;
     default:

@@ -17,8 +17,7 @@ namespace {
 
 // The loading thread's stack: a commit hint where the platform takes one.
 constexpr unsigned kLoadingThreadStack = 0x800;
-// THREAD_PRIORITY_HIGHEST.
-constexpr int kLoadingThreadPriority = 2;
+constexpr sys::ThreadPriority kLoadingThreadPriority = sys::ThreadPriority::Highest;
 // How long SetAsyncLoad waits, at most, for the loading thread to get going.
 constexpr unsigned kEntryWaitMs = 2000;
 

@@ -189,12 +189,14 @@ bool TerminateThread(Thread* thread, unsigned exitCode);
 // no release and cannot be joined.
 Thread* CurrentThreadPseudoHandle();
 
-// Sets a thread's priority given as the Windows priority value (-15 idle, -2
-// lowest, -1 below normal, 0 normal, 1 above normal, 2 highest, 15 time
-// critical), passed unchanged on Windows and mapped to a nice value of the
-// thread on Linux. False when the value or the handle is refused or when the
-// change needs privileges the process does not have.
-bool SetThreadPriority(Thread* thread, int priority);
+// Thread priorities, from the lowest.
+enum class ThreadPriority { Idle, Lowest, BelowNormal, Normal, AboveNormal, Highest, TimeCritical };
+
+// Sets a thread's priority: the Windows priority level of that name, or on
+// Linux a nice value of the thread (19, 10, 5, 0, -5, -10, -20 in the order
+// above). False when the handle is refused or when the change needs
+// privileges the process does not have.
+bool SetThreadPriority(Thread* thread, ThreadPriority priority);
 
 void SleepMilliseconds(unsigned milliseconds);
 
@@ -583,16 +585,18 @@ void ReloadTimeZone();
 // The user's question (question.cpp)
 // ---------------------------------------------------------------------------
 
-// Puts `report` to the user and returns the answer the way an error box gives
-// it: 1 OK, 3 Abort, 4 Retry, 5 Ignore, 0 when the user could not be asked.
-// A fatal report offers OK only; any other offers Abort, Retry and Ignore.
+// The answers to the question, and none when the user could not be asked.
+enum class Answer { None, Ok, Abort, Retry, Ignore };
+
+// Puts `report` to the user and returns the answer. A fatal report offers OK
+// only; any other offers Abort, Retry and Ignore.
 // Windows: MessageBoxW without owner, caption "Exception", MB_ICONERROR (plus
-// MB_ABORTRETRYIGNORE when not fatal); 0 when the box cannot be shown.
+// MB_ABORTRETRYIGNORE when not fatal); None when the box cannot be shown.
 // POSIX: when standard input and standard error are both terminals the
 // question goes to standard error and the answer is read from standard input;
 // otherwise (or when input ends) nobody can answer and the default is taken:
 // OK for a fatal report, Ignore for any other. Blocks the calling thread only.
-int AskUser(const wchar_t* report, bool fatal);
+Answer AskUser(const wchar_t* report, bool fatal);
 
 // Ends the process at once with exit `code`, without running static
 // destructors, exit handlers or (Windows) the modules' detach handlers: other

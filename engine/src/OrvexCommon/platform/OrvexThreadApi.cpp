@@ -51,8 +51,18 @@ bool OrvexJoinThread(void* thread) {
     detail::ThrowErrorLine(g_joinFailure);
 }
 
+// The Windows priority values the exported call takes (-15 idle, -2 lowest,
+// -1 below normal, 0 normal, 1 above normal, 2 highest, 15 time critical);
+// any other is refused.
 bool OrvexSetThreadPriority(void* thread, int priority) {
-    return sys::SetThreadPriority(ThreadOf(thread), priority);
+    static const int kWindowsValues[] = {-15, -2, -1, 0, 1, 2, 15};
+    for (int level = 0; level < 7; ++level) {
+        if (kWindowsValues[level] == priority) {
+            return sys::SetThreadPriority(ThreadOf(thread),
+                                          static_cast<sys::ThreadPriority>(level));
+        }
+    }
+    return false;
 }
 
 } // namespace Orvex

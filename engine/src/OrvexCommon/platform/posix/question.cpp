@@ -59,8 +59,8 @@ char ReadAnswer() {
 
 } // namespace
 
-int AskUser(const wchar_t* report, bool fatal) {
-    const int byDefault = fatal ? 1 : 5;
+Answer AskUser(const wchar_t* report, bool fatal) {
+    const Answer byDefault = fatal ? Answer::Ok : Answer::Ignore;
     if (isatty(STDIN_FILENO) != 1 || isatty(STDERR_FILENO) != 1) {
         return byDefault;
     }
@@ -76,18 +76,18 @@ int AskUser(const wchar_t* report, bool fatal) {
             return byDefault; // input ended: nobody is there to answer
         }
         if (fatal) {
-            return 1;
+            return Answer::Ok;
         }
         switch (answer) {
         case 'a':
         case 'A':
-            return 3;
+            return Answer::Abort;
         case 'r':
         case 'R':
-            return 4;
+            return Answer::Retry;
         case 'i':
         case 'I':
-            return 5;
+            return Answer::Ignore;
         default:
             break; // ask again
         }

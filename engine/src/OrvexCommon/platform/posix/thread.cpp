@@ -171,34 +171,8 @@ long KernelIdOf(Thread* thread) {
     return id;
 }
 
-// Windows priority values and the nice values that stand for them here.
-bool NiceValueFor(int priority, int& nice) {
-    switch (priority) {
-    case -15:
-        nice = 19;
-        return true;
-    case -2:
-        nice = 10;
-        return true;
-    case -1:
-        nice = 5;
-        return true;
-    case 0:
-        nice = 0;
-        return true;
-    case 1:
-        nice = -5;
-        return true;
-    case 2:
-        nice = -10;
-        return true;
-    case 15:
-        nice = -20;
-        return true;
-    default:
-        return false;
-    }
-}
+// The nice values that stand for the priorities here, from the lowest.
+constexpr int kNiceValues[] = {19, 10, 5, 0, -5, -10, -20};
 
 } // namespace
 
@@ -297,11 +271,8 @@ Thread* CurrentThreadPseudoHandle() {
     return kCurrentThreadPseudoHandle;
 }
 
-bool SetThreadPriority(Thread* thread, int priority) {
-    int nice;
-    if (!NiceValueFor(priority, nice)) {
-        return false;
-    }
+bool SetThreadPriority(Thread* thread, ThreadPriority priority) {
+    const int nice = kNiceValues[static_cast<int>(priority)];
     const long kernelId = KernelIdOf(thread);
     if (kernelId == 0) {
         return false;

@@ -8,19 +8,21 @@
 namespace Orvex {
 namespace sys {
 
-int AskUser(const wchar_t* report, bool fatal) {
+Answer AskUser(const wchar_t* report, bool fatal) {
     const UINT style = fatal ? MB_ICONERROR : (MB_ICONERROR | MB_ABORTRETRYIGNORE);
-    const int answer = MessageBoxW(nullptr, report != nullptr ? report : L"", L"Exception", style);
-    switch (answer) {
+    switch (MessageBoxW(nullptr, report != nullptr ? report : L"", L"Exception", style)) {
     case IDOK:
+        return Answer::Ok;
     case IDABORT:
+        return Answer::Abort;
     case IDRETRY:
+        return Answer::Retry;
     case IDIGNORE:
-        return answer;
+        return Answer::Ignore;
     default:
         // Documented failure is 0, but a box that cannot be built (no
         // display) may come back as -1 from the dialog underneath.
-        return 0;
+        return Answer::None;
     }
 }
 

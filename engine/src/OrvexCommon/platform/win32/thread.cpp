@@ -92,8 +92,12 @@ Thread* CurrentThreadPseudoHandle() {
     return reinterpret_cast<Thread*>(GetCurrentThread());
 }
 
-bool SetThreadPriority(Thread* thread, int priority) {
-    return ::SetThreadPriority(HandleOf(thread), priority) != 0;
+bool SetThreadPriority(Thread* thread, ThreadPriority priority) {
+    static const int kLevels[] = {THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST,
+                                  THREAD_PRIORITY_BELOW_NORMAL, THREAD_PRIORITY_NORMAL,
+                                  THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST,
+                                  THREAD_PRIORITY_TIME_CRITICAL};
+    return ::SetThreadPriority(HandleOf(thread), kLevels[static_cast<int>(priority)]) != 0;
 }
 
 void SleepMilliseconds(unsigned milliseconds) {
