@@ -3,9 +3,20 @@
 // per service with the same file names; CMake compiles only the chosen folder.
 // Nothing outside platform/ talks to the operating system directly.
 //
-// Unless a function says otherwise it may be called from any thread, sets no
-// errno-style state the caller must read, and reports failure only through its
-// result.
+// Threads: unless a function says otherwise it may be called from any thread.
+//
+// Errors, one convention for every function: a failure is reported through
+// the result alone, as the function's comment says (false, null, -1 or a
+// negative value, an enum's failure value, a count short of what was asked);
+// a function that cannot fail returns void. No function throws, none leaves
+// state the caller must read afterwards (errno, GetLastError), and none writes
+// to the log: the layers above decide what a failure means. LastErrorCode is
+// the one way to ask for the system's code, for a message only.
+//
+// Helpers built on the contract (the scoped locks, the stream position and
+// length, the calendar shift, heap blocks and injected memory faults) are
+// implemented once, inline here or in the portable files beside this header,
+// never by a backend.
 #ifndef ORVEX_PLATFORM_ORVEXSYS_H
 #define ORVEX_PLATFORM_ORVEXSYS_H
 

@@ -8,8 +8,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
-#include <string>
 #include <unistd.h>
 
 namespace Orvex {
@@ -57,6 +55,24 @@ char ReadAnswer() {
     }
 }
 
+// The report as UTF-8, in pieces of a buffer of its own: no memory is asked
+// for, so the question can be put whatever state the pool is in.
+void WriteReport(const wchar_t* report) {
+    char piece[1024];
+    wchar_t units[256];
+    for (const wchar_t* at = report; *at != 0;) {
+        std::size_t count = 0;
+        while (count + 1 < sizeof(units) / sizeof(units[0]) && at[count] != 0) {
+            units[count] = at[count];
+            ++count;
+        }
+        units[count] = 0;
+        const unsigned written = UcsToUtf8(units, piece, sizeof(piece));
+        WriteError(piece, written > 0 ? written - 1 : 0);
+        at += count;
+    }
+}
+
 } // namespace
 
 Answer AskUser(const wchar_t* report, bool fatal) {
@@ -64,11 +80,8 @@ Answer AskUser(const wchar_t* report, bool fatal) {
     if (isatty(STDIN_FILENO) != 1 || isatty(STDERR_FILENO) != 1) {
         return byDefault;
     }
-    const wchar_t* wide = report != nullptr ? report : L"";
-    std::string text(std::wcslen(wide) * 4 + 1, '\0');
-    text.resize(UcsToUtf8(wide, &text[0], static_cast<unsigned>(text.size())) - 1);
     WriteError("\nException\n");
-    WriteError(text.c_str(), text.size());
+    WriteReport(report != nullptr ? report : L"");
     for (;;) {
         WriteError(fatal ? "Press Enter to end the process. " : "[A]bort, [R]etry, [I]gnore? ");
         const char answer = ReadAnswer();

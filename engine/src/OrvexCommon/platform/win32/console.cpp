@@ -5,6 +5,7 @@
 #include "OrvexCommon/platform/win32/WindowsHeaders.h"
 #include "OrvexCommon/text/OrvexText.h"
 
+#include <new>
 #include <string>
 
 namespace Orvex {
@@ -37,12 +38,16 @@ void WriteConsoleText(ConsoleStream stream, const char* utf8, std::size_t length
         WriteBytes(handle, utf8, length);
         return;
     }
-    // The decoder wants its text terminated; a unit per byte is always room.
-    const std::string text(utf8, length);
-    std::wstring wide(length + 1, L'\0');
-    wide.resize(Utf8ToUcs(text.c_str(), &wide[0], static_cast<unsigned>(wide.size())) - 1);
-    DWORD written = 0;
-    WriteConsoleW(handle, wide.c_str(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    try {
+        // The decoder wants its text terminated; a unit per byte is room.
+        const std::string text(utf8, length);
+        std::wstring wide(length + 1, L'\0');
+        wide.resize(Utf8ToUcs(text.c_str(), &wide[0], static_cast<unsigned>(wide.size())) - 1);
+        DWORD written = 0;
+        WriteConsoleW(handle, wide.c_str(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    } catch (const std::bad_alloc&) {
+        WriteBytes(handle, utf8, length); // no room to convert: the bytes as they are
+    }
 }
 
 bool IsTerminal(ConsoleStream stream) {
