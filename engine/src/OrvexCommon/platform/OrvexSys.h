@@ -559,11 +559,14 @@ std::uint64_t MonotonicMilliseconds();
 // Calendar and time zone (calendar.cpp)
 // ---------------------------------------------------------------------------
 
-// The current calendar time in whole seconds since 1970-01-01 00:00:00 UTC,
-// moved by the shift below (0 unless a test set one).
+// The system's calendar time in whole seconds since 1970-01-01 00:00:00 UTC.
+std::int64_t SystemCalendarSeconds();
+
+// The calendar time the library uses: the system's, moved by the shift below
+// (0 unless a test set one). Portable (CalendarShift.cpp).
 std::int64_t CalendarSeconds();
 
-// For tests only: moves the time CalendarSeconds reports by `seconds` from
+// For tests only (portable, CalendarShift.cpp): moves the time CalendarSeconds reports by `seconds` from
 // now on (0 gives the real clock back), so that code driven by the calendar,
 // such as the rotation of log files by date, can be taken to any date without
 // waiting for it. The clock keeps running from the moved time. Process-wide,

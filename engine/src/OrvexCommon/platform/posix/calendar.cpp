@@ -2,30 +2,13 @@
 // mktime.
 #include "OrvexCommon/platform/OrvexSys.h"
 
-#include <atomic>
 #include <time.h>
 
 namespace Orvex {
 namespace sys {
 
-namespace {
-
-// Constant-initialised, so a shift set by a test holds from the first call.
-std::atomic<std::int64_t> g_calendarShift{0};
-
-} // namespace
-
-std::int64_t CalendarSeconds() {
-    return static_cast<std::int64_t>(time(nullptr)) +
-           g_calendarShift.load(std::memory_order_relaxed);
-}
-
-void SetCalendarShift(std::int64_t seconds) {
-    g_calendarShift.store(seconds, std::memory_order_relaxed);
-}
-
-std::int64_t GetCalendarShift() {
-    return g_calendarShift.load(std::memory_order_relaxed);
+std::int64_t SystemCalendarSeconds() {
+    return static_cast<std::int64_t>(time(nullptr));
 }
 
 bool BreakDownUtc(std::int64_t seconds, std::tm& fields) {

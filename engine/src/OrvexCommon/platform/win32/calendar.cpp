@@ -1,30 +1,13 @@
 // Calendar conversions on Windows: the runtime's 64-bit time functions.
 #include "OrvexCommon/platform/OrvexSys.h"
 
-#include <atomic>
 #include <time.h>
 
 namespace Orvex {
 namespace sys {
 
-namespace {
-
-// Constant-initialised, so a shift set by a test holds from the first call.
-std::atomic<std::int64_t> g_calendarShift{0};
-
-} // namespace
-
-std::int64_t CalendarSeconds() {
-    return static_cast<std::int64_t>(_time64(nullptr)) +
-           g_calendarShift.load(std::memory_order_relaxed);
-}
-
-void SetCalendarShift(std::int64_t seconds) {
-    g_calendarShift.store(seconds, std::memory_order_relaxed);
-}
-
-std::int64_t GetCalendarShift() {
-    return g_calendarShift.load(std::memory_order_relaxed);
+std::int64_t SystemCalendarSeconds() {
+    return static_cast<std::int64_t>(_time64(nullptr));
 }
 
 bool BreakDownUtc(std::int64_t seconds, std::tm& fields) {
