@@ -308,9 +308,19 @@ TEST_F(PathWalk, FlagsAndDirectoryChecks) {
     EXPECT_FALSE(CPathMgr::CheckDirectory((m_base + L"/top.txt").c_str()));
     EXPECT_FALSE(CPathMgr::CheckDirectory((m_base + L"/missing").c_str()));
     EXPECT_FALSE(CPathMgr::CheckDirectory(nullptr));
-    // Only the Windows search reads wildcards: its first entry of "sub/*" is ".".
-    EXPECT_EQ(kDrivePaths, CPathMgr::CheckDirectory((m_base + L"/sub/*").c_str()));
-    EXPECT_FALSE(CPathMgr::CheckDirectory((m_base + L"/sub/mid*").c_str()));
+    // Patterns read the same on every target; "." is the first entry.
+    const struct {
+        const wchar_t* path;
+        bool directory;
+    } patterns[] = {
+        {L"/sub/*", true}, {L"/sub/*.*", true},    {L"/sub/mid*", false}, {L"/s?b", true},
+        {L"/SU*", true},   {L"/T*.TXT", false},    {L"/sub/d*p", true},   {L"/sub/x*", false},
+        {L"/sub/", false}, {L"/missing/*", false}, {L"/e?pty", true},     {L"/*y", true},
+    };
+    for (const auto& pattern : patterns) {
+        EXPECT_EQ(pattern.directory, CPathMgr::CheckDirectory((m_base + pattern.path).c_str()))
+            << std::string(pattern.path, pattern.path + std::wcslen(pattern.path));
+    }
 }
 
 // ---- Creating directories ----

@@ -82,9 +82,9 @@ public:
     // elsewhere.
     static const wchar_t* GetRelativePath(const wchar_t* from, const wchar_t* to, wchar_t* out,
                                           unsigned outLen);
-    // Windows: whether a search for `path` exactly as given (wildcards
-    // included) finds an entry and that first entry is a directory. POSIX has
-    // no such search: whether `path` names an existing directory.
+    // Whether a search for `path` (its last component may hold the wildcards
+    // '*' and '?', matched without case for ASCII letters) finds an entry and
+    // that first entry is a directory; "." comes first, as Windows lists it.
     static bool CheckDirectory(const wchar_t* path);
 
 private:

@@ -432,14 +432,14 @@ bool IsDirectoryPath(const wchar_t* path);
 // created, for instance because the directory exists already.
 bool CreateOneDirectory(const wchar_t* path);
 
-// Windows: starts a search (FindFirstFileW) for `path` exactly as given, so
-// wildcards match, and answers whether the first entry found has the
-// directory attribute (0x10); the search is closed again in every case.
-// POSIX has no search by pattern: the answer is whether `path` names an
-// existing directory (stat, links followed), and '*' or '?' are ordinary
-// characters of a name. So "dir" gives true on both; "dir/*" only on Windows
-// (its first entry there is "."); a trailing separator ("dir/") only on
-// POSIX, since the Windows search refuses it.
+// A search by pattern, the same on every target (portable,
+// DirectoryPattern.cpp): the path's last component may hold '*' (any run of
+// characters) and '?' (any one), matched without case for ASCII letters; the
+// answer is whether the first entry of the path's directory that matches is
+// a directory, "." coming first as the file systems of Windows list it. A
+// component without wildcards is the entry of that name; a trailing
+// separator names none. So "dir", "dir/*" and "d?r" give true for a
+// directory "dir", "dir/" false.
 bool FirstMatchIsDirectory(const wchar_t* path);
 
 // Listing the entries of one directory. The caller provides the search's
@@ -566,12 +566,11 @@ std::int64_t SystemCalendarSeconds();
 // (0 unless a test set one). Portable (CalendarShift.cpp).
 std::int64_t CalendarSeconds();
 
-// For tests only (portable, CalendarShift.cpp): moves the time CalendarSeconds reports by `seconds` from
-// now on (0 gives the real clock back), so that code driven by the calendar,
-// such as the rotation of log files by date, can be taken to any date without
-// waiting for it. The clock keeps running from the moved time. Process-wide,
-// safe to call from any thread; a value read just before the change may still
-// be in use. The library itself never sets it.
+// For tests only (portable, CalendarShift.cpp): moves the time CalendarSeconds reports by `seconds`
+// from now on (0 gives the real clock back), so that code driven by the calendar, such as the
+// rotation of log files by date, can be taken to any date without waiting for it. The clock keeps
+// running from the moved time. Process-wide, safe to call from any thread; a value read just before
+// the change may still be in use. The library itself never sets it.
 void SetCalendarShift(std::int64_t seconds);
 std::int64_t GetCalendarShift();
 

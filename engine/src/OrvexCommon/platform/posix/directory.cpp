@@ -98,11 +98,6 @@ bool CreateOneDirectory(const wchar_t* path) {
     return narrow.IsWhole() && mkdir(narrow.c_str(), 0777) == 0;
 }
 
-bool FirstMatchIsDirectory(const wchar_t* path) {
-    // Without a search by pattern the nearest meaning is "names a directory".
-    return IsDirectoryPath(path);
-}
-
 std::size_t DirectorySearchSize() {
     return sizeof(PosixDirectorySearch);
 }

@@ -68,19 +68,6 @@ bool CreateOneDirectory(const wchar_t* path) {
     return path != nullptr && _wmkdir(path) == 0;
 }
 
-bool FirstMatchIsDirectory(const wchar_t* path) {
-    if (path == nullptr) {
-        return false;
-    }
-    WIN32_FIND_DATAW record;
-    const HANDLE search = FindFirstFileW(path, &record);
-    if (search == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    FindClose(search);
-    return (record.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 std::size_t DirectorySearchSize() {
     return sizeof(WindowsDirectorySearch);
 }
