@@ -40,7 +40,8 @@ using OrvexTest::Bytes;
 using OrvexTest::PackedFile;
 using OrvexTest::RandomBytes;
 
-const fs::path kFolder = "fault-sweep";
+// One folder per process: the cases may run side by side, one process each.
+const fs::path kFolder = "fault-sweep-" + OrvexTest::ProcessTag();
 
 std::wstring Wide(const fs::path& path) {
     return path.wstring();

@@ -4,6 +4,7 @@
 
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/PackageWriter.h"
+#include "OrvexCommon/platform/OrvexSys.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -31,11 +32,18 @@ inline Bytes RandomBytes(std::size_t size, std::uint32_t seed) {
     return bytes;
 }
 
+// The process id, so that test processes running side by side (one per test
+// case natively) never share a scratch name.
+inline std::string ProcessTag() {
+    return std::to_string(Orvex::sys::CurrentProcessId());
+}
+
 // A name no earlier test of this process used, relative to the working
 // directory: packages stay registered for the life of the process.
 inline std::wstring UniqueName(const char* tag) {
     static int counter = 0;
-    return std::filesystem::path(std::string("oxp_") + tag + "_" + std::to_string(++counter))
+    return std::filesystem::path(std::string("oxp_") + ProcessTag() + "_" + tag + "_" +
+                                 std::to_string(++counter))
         .wstring();
 }
 

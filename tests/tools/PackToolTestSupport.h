@@ -163,7 +163,8 @@ public:
     }
     std::string Path(const char* tag, const char* suffix = "") {
         static int counter = 0;
-        m_paths.push_back(std::string("oxpt_") + tag + "_" + std::to_string(++counter) + suffix);
+        m_paths.push_back(std::string("oxpt_") + OrvexTest::ProcessTag() + "_" + tag + "_" +
+                          std::to_string(++counter) + suffix);
         // What an earlier run could not remove (Windows keeps open packages).
         std::error_code ignored;
         fs::remove_all(U8(m_paths.back()), ignored);
