@@ -21,23 +21,28 @@ class PackRoundTrip : public ::testing::TestWithParam<std::tuple<bool, std::stri
 protected:
     static void SetUpTestSuite() {
         s_tree = new Tree(MakeTree(kTreeFiles, 11));
+        s_root = new std::string("oxpt_round_trip_tree_" + OrvexTest::ProcessTag());
         std::error_code ignored;
-        fs::remove_all(U8(kRoot), ignored);
-        WriteTree(kRoot, *s_tree);
+        fs::remove_all(U8(*s_root), ignored);
+        WriteTree(*s_root, *s_tree);
     }
     static void TearDownTestSuite() {
         std::error_code ignored;
-        fs::remove_all(U8(kRoot), ignored);
+        fs::remove_all(U8(*s_root), ignored);
+        delete s_root;
+        s_root = nullptr;
         delete s_tree;
         s_tree = nullptr;
     }
 
-    static constexpr const char* kRoot = "oxpt_round_trip_tree";
+    // One tree per process: the cases may run side by side, a process each.
+    static std::string* s_root;
     static Tree* s_tree;
     Scratch m_scratch;
 };
 
 Tree* PackRoundTrip::s_tree = nullptr;
+std::string* PackRoundTrip::s_root = nullptr;
 
 std::string FirstNames(const std::vector<std::string>& names) {
     std::string text;
@@ -51,7 +56,7 @@ TEST_P(PackRoundTrip, EveryFileReadsBackInBothModes) {
     const bool scrambled = std::get<0>(GetParam());
     const std::string resident = std::get<1>(GetParam());
     const std::string path = m_scratch.Path("rt", ".pkg");
-    std::vector<std::string> args = {"pack", kRoot, path, "--resident=" + resident};
+    std::vector<std::string> args = {"pack", *s_root, path, "--resident=" + resident};
     if (scrambled) {
         args.push_back("--scramble");
     }
