@@ -156,7 +156,9 @@ TEST(ChangingLooseFile, DeletedBeforeTheLoadingThreadReadsIt) {
     auto* request = new SLoadRequest;
     request->listener = &gone;
     request->data.assign(64, 0);
-    request->fileName = Orvex::OrvexWString(L"oxp_chg_never_there/missing.bin");
+    request->file.source = &manager.LooseFiles();
+    request->file.size = 64;
+    request->file.path = Orvex::OrvexWString(L"oxp_chg_never_there/missing.bin");
     manager.QueueRequest(request);
     ASSERT_EQ(manager.Load(present.c_str(), &behind), 5000);
     DispatchAll();

@@ -131,13 +131,22 @@ public:
 };
 
 SLoadRequest* NewRequest(RecordingListener& listener, std::size_t size, std::uint32_t start,
-                         std::uint32_t fileOffset) {
+                         bool filled) {
     auto* request = new SLoadRequest;
     request->listener = &listener;
     request->data.assign(size, 0);
     request->start = start;
-    request->fileOffset = fileOffset;
+    request->filled = filled;
     return request;
+}
+
+// Gives the request the loading thread's reader of `name` in `source`.
+void ReadFromSource(const Orvex::detail::IFileSource& source, const std::wstring& name,
+                    SLoadRequest& request) {
+    Orvex::detail::SSourceFile opened;
+    ASSERT_TRUE(source.Open(name.c_str(), false, opened));
+    source.Duplicate(opened, request.file);
+    source.Close(opened);
 }
 
 bool DispatchAll(CFileMgr& manager) {
@@ -180,11 +189,11 @@ TEST(FileMgr, TheLoadingThreadFillsPendingRequestsAndDispatchDeliversThem) {
     }
 
     RecordingListener fromLoose, fromPackage, fromMemory;
-    SLoadRequest* looseRequest = NewRequest(fromLoose, loose.size() - 100, 100, 100);
-    looseRequest->fileName = Orvex::OrvexWString((root + L"/loose.bin").c_str());
-    SLoadRequest* packageRequest = NewRequest(fromPackage, 2000, 1000, match.entry->offset + 1000);
-    packageRequest->package = match.package;
-    SLoadRequest* memoryRequest = NewRequest(fromMemory, 3, 7, kDataInMemory);
+    SLoadRequest* looseRequest = NewRequest(fromLoose, loose.size() - 100, 100, false);
+    ReadFromSource(manager.LooseFiles(), root + L"/loose.bin", *looseRequest);
+    SLoadRequest* packageRequest = NewRequest(fromPackage, 2000, 1000, false);
+    ReadFromSource(manager.Packages(), root + L"/pk/packed.bin", *packageRequest);
+    SLoadRequest* memoryRequest = NewRequest(fromMemory, 3, 7, true);
     memoryRequest->data = {1, 2, 3};
     manager.QueueRequest(looseRequest);
     manager.QueueRequest(packageRequest);
@@ -215,7 +224,7 @@ TEST(FileMgr, APausedGameClockLetsAnyBudgetDeliverEverything) {
     CFileMgr& manager = FileMgr();
     RecordingListener listeners[20];
     for (auto& listener : listeners) {
-        manager.QueueRequest(NewRequest(listener, 0, 0, kDataInMemory));
+        manager.QueueRequest(NewRequest(listener, 0, 0, true));
     }
     Orvex::PauseOrvexTime(true);
     EXPECT_FALSE(manager.Dispatch(1));
@@ -233,10 +242,12 @@ TEST(FileMgr, TeardownDeliversFinishedRequestsAndDropsPendingOnes) {
         manager.SetAsyncLoad(true);
         // A loose file that does not open keeps the thread retrying (for a
         // second) until quit.
-        SLoadRequest* waiting = NewRequest(pending, 10, 0, 0);
-        waiting->fileName = Orvex::OrvexWString(L"oxp_never_there/missing.bin");
+        SLoadRequest* waiting = NewRequest(pending, 10, 0, false);
+        waiting->file.source = &manager.LooseFiles();
+        waiting->file.size = 10;
+        waiting->file.path = Orvex::OrvexWString(L"oxp_never_there/missing.bin");
         manager.QueueRequest(waiting);
-        manager.QueueRequest(NewRequest(finished, 4, 0, kDataInMemory));
+        manager.QueueRequest(NewRequest(finished, 4, 0, true));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_EQ(finished.calls, 1);

@@ -301,7 +301,9 @@ TEST_F(LoadTest, AMappedPackageRequestOvertakesPendingOnes) {
     auto* waiting = new SLoadRequest;
     waiting->listener = &blocker;
     waiting->data.assign(4, 0);
-    waiting->fileName = (root + L"/later.bin").c_str();
+    waiting->file.source = &m_manager.LooseFiles();
+    waiting->file.size = 4;
+    waiting->file.path = (root + L"/later.bin").c_str();
     m_manager.QueueRequest(waiting);
     EXPECT_EQ(m_manager.Load((root + L"/slow.bin").c_str(), &slow), 100);
     EXPECT_EQ(m_manager.Load((root + L"_pk/fast.bin").c_str(), &fast), 100);

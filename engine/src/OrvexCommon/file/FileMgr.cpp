@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 namespace Orvex {
 namespace detail {
@@ -95,8 +96,7 @@ bool CFileMgr::IsFileExist(const wchar_t* fileName) {
     return FallbackWithoutMemory(false, [&] {
         // Existence is "a file Load could open": a directory, a device or a
         // pipe is none, and asking must not block.
-        return FindPackageEntry(fileName, m_deepSearch).package != nullptr ||
-               sys::IsReadableRegularFile(fileName);
+        return m_packages.Has(fileName) || m_looseFiles.Has(fileName);
     });
 }
 
@@ -137,17 +137,16 @@ const SFilePatch* CFileMgr::FindFilePatch(const OrvexWString& path) const {
     return found == m_patches.end() ? nullptr : &found->second;
 }
 
-bool CFileMgr::OpenLooseFile(const wchar_t* fileName, SFileReader& reader,
-                             OrvexWString& opened) const {
-    opened = ResolvePathAlias(fileName);
-    if (OpenReader(reader, opened.c_str())) {
-        return true;
+bool CFileMgr::OpenInSources(const wchar_t* fileName, bool handleNow, SSourceFile& file) const {
+    const IFileSource* order[2] = {&m_looseFiles, &m_packages};
+    if (m_packageFirst) {
+        std::swap(order[0], order[1]);
     }
-    opened = fileName;
-    if (OpenReader(reader, opened.c_str())) {
-        return true;
+    for (const IFileSource* source : order) {
+        if (source->Open(fileName, handleNow, file)) {
+            return true;
+        }
     }
-    opened.clear();
     return false;
 }
 

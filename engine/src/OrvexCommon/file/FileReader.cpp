@@ -45,6 +45,22 @@ std::int32_t ReadFrom(SFileReader& reader, void* buffer, std::uint32_t n) {
     return static_cast<std::int32_t>(length);
 }
 
+std::uint32_t ReadAt(SFileReader& reader, std::uint32_t position, unsigned char* out,
+                     std::uint32_t n) {
+    if (reader.handle == nullptr && n > 0) {
+        std::memset(out, 0, n); // a patch alone covers only some bytes
+    }
+    if (reader.position != position) {
+        MoveTo(reader, position);
+    }
+    const std::int32_t taken = ReadFrom(reader, out, n);
+    const std::uint32_t held = taken < 0 ? 0 : static_cast<std::uint32_t>(taken);
+    if (held < n) {
+        std::memset(out + held, 0, n - held);
+    }
+    return held;
+}
+
 void MoveTo(SFileReader& reader, std::uint32_t position) {
     reader.position = std::min(position, EffectiveSize(reader));
     if (reader.handle != nullptr) {

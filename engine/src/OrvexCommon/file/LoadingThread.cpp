@@ -1,8 +1,6 @@
 // The request lists: the loading thread that fills pending requests and
 // Dispatch, which hands finished ones to their listeners.
 #include "OrvexCommon/file/detail/FileMgr.h"
-#include "OrvexCommon/file/detail/FileReader.h"
-#include "OrvexCommon/file/detail/Scramble.h"
 #include "OrvexCommon/time/OrvexClock.h"
 
 #include <cstdint>
@@ -20,49 +18,26 @@ constexpr unsigned kIdleSleepMs = 5;
 constexpr unsigned kReopenRetryMs = 1;
 constexpr std::uint64_t kReopenGiveUpMs = 1000;
 
-// Opens the request's loose file, trying again for a while; false when it
-// did not open or the manager is quitting.
-bool OpenRequestFile(SFileReader& reader, const SLoadRequest& request,
-                     const std::atomic<bool>& quit) {
-    // The wall clock, not game time, which a host may pause.
-    const std::uint64_t started = sys::MonotonicMilliseconds();
-    while (!OpenReader(reader, request.fileName.c_str())) {
-        if (quit || sys::MonotonicMilliseconds() - started >= kReopenGiveUpMs) {
-            return false;
-        }
-        sys::SleepMilliseconds(kReopenRetryMs);
-    }
-    return true;
-}
-
 } // namespace
 
 bool ReadRequest(SLoadRequest& request, const std::atomic<bool>& quit) {
-    if (request.fileOffset == kDataInMemory) {
+    if (request.filled) {
         return true;
     }
-    SFileReader reader;
-    if (request.package != nullptr) {
-        // The package's own handle and patch; the handle stays open.
-        reader = request.package->reader;
-    }
-    const bool openedHere = reader.handle == nullptr && reader.owner == nullptr;
-    if (openedHere && !OpenRequestFile(reader, request, quit)) {
+    SSourceFile& file = request.file;
+    const auto size = static_cast<std::uint32_t>(request.data.size());
+    // The wall clock, not game time, which a host may pause.
+    const std::uint64_t started = sys::MonotonicMilliseconds();
+    while (!file.source->ReadRange(file, request.start, size, request.data.data())) {
         if (quit) {
             return false;
         }
-        // Gone: delivered all the same, with no bytes.
-        TOrvexVector<unsigned char>().swap(request.data);
-        return true;
-    }
-    MoveTo(reader, request.fileOffset);
-    (void)ReadFrom(reader, request.data.data(), static_cast<std::uint32_t>(request.data.size()));
-    if (openedHere) {
-        CloseReader(reader);
-    }
-    if (request.package != nullptr && request.package->scrambled) {
-        Descramble(request.data.data(), request.fileOffset,
-                   static_cast<std::uint32_t>(request.data.size()));
+        if (sys::MonotonicMilliseconds() - started >= kReopenGiveUpMs) {
+            // Gone: delivered all the same, with no bytes.
+            TOrvexVector<unsigned char>().swap(request.data);
+            return true;
+        }
+        sys::SleepMilliseconds(kReopenRetryMs);
     }
     return true;
 }
@@ -99,7 +74,7 @@ void CFileMgr::RunLoadingThread() {
 
 void CFileMgr::QueueRequest(SLoadRequest* request) {
     sys::ScopedLock hold(m_lock.get());
-    if (request->fileOffset == kDataInMemory) {
+    if (request->filled) {
         m_finished.PushBack(*request);
     } else {
         m_pending.PushBack(*request);

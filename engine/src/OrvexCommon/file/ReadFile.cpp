@@ -2,9 +2,6 @@
 #include "OrvexCommon/file/detail/ReadFile.h"
 #include "OrvexCommon/base/detail/ErrorLine.h"
 #include "OrvexCommon/file/detail/FileMgr.h"
-#include "OrvexCommon/file/detail/FileReader.h"
-#include "OrvexCommon/file/detail/Package.h"
-#include "OrvexCommon/file/detail/Scramble.h"
 #include "OrvexCommon/memory/detail/WithoutMemory.h"
 #include "OrvexCommon/text/OrvexText.h"
 
@@ -35,12 +32,10 @@ bool CReadFile::Open(const wchar_t* fileName) {
     if (fileName == nullptr) {
         return false;
     }
-    const bool opened = FallbackWithoutMemory(false, [&] {
-        if (FileMgr().IsPackageFirst()) {
-            return OpenInPackage(fileName) || OpenLoose(fileName);
-        }
-        return OpenLoose(fileName) || OpenInPackage(fileName);
-    });
+    // Reads go on through a handle of the file's own, opened now: a package
+    // file that no longer opens leaves the name to the next source.
+    const bool opened = FallbackWithoutMemory(
+        false, [&] { return FileMgr().OpenInSources(fileName, /*handleNow=*/true, m_file); });
     if (!opened) {
         Close(); // nothing half-opened stays behind
     }
@@ -58,45 +53,6 @@ bool CReadFile::Open(const char* fileName) {
         return false;
     }
     return Open(wide);
-}
-
-bool CReadFile::OpenInPackage(const wchar_t* fileName) {
-    const PackageMatch match = FindPackageEntry(fileName, FileMgr().IsDeepPackageSearch());
-    if (match.package == nullptr) {
-        return false;
-    }
-    m_entry = match.entry;
-    m_reader.owner = match.package;
-    if (match.package->mapped) {
-        return true; // every read copies from the mapping
-    }
-    // A handle of this object's own, on the file the index describes.
-    if (!OpenPackageFileAgain(m_reader, *match.package)) {
-        m_entry = nullptr;
-        return false;
-    }
-    MoveTo(m_reader, m_entry->offset);
-    return true;
-}
-
-bool CReadFile::OpenLoose(const wchar_t* fileName) {
-    if (!FileMgr().OpenLooseFile(fileName, m_reader, m_path)) {
-        return false;
-    }
-    m_looseSize = m_reader.size;
-    return true;
-}
-
-std::uint32_t CReadFile::GetOffset() {
-    return m_reader.owner != nullptr ? m_entry->offset : 0;
-}
-
-std::uint32_t CReadFile::GetSize() {
-    return m_reader.owner != nullptr ? m_entry->size : m_looseSize;
-}
-
-std::uint64_t CReadFile::PackagePosition() const {
-    return static_cast<std::uint64_t>(m_entry->offset) + m_position;
 }
 
 bool CReadFile::Seek(std::int32_t offset, std::int32_t origin) {
@@ -120,41 +76,8 @@ bool CReadFile::Seek(std::int32_t offset, std::int32_t origin) {
     if (target < 0 || target > static_cast<std::int64_t>(GetSize())) {
         return false;
     }
-    if (static_cast<std::uint32_t>(target) != m_position) {
-        const std::uint64_t where = static_cast<std::uint64_t>(GetOffset()) + target;
-        // Beyond 4 GiB only a hostile entry reaches: the reader stops at its end.
-        MoveTo(m_reader, static_cast<std::uint32_t>(std::min<std::uint64_t>(where, 0xFFFFFFFFu)));
-    }
     m_position = static_cast<std::uint32_t>(target);
     return true;
-}
-
-void CReadFile::ReadPackaged(unsigned char* buffer, std::uint32_t count) {
-    SPackage& package = *m_reader.owner;
-    const std::uint64_t where = PackagePosition();
-    if (where > 0xFFFFFFFFu) {
-        return; // past anything a package holds
-    }
-    const auto offset = static_cast<std::uint32_t>(where);
-    if (package.mapped) {
-        CopyFromPackage(package, buffer, offset, count);
-        // Opened while the package was private: its handle is no longer needed.
-        if (m_reader.handle != nullptr) {
-            CloseReader(m_reader);
-            m_reader = SFileReader();
-            m_reader.owner = &package;
-        }
-        return;
-    }
-    if (m_reader.handle == nullptr) {
-        (void)OpenReader(m_reader, package.path.c_str());
-        m_reader.owner = &package;
-        MoveTo(m_reader, offset);
-    }
-    (void)ReadFrom(m_reader, buffer, count);
-    if (package.scrambled) {
-        Descramble(buffer, offset, count);
-    }
 }
 
 std::int32_t CReadFile::Read(void* buffer, std::uint32_t size) {
@@ -170,11 +93,8 @@ std::int32_t CReadFile::Read(void* buffer, std::uint32_t size) {
         return -1;
     }
     const auto count = static_cast<std::uint32_t>(end - m_position);
-    if (m_reader.owner != nullptr) {
-        ReadPackaged(static_cast<unsigned char*>(buffer), count);
-    } else {
-        (void)ReadFrom(m_reader, buffer, count);
-    }
+    // Bytes the source no longer holds read as zeros.
+    (void)m_file.source->ReadRange(m_file, m_position, count, static_cast<unsigned char*>(buffer));
     m_position = static_cast<std::uint32_t>(end);
     return static_cast<std::int32_t>(count);
 }
@@ -183,11 +103,8 @@ void CReadFile::Close() {
     if (!IsOpen()) {
         return;
     }
-    CloseReader(m_reader);
-    m_reader = SFileReader();
+    m_file.source->Close(m_file);
     m_position = 0;
-    m_entry = nullptr;
-    m_looseSize = 0;
 }
 
 } // namespace detail

@@ -3,7 +3,8 @@
 #define ORVEX_FILE_DETAIL_FILEMGR_H
 
 #include "OrvexCommon/file/OrvexFile.h"
-#include "OrvexCommon/file/detail/PackageTypes.h"
+#include "OrvexCommon/file/detail/DirectorySource.h"
+#include "OrvexCommon/file/detail/PackageSource.h"
 #include "OrvexCommon/file/detail/PathAlias.h"
 #include "OrvexCommon/memory/OrvexList.h"
 #include "OrvexCommon/platform/OrvexSys.h"
@@ -18,18 +19,11 @@ namespace detail {
 struct SLoadRequest : COrvexListNode, COrvexPoolObject {
     IFileLoadListener* listener = nullptr;
     TOrvexVector<unsigned char> data; // zero-filled: a short file leaves zeros
-    SPackage* package = nullptr;      // null for a loose file
-    std::uint32_t fileOffset = 0;     // kDataInMemory: data already holds the bytes
     std::uint32_t start = 0;          // file position of data[0]
-    OrvexWString fileName;            // what to open for a loose file
-};
-
-constexpr std::uint32_t kDataInMemory = 0xFFFFFFFFu;
-
-// What one source of a load says: it does not have the file, or the answer.
-struct SourceAnswer {
-    bool found;
-    std::int32_t result;
+    bool filled = false;              // data holds the bytes already
+    // The loading thread's reader of the file (a source's duplicate, which
+    // holds no handle of its own between reads).
+    SSourceFile file;
 };
 
 class CFileMgr final : public IOrvexFileMgr {
@@ -62,10 +56,11 @@ public:
     // The patch registered under exactly this path, or null; creates nothing.
     const SFilePatch* FindFilePatch(const OrvexWString& path) const;
     OrvexWString ResolvePathAlias(const wchar_t* name) const { return m_aliases.Resolve(name); }
-    // Opens a loose file "rb" into `reader`: the name through the aliases,
-    // else the name as given. `opened` is the path that opened (empty when
-    // neither did).
-    bool OpenLooseFile(const wchar_t* fileName, SFileReader& reader, OrvexWString& opened) const;
+    // Opens the name in the first source that has it, in the order the
+    // package-first flag gives (see IFileSource::Open for `handleNow`).
+    bool OpenInSources(const wchar_t* fileName, bool handleNow, SSourceFile& file) const;
+    const IFileSource& LooseFiles() const { return m_looseFiles; }
+    const IFileSource& Packages() const { return m_packages; }
     // Queues a request (taking the lock): to the finished list when its bytes
     // are already in memory, else to the pending list.
     void QueueRequest(SLoadRequest* request);
@@ -75,13 +70,10 @@ public:
     bool HasLoadingThread() const { return m_thread != nullptr; }
 
 private:
-    SourceAnswer LoadFromPackage(const wchar_t* fileName, IFileLoadListener* listener);
-    SourceAnswer LoadPackageRest(SPackage& package, const SPackageEntry& entry,
-                                 const wchar_t* fileName, IFileLoadListener* listener);
-    SourceAnswer LoadLooseFile(const wchar_t* fileName, IFileLoadListener* listener);
-    SourceAnswer LoadLooseAsync(SFileReader& reader, const OrvexWString& opened,
-                                IFileLoadListener* listener);
-    SourceAnswer LoadLooseSync(SFileReader& reader, IFileLoadListener* listener);
+    std::int32_t LoadFrom(SSourceFile& file, IFileLoadListener* listener);
+    // The file's bytes from `start` on: to the listener now, or queued.
+    std::int32_t DeliverRest(SSourceFile& file, std::uint32_t start, IFileLoadListener* listener);
+    std::int32_t QueueRest(SSourceFile& file, std::uint32_t start, IFileLoadListener* listener);
 
     static unsigned ORVEX_THREAD_CALL LoadingThreadMain(void* context);
     void RunLoadingThread();
@@ -99,15 +91,17 @@ private:
     sys::Thread* m_thread = nullptr;
     TOrvexMap<OrvexWString, SFilePatch> m_patches;
     PathAliasTable m_aliases;
+    CDirectorySource m_looseFiles{m_aliases};
+    CPackageSource m_packages{m_deepSearch};
 };
 
 // The singleton, created on first use.
 CFileMgr& FileMgr();
 
 // Reads a request's bytes into its data (used by the loading thread). A
-// loose file that no longer opens is tried for a second, then the request
-// gives up its data, to be delivered with no bytes. Returns false only when
-// the quit flag ended that wait.
+// file that cannot be read (a loose file that no longer opens) is tried for
+// a second, then the request gives up its data, to be delivered with no bytes. Returns false only
+// when the quit flag ended that wait.
 bool ReadRequest(SLoadRequest& request, const std::atomic<bool>& quit);
 
 } // namespace detail

@@ -18,6 +18,12 @@ std::uint32_t EffectiveSize(const SFileReader& reader);
 // or -1 when the reader has neither handle nor owner or stands beyond the effective size.
 std::int32_t ReadFrom(SFileReader& reader, void* buffer, std::uint32_t n);
 
+// Reads `n` bytes from `position` on into `out` (seeking only when the
+// reader stands elsewhere); whatever the file does not yield reads as zeros,
+// the patch laid over it. Returns the bytes the file held.
+std::uint32_t ReadAt(SFileReader& reader, std::uint32_t position, unsigned char* out,
+                     std::uint32_t n);
+
 // Sets the position to the smaller of `position` and the effective size and
 // seeks the handle (if any) to `position`.
 void MoveTo(SFileReader& reader, std::uint32_t position);

@@ -20,15 +20,22 @@ inline bool FitsPooledBuffer(std::uint64_t bytes) {
 // none. The caller checks FitsPooledBuffer first.
 class PooledBytes {
 public:
-    explicit PooledBytes(std::uint32_t size, bool zeroed = false)
-        : m_bytes(static_cast<unsigned char*>(OrvexAlloc(size + kSpareBytes))) {
-        if (zeroed && m_bytes != nullptr) {
-            std::memset(m_bytes, 0, size + kSpareBytes);
-        }
-    }
+    PooledBytes() = default;
+    explicit PooledBytes(std::uint32_t size, bool zeroed = false) { (void)Allocate(size, zeroed); }
     ~PooledBytes() { OrvexFree(m_bytes); }
     PooledBytes(const PooledBytes&) = delete;
     PooledBytes& operator=(const PooledBytes&) = delete;
+
+    // Gives back what the object held and takes a new buffer; false when the
+    // pool has none.
+    bool Allocate(std::uint32_t size, bool zeroed = false) {
+        OrvexFree(m_bytes);
+        m_bytes = static_cast<unsigned char*>(OrvexAlloc(size + kSpareBytes));
+        if (zeroed && m_bytes != nullptr) {
+            std::memset(m_bytes, 0, size + kSpareBytes);
+        }
+        return m_bytes != nullptr;
+    }
 
     unsigned char* get() const { return m_bytes; }
     // Hands the buffer over: the caller gives it back with OrvexFree.
@@ -39,7 +46,7 @@ public:
     }
 
 private:
-    unsigned char* m_bytes;
+    unsigned char* m_bytes = nullptr;
 };
 
 } // namespace detail

@@ -1,10 +1,10 @@
-// The file object: a reader on a loose file, or on the package file that holds
-// the file, with the caller's position kept relative to the file's start.
+// The file object: a file opened in one of the manager's sources, with the
+// caller's position kept relative to the file's start.
 #ifndef ORVEX_FILE_DETAIL_READFILE_H
 #define ORVEX_FILE_DETAIL_READFILE_H
 
 #include "OrvexCommon/file/OrvexFile.h"
-#include "OrvexCommon/file/detail/PackageTypes.h"
+#include "OrvexCommon/file/detail/FileSource.h"
 
 namespace Orvex {
 namespace detail {
@@ -21,10 +21,12 @@ public:
     void Close() override;
     void Release() override;
     std::uint32_t Tell() override { return m_position; }
-    std::uint32_t GetOffset() override;
-    std::uint32_t GetSize() override;
-    bool IsOpen() override { return m_reader.handle != nullptr || m_reader.owner != nullptr; }
-    const wchar_t* GetFileName() override { return m_path.c_str(); }
+    // Where the file starts in what holds it: 0 for a loose file.
+    std::uint32_t GetOffset() override { return m_file.base; }
+    std::uint32_t GetSize() override { return m_file.size; }
+    bool IsOpen() override { return m_file.source != nullptr; }
+    // The last loose file's path: a file found in a package leaves it.
+    const wchar_t* GetFileName() override { return m_file.path.c_str(); }
 
 private:
     friend CReadFile* NewPooledObject<CReadFile>();
@@ -32,18 +34,8 @@ private:
     CReadFile() = default;
     ~CReadFile() = default;
 
-    bool OpenInPackage(const wchar_t* fileName);
-    bool OpenLoose(const wchar_t* fileName);
-    void ReadPackaged(unsigned char* buffer, std::uint32_t count);
-    // The package file's position of the caller's position.
-    std::uint64_t PackagePosition() const;
-
-    SFileReader m_reader;
+    SSourceFile m_file;
     std::uint32_t m_position = 0;
-    OrvexWString m_path;
-    // In a package: its entry (the owner is the package). Loose: its size.
-    const SPackageEntry* m_entry = nullptr;
-    std::uint32_t m_looseSize = 0;
 };
 
 } // namespace detail
