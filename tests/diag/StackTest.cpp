@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-namespace OrvexStackTest {
+namespace OrvexTest {
 
 std::string NameOf(void* address) {
     char name[512] = {};
@@ -54,12 +54,12 @@ TEST(StackTest, GetStackStoresResumeAddressesFromSkipPlusOne) {
     // skip 1: the return address into the caller of GetStack comes first.
     ASSERT_EQ(3u, CallThroughOuterFunction(addresses, 1, 4));
     // Qualified names on every target: a report must tell whose function it was.
-    EXPECT_EQ("OrvexStackTest::CaptureFromKnownFunction", NameOf(addresses[0]));
-    EXPECT_EQ("OrvexStackTest::CallThroughOuterFunction", NameOf(addresses[1]));
+    EXPECT_EQ("OrvexTest::CaptureFromKnownFunction", NameOf(addresses[0]));
+    EXPECT_EQ("OrvexTest::CallThroughOuterFunction", NameOf(addresses[1]));
     // skip 2 starts one frame further out: the same address as before.
     void* further[8] = {};
     ASSERT_EQ(2u, CallThroughOuterFunction(further, 2, 4));
-    EXPECT_EQ("OrvexStackTest::CallThroughOuterFunction", NameOf(further[0]));
+    EXPECT_EQ("OrvexTest::CallThroughOuterFunction", NameOf(further[0]));
     EXPECT_EQ(addresses[1], further[0]);
 }
 
@@ -106,8 +106,8 @@ TEST(StackTest, CallerAddressRoutineReturnsEachCallSite) {
     void* second = nullptr;
     CallerAddressTwice(first, second);
     EXPECT_NE(first, second);
-    EXPECT_EQ("OrvexStackTest::CallerAddressTwice", NameOf(first));
-    EXPECT_EQ("OrvexStackTest::CallerAddressTwice", NameOf(second));
+    EXPECT_EQ("OrvexTest::CallerAddressTwice", NameOf(first));
+    EXPECT_EQ("OrvexTest::CallerAddressTwice", NameOf(second));
 }
 
 TEST(StackTest, PrintersWriteTheirLineShapes) {
@@ -151,4 +151,4 @@ TEST(StackTest, PrintStackStartsAtItsCaller) {
     EXPECT_EQ(2, std::count(text.begin(), text.end(), '\n')) << text;
 }
 
-} // namespace OrvexStackTest
+} // namespace OrvexTest

@@ -18,7 +18,7 @@
 
 namespace {
 
-using namespace OrvexHeadTest;
+using namespace OrvexTest;
 using Orvex::CCommonFileHead;
 using Orvex::CDependentRes;
 using Orvex::SLoadBuffer;

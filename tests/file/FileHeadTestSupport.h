@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace OrvexHeadTest {
+namespace OrvexTest {
 
 typedef std::vector<unsigned char> Bytes;
 
@@ -97,6 +97,6 @@ inline std::string DescribePlan(const HeadPlan& plan) {
     return Describe(head);
 }
 
-} // namespace OrvexHeadTest
+} // namespace OrvexTest
 
 #endif // ORVEX_TESTS_FORMAT_FILEHEADTESTSUPPORT_H

@@ -5,6 +5,7 @@
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/PackageWriter.h"
 #include "OrvexCommon/platform/OrvexSys.h"
+#include "OrvexScratch.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -30,21 +31,6 @@ inline Bytes RandomBytes(std::size_t size, std::uint32_t seed) {
         byte = static_cast<unsigned char>(generator());
     }
     return bytes;
-}
-
-// The process id, so that test processes running side by side (one per test
-// case natively) never share a scratch name.
-inline std::string ProcessTag() {
-    return std::to_string(Orvex::sys::CurrentProcessId());
-}
-
-// A name no earlier test of this process used, relative to the working
-// directory: packages stay registered for the life of the process.
-inline std::wstring UniqueName(const char* tag) {
-    static int counter = 0;
-    return std::filesystem::path(std::string("oxp_") + ProcessTag() + "_" + tag + "_" +
-                                 std::to_string(++counter))
-        .wstring();
 }
 
 // Appends one chunk to a patch block as SetFilePatch takes it: length,
@@ -141,24 +127,6 @@ inline bool ReadThroughReader(const std::wstring& name, Bytes& bytes) {
     reader->Release();
     return count >= 0;
 }
-
-// Removes scratch files and directories when a test ends.
-class ScratchPaths {
-public:
-    ~ScratchPaths() {
-        std::error_code ignored;
-        for (const auto& path : m_paths) {
-            std::filesystem::remove_all(std::filesystem::path(path), ignored);
-        }
-    }
-    const std::wstring& Add(const std::wstring& path) {
-        m_paths.push_back(path);
-        return m_paths.back();
-    }
-
-private:
-    std::vector<std::wstring> m_paths;
-};
 
 } // namespace OrvexTest
 

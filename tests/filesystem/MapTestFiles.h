@@ -6,17 +6,20 @@
 #include "OrvexCommon/filesystem/detail/MemoryMapRegistry.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
+#include "OrvexScratch.h"
+
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
-namespace OrvexMapTest {
+namespace OrvexTest {
 
 namespace fs = std::filesystem;
 typedef std::vector<unsigned char> Bytes;
@@ -56,28 +59,26 @@ inline Bytes ViewBytes(const void* view, std::size_t count) {
 class MapFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = fs::temp_directory_path() /
-                ("orvex_map_" + std::to_string(Orvex::sys::CurrentProcessId()) + "_" +
-                 test->test_suite_name() + "_" + test->name());
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
-        ASSERT_TRUE(fs::create_directories(m_dir));
+        m_folder.emplace(
+            fs::temp_directory_path() /
+            TestScratchName("orvex_map", *::testing::UnitTest::GetInstance()->current_test_info()));
+        m_dir = m_folder->Path();
+        ASSERT_TRUE(fs::is_directory(m_dir));
         m_startViews = LiveViews();
     }
     void TearDown() override {
         EXPECT_EQ(m_startViews, LiveViews()) << "a view was left in the registry";
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
+        m_folder.reset();
     }
 
     fs::path Path(const char* name) const { return m_dir / name; }
     std::wstring Wide(const char* name) const { return Path(name).wstring(); }
 
+    std::optional<ScratchFolder> m_folder;
     fs::path m_dir;
     std::size_t m_startViews = 0;
 };
 
-} // namespace OrvexMapTest
+} // namespace OrvexTest
 
 #endif // ORVEX_TESTS_FILESYSTEM_MAPTESTFILES_H

@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace OrvexMapTest;
+using namespace OrvexTest;
 using Orvex::detail::MemoryMapName;
 
 std::wstring NameOf(const std::wstring& fileName) {

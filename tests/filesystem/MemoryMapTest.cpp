@@ -8,7 +8,7 @@
 
 namespace {
 
-using namespace OrvexMapTest;
+using namespace OrvexTest;
 using Orvex::OrvexMemoryMap;
 using Orvex::OrvexMemoryMapSyn;
 using Orvex::OrvexMemoryUnMap;

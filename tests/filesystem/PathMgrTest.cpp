@@ -3,6 +3,7 @@
 #include "OrvexCommon/filesystem/OrvexPathMgr.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/platform/OrvexSys.h"
+#include "OrvexScratch.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <system_error>
@@ -41,24 +43,22 @@ void Touch(const fs::path& file) {
 class PathFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_tag = "oxpath_" + std::to_string(Orvex::sys::CurrentProcessId()) + "_" + test->name();
-        m_dir = fs::temp_directory_path() / m_tag;
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
-        ASSERT_TRUE(fs::create_directories(m_dir));
+        m_tag = OrvexTest::TestScratchName(
+            "oxpath", *::testing::UnitTest::GetInstance()->current_test_info());
+        m_folder.emplace(fs::temp_directory_path() / m_tag);
+        m_dir = m_folder->Path();
+        ASSERT_TRUE(fs::is_directory(m_dir));
         m_base = Slashed(m_dir.wstring());
+        m_relative.Add(fs::path(m_tag));
     }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(m_dir, ignored);
-        fs::remove_all(fs::path(m_tag), ignored);
-    }
+    void TearDown() override { m_folder.reset(); }
 
     // The relative scratch name: a folder of the working directory.
     std::wstring ScratchName() const { return fs::path(m_tag).wstring(); }
 
     std::string m_tag;
+    std::optional<OrvexTest::ScratchFolder> m_folder;
+    OrvexTest::ScratchPaths m_relative;
     fs::path m_dir;
     std::wstring m_base; // m_dir with '/' separators
 };

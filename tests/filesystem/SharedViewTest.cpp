@@ -14,7 +14,7 @@
 
 namespace {
 
-using namespace OrvexMapTest;
+using namespace OrvexTest;
 using Orvex::OrvexMemoryMap;
 using Orvex::OrvexMemoryUnMap;
 

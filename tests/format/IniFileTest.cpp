@@ -17,7 +17,7 @@
 
 namespace {
 
-using namespace OrvexTextTest;
+using namespace OrvexTest;
 using Orvex::EIniEncoding;
 using Orvex::eIniKeep;
 using Orvex::eIniNoBom;

@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace OrvexTextTest;
+using namespace OrvexTest;
 
 typedef std::vector<std::vector<std::wstring>> Cells;
 

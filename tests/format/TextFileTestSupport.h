@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-namespace OrvexTextTest {
+namespace OrvexTest {
 
 using OrvexTest::Bytes;
 
@@ -85,6 +85,6 @@ private:
     OrvexTest::ScratchPaths m_paths;
 };
 
-} // namespace OrvexTextTest
+} // namespace OrvexTest
 
 #endif // ORVEX_TESTS_FORMAT_TEXTFILETESTSUPPORT_H

@@ -14,11 +14,11 @@
 
 namespace {
 
-using OrvexLogTest::kSizeLimit;
-using OrvexLogTest::LocalTime;
-using OrvexLogTest::MovedCalendar;
-using OrvexLogTest::ReadWhole;
-using OrvexLogTest::ScratchLogs;
+using OrvexTest::kSizeLimit;
+using OrvexTest::LocalTime;
+using OrvexTest::MovedCalendar;
+using OrvexTest::ReadWhole;
+using OrvexTest::ScratchLogs;
 
 constexpr int kLinesPerThread = 3000;
 // Room left in the first file: the writers cross the limit early on.
@@ -55,7 +55,7 @@ TEST(LogFileConcurrency, TwoWritersAcrossASizeSwitchLoseAndTearNothing) {
     const std::string first = scratch.Path("c_2020-01-31-0.1.log");
     const std::string second = scratch.Path("c_2020-01-31-1.1.log");
     const std::uint32_t before = kSizeLimit - kRoomLeft;
-    OrvexLogTest::MakeFile(first, before, "\n");
+    OrvexTest::MakeFile(first, before, "\n");
     Orvex::ILog* log = scratch.Log("c", 1);
     ASSERT_NE(nullptr, log);
     const std::string name = scratch.Path("c");

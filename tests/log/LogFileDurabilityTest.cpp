@@ -16,10 +16,10 @@
 
 namespace {
 
-using OrvexLogTest::ChildLine;
-using OrvexLogTest::Exists;
-using OrvexLogTest::ReadWhole;
-using OrvexLogTest::ScratchLogs;
+using OrvexTest::ChildLine;
+using OrvexTest::Exists;
+using OrvexTest::ReadWhole;
+using OrvexTest::ScratchLogs;
 
 constexpr int kLines = 600;
 

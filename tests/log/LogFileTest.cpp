@@ -16,11 +16,11 @@
 
 namespace {
 
-using OrvexLogTest::Exists;
-using OrvexLogTest::LocalTime;
-using OrvexLogTest::MovedCalendar;
-using OrvexLogTest::ReadWhole;
-using OrvexLogTest::ScratchLogs;
+using OrvexTest::Exists;
+using OrvexTest::LocalTime;
+using OrvexTest::MovedCalendar;
+using OrvexTest::ReadWhole;
+using OrvexTest::ScratchLogs;
 
 TEST(LogFile, OneObjectPerNameWhateverTheIdAndCaseMatters) {
     MovedCalendar calendar(LocalTime(2020, 1, 31));
@@ -89,7 +89,7 @@ TEST(LogFile, AnExistingFileIsAppendedToAndCounted) {
     MovedCalendar calendar(LocalTime(2020, 1, 31));
     ScratchLogs scratch("append");
     const std::string file = scratch.Path("old_2020-01-31-0.5.log");
-    OrvexLogTest::MakeFile(file, 100, "tail");
+    OrvexTest::MakeFile(file, 100, "tail");
     Orvex::ILog* log = scratch.Log("old", 5);
     ASSERT_NE(nullptr, log);
     EXPECT_EQ(100u, log->GetFileSize());
@@ -133,7 +133,7 @@ TEST(LogFile, ReleaseClosesTheFileAndTheNameStartsAfresh) {
 TEST(LogFile, UnopenableLogDropsWritesHarmlesslyAndSaysSoOnce) {
     MovedCalendar calendar(LocalTime(2020, 1, 31));
     ScratchLogs scratch("unopenable");
-    OrvexLogTest::MakeFile(scratch.Path("blocker"), 1, "b"); // a file where a folder should be
+    OrvexTest::MakeFile(scratch.Path("blocker"), 1, "b"); // a file where a folder should be
     OrvexTest::ConsoleCapture errors(OrvexTest::ConsoleTarget::Error);
 
     Orvex::ILog* log = scratch.Log("blocker/log", 3);

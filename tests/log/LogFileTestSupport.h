@@ -2,6 +2,7 @@
 #ifndef ORVEX_TESTS_LOG_LOGFILETESTSUPPORT_H
 #define ORVEX_TESTS_LOG_LOGFILETESTSUPPORT_H
 
+#include "../support/OrvexScratch.h"
 #include "OrvexCommon/log/OrvexLogFile.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
@@ -13,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace OrvexLogTest {
+namespace OrvexTest {
 
 constexpr std::uint32_t kSizeLimit = 10485760u;
 
@@ -75,17 +76,12 @@ inline void MakeFile(const std::string& path, std::uintmax_t size, const std::st
 // file is open when it is removed.
 class ScratchLogs {
 public:
-    explicit ScratchLogs(const std::string& tag) : m_folder("oxlog_" + tag) {
-        std::error_code ignored;
-        std::filesystem::remove_all(std::filesystem::u8path(m_folder), ignored);
-        std::filesystem::create_directories(std::filesystem::u8path(m_folder));
-    }
+    explicit ScratchLogs(const std::string& tag)
+        : m_folder("oxlog_" + tag), m_scratch(std::filesystem::u8path(m_folder)) {}
     ~ScratchLogs() {
         for (Orvex::ILog* log : m_logs) {
             log->Release();
         }
-        std::error_code ignored;
-        std::filesystem::remove_all(std::filesystem::u8path(m_folder), ignored);
     }
     ScratchLogs(const ScratchLogs&) = delete;
     ScratchLogs& operator=(const ScratchLogs&) = delete;
@@ -124,6 +120,7 @@ private:
     }
 
     std::string m_folder;
+    ScratchFolder m_scratch; // after the name, and gone after the logs are released
     std::vector<Orvex::ILog*> m_logs;
 };
 
@@ -133,6 +130,6 @@ inline std::string ChildLine(char log, int index) {
            std::string(static_cast<std::size_t>(20 + index % 50), log);
 }
 
-} // namespace OrvexLogTest
+} // namespace OrvexTest
 
 #endif // ORVEX_TESTS_LOG_LOGFILETESTSUPPORT_H

@@ -11,13 +11,13 @@
 
 namespace {
 
-using OrvexLogTest::kSizeLimit;
-using OrvexLogTest::LocalTime;
-using OrvexLogTest::MakeFile;
-using OrvexLogTest::MovedCalendar;
-using OrvexLogTest::ReadWhole;
-using OrvexLogTest::ScratchLogs;
-using OrvexLogTest::SizeOf;
+using OrvexTest::kSizeLimit;
+using OrvexTest::LocalTime;
+using OrvexTest::MakeFile;
+using OrvexTest::MovedCalendar;
+using OrvexTest::ReadWhole;
+using OrvexTest::ScratchLogs;
+using OrvexTest::SizeOf;
 
 TEST(LogRotation, AFileAtTheLimitTakesOneMoreWriteThenTheSameNameIsReopenedThenTheNext) {
     const std::int64_t noon = LocalTime(2020, 1, 31);

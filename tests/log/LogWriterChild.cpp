@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     const std::string folder = argv[1];
     const int lines = std::atoi(argv[2]);
     const std::string signal = argv[3];
-    OrvexLogTest::MovedCalendar calendar(OrvexLogTest::LocalTime(2020, 1, 31));
+    OrvexTest::MovedCalendar calendar(OrvexTest::LocalTime(2020, 1, 31));
 
     const std::string nameA = folder + "/a";
     Orvex::ILog* logA = Orvex::GetLogFile(nameA.c_str(), 1);
@@ -34,9 +34,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     for (int i = 0; i < lines; ++i) {
-        const std::string line = OrvexLogTest::ChildLine('a', i) + "\n";
+        const std::string line = OrvexTest::ChildLine('a', i) + "\n";
         Orvex::WriteLog(nameA.c_str(), line.data(), static_cast<unsigned>(line.size()), 1);
-        logB->Print("%s", OrvexLogTest::ChildLine('b', i).c_str());
+        logB->Print("%s", OrvexTest::ChildLine('b', i).c_str());
     }
     Orvex::FlushAllLog();
     logA->Write("tail", 4);

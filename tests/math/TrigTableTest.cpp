@@ -25,7 +25,7 @@ const CTrigFunctionTable& Table() {
 // rounded to a float, the runtime's double sine or arcsine, rounded to a
 // float.
 
-namespace trig_test {
+namespace OrvexTest {
 
 float ExpectedSinEntry(int i) {
     const float angle = static_cast<float>(static_cast<double>(i) * kHalfPiAsFloat / kSteps);
@@ -66,9 +66,9 @@ int TurnIndexOf(float x) {
     return static_cast<int>(reduced < 0 ? reduced + 262144.0 : reduced);
 }
 
-} // namespace trig_test
+} // namespace OrvexTest
 
-using namespace trig_test;
+using namespace OrvexTest;
 
 TEST(TrigTable, EverySineEntryInEveryQuadrant) {
     const CTrigFunctionTable& table = Table();

@@ -7,8 +7,6 @@
 
 #include "OrvexCommon/platform/OrvexPlatform.h"
 
-#include <gtest/gtest.h>
-
 #include <deque>
 #include <filesystem>
 #include <string>
@@ -32,13 +30,11 @@ inline std::wstring UniqueName(const char* tag) {
     return std::filesystem::path(UniqueNarrowName("oxp", tag)).wstring();
 }
 
-// "<prefix>_<pid>_<suite>_<test>": a name of the running test's own.
-inline std::string TestScratchName(const char* prefix) {
-    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(prefix) + "_" + ProcessTag();
-    if (test != nullptr) {
-        name += std::string("_") + test->test_suite_name() + "_" + test->name();
-    }
+// "<prefix>_<pid>_<suite>_<test>": a name of one test's own (`test` is the
+// running test's ::testing::TestInfo).
+template <typename TestInfo> std::string TestScratchName(const char* prefix, const TestInfo& test) {
+    std::string name =
+        std::string(prefix) + "_" + ProcessTag() + "_" + test.test_suite_name() + "_" + test.name();
     for (char& letter : name) {
         if (letter == '/') {
             letter = '_'; // parameterised tests

@@ -6,9 +6,9 @@
 
 namespace {
 
-using namespace PackToolTest;
-using OrvexHeadTest::Encode;
-using OrvexHeadTest::HeadPlan;
+using namespace OrvexTest;
+using OrvexTest::Encode;
+using OrvexTest::HeadPlan;
 
 // Three groups (one of an unknown type, one of none), names beyond ASCII and
 // one with a control character; 4 bytes of extra data, then a 10-byte body.

@@ -16,7 +16,7 @@
 
 namespace {
 
-using namespace PackToolTest;
+using namespace OrvexTest;
 using Orvex::detail::ReadLittleEndian32;
 using Orvex::detail::WriteLittleEndian32;
 

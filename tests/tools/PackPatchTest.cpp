@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace PackToolTest;
+using namespace OrvexTest;
 using Orvex::detail::ReadLittleEndian32;
 
 struct PatchParts {

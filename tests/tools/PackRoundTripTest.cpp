@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace PackToolTest;
+using namespace OrvexTest;
 
 constexpr std::size_t kTreeFiles = 2000;
 

@@ -6,7 +6,7 @@
 
 namespace {
 
-using namespace PackToolTest;
+using namespace OrvexTest;
 
 Bytes BytesOf(const std::string& text) {
     return Bytes(text.begin(), text.end());

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-namespace PackToolTest {
+namespace OrvexTest {
 
 namespace fs = std::filesystem;
 typedef std::vector<unsigned char> Bytes;
@@ -151,30 +151,22 @@ inline std::vector<std::string> Mismatches(const Orvex::detail::SPackage& packag
 }
 
 // Scratch names relative to the working directory, each used once per process,
-// cleared when handed out and removed at the end (as far as the platform lets
-// files of open packages go).
+// cleared when handed out (what an earlier run could not remove: Windows keeps
+// open packages) and removed at the end.
 class Scratch {
 public:
-    ~Scratch() {
-        std::error_code ignored;
-        for (const std::string& path : m_paths) {
-            fs::remove_all(U8(path), ignored);
-        }
-    }
     std::string Path(const char* tag, const char* suffix = "") {
-        static int counter = 0;
-        m_paths.push_back(std::string("oxpt_") + OrvexTest::ProcessTag() + "_" + tag + "_" +
-                          std::to_string(++counter) + suffix);
-        // What an earlier run could not remove (Windows keeps open packages).
+        const std::string path = UniqueNarrowName("oxpt", tag) + suffix;
         std::error_code ignored;
-        fs::remove_all(U8(m_paths.back()), ignored);
-        return m_paths.back();
+        fs::remove_all(U8(path), ignored);
+        m_paths.Add(U8(path));
+        return path;
     }
 
 private:
-    std::vector<std::string> m_paths;
+    ScratchPaths m_paths;
 };
 
-} // namespace PackToolTest
+} // namespace OrvexTest
 
 #endif // ORVEX_TESTS_TOOLS_PACKTOOLTESTSUPPORT_H
