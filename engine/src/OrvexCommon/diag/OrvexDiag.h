@@ -4,7 +4,21 @@
 // OrvexException writes a six-line report to the log stream, puts it to the
 // user and acts on the answer: end the process, abort, break into the
 // debugger or carry on. The assertion hook is kept here for the library's
-// callers; the library stores it and never calls it.
+// callers; the library stores it and never calls it. Both hooks are atomic
+// pointers.
+//
+// The question goes through GetGlobExceptionBoxFun() when the host set one,
+// else through sys::AskUser. On Windows that is MessageBoxW, and any answer
+// but 1, 3, 4 or 5 (such as the -1 of a box that cannot be shown) counts as
+// "could not ask". OK to a fatal report ends the process with exit code 1, so
+// a fatal error never looks like success, and at once (sys::EndProcess): stdio
+// (log files included) is flushed, then POSIX calls _exit and Windows
+// TerminateProcess, with no exit handlers and no modules' detach handlers,
+// since another thread may hold a library lock and the library's teardown
+// would deliver finished loads to a host that declared itself broken and
+// print a leak line. Abort, and a profile label created twice, end the
+// process as an abnormal end (sys::AbortProcess: abort on POSIX, exit code 3
+// on Windows). Retry breaks into the debugger (DebugBreak, SIGTRAP).
 #ifndef ORVEX_DIAG_ORVEXDIAG_H
 #define ORVEX_DIAG_ORVEXDIAG_H
 
@@ -42,7 +56,8 @@ ORVEX_API GlobExceptionBoxFun GetGlobExceptionBoxFun();
 // "OrvexException: ", then to the user.
 // fatal: the user may only acknowledge; OK ends the process with exit code 1;
 //        when nobody could be asked the call returns.
-// otherwise: Abort calls abort, Retry breaks into the debugger and returns,
+// otherwise: Abort ends the process (see above), Retry breaks into the
+//        debugger and returns,
 //        Ignore (or nobody asked) returns.
 ORVEX_API void OrvexException(const char* message, const char* file, const char* date,
                               const char* time, unsigned line, const char* function, bool fatal);

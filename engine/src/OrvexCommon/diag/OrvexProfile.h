@@ -93,8 +93,8 @@ class IProfileMgr {
 public:
     // A new profile for the site; `label` is its key, by address, and must
     // not be registered yet: a label given twice ends the process after a
-    // report. The texts must outlive the library's use of them (literals).
-    // Null when no memory is left.
+    // report, as an abnormal end (sys::AbortProcess). The texts must outlive
+    // the library's use of them (literals). Null when no memory is left.
     virtual CProfile* CreateProfile(const char* file, unsigned int line, const char* function,
                                     const char* label, unsigned int detailCapacity) = 0;
     // The walk in ascending order of label addresses: the first profile, or

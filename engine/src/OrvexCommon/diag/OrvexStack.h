@@ -5,6 +5,17 @@
 // frame 2 the function that called it, and so on outwards. The address kept
 // for a frame is where that frame resumes: for frame 1 and beyond, the return
 // address into it.
+//
+// GetStack is frame 1 of every walk and calls sys::CaptureStack (frame 0);
+// both are kept out of line and the call is never a tail call, so the frame
+// numbering holds under link-time optimisation. Windows walks with
+// StackWalk64: on 32-bit x86 from the walker's own registers along the frame
+// pointers (that target keeps them, -fno-omit-frame-pointer); on x86-64
+// (IMAGE_FILE_MACHINE_AMD64) from a context captured by RtlCaptureContext,
+// each step unwinding through the module's table of function entries, which
+// the walk gets from RtlLookupFunctionEntry rather than from dbghelp (which
+// knows only the modules it has loaded). Linux walks with the C++ runtime's
+// unwinder (_Unwind_Backtrace). How functions are named: detail/SymbolState.h.
 #ifndef ORVEX_DIAG_ORVEXSTACK_H
 #define ORVEX_DIAG_ORVEXSTACK_H
 
@@ -34,7 +45,8 @@ ORVEX_API void DebugAddress2Symbol(void* address, char* text, unsigned size);
 
 // Prints up to `count` (at most 1024) frames of the caller's stack, starting
 // with the return address into the caller of PrintStack, as the form below
-// does. Returns `count`.
+// does; the list ends where the walk ended, never printing what the walk did
+// not write. Returns `count`.
 ORVEX_API unsigned PrintStack(unsigned short count, int line, std::ostream& stream);
 
 // Prints one line per address until `count` addresses or a null one: the
@@ -54,8 +66,11 @@ ORVEX_API unsigned PrintStack2File(void** addresses, unsigned count, std::FILE* 
 // MiniDumpWithFullMemory). Linux: an ELF core file that gdb opens with the
 // program ("gdb program file"); it holds the faulting thread's registers, the
 // stacks and the loaded objects' data, and with `fullMemory` every writable
-// mapping. Safe to call from a signal handler. A dump that cannot be written
-// leaves at most an empty or partial file; nothing is reported.
+// mapping, written by a forked child (see docs/CRASH_DUMPS.md). Safe to call
+// from a signal handler. A dump that cannot be written leaves at most an
+// empty or partial file; nothing is reported. The example examples/crash/
+// installs a handler (its one OS-specific file per backend) and crashes on
+// purpose.
 ORVEX_API void DebugGenMiniDump(EXCEPTION_POINTERS* exception, const wchar_t* fileName,
                                 bool fullMemory);
 
@@ -63,7 +78,8 @@ ORVEX_API void DebugGenMiniDump(EXCEPTION_POINTERS* exception, const wchar_t* fi
 // the call in its caller.
 typedef void* (*EipFun)();
 
-// The caller-address routine; the same pointer on every call.
+// The caller-address routine, a two-instruction assembly routine per target
+// (platform/*/caller.cpp); the same pointer on every call.
 ORVEX_API EipFun GetEipFun();
 
 } // namespace Orvex

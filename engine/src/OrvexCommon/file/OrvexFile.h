@@ -17,6 +17,48 @@
 // Threads: Load, Dispatch, IsFileExist, the flags, aliases and patches are for
 // the engine's main thread; listeners run on it too. The loading thread only
 // reads files for pending loads.
+//
+// The manager (file/detail/FileMgr.h) owns the finished and pending request
+// lists (TOrvexList of pooled SLoadRequests, guarded by one lock that is never
+// held while a file is read or a listener runs), the flags, the path-alias
+// table and the patch table, whose records are never removed (packages point
+// into them).
+//
+// Loading: Load asks its sources (file/detail/FileSource.h: loose files
+// through the aliases, then the name as given; files inside packages) in the
+// order of the package-first flag; a source that has the file answers, even
+// with a refusal. A packaged file's resident part is
+// read in place (copied first when the package is mapped and scrambled, patched
+// in that range, or the entry runs past the mapping) and its head is read from
+// it; the rest is read straight from the mapping, copied out of it, read
+// through a handle of its own (private mode) or queued for the loading thread.
+// A loose file's head and extra data are read in the caller's thread. A rest
+// that a pooled buffer cannot hold (2 GiB with its spare bytes) fails the load
+// before any callback, as does a loose file's head whose extra data runs past
+// the end of the file; a pool out of memory after OnLoadHead makes Load return
+// -1 without OnLoadData.
+//
+// The loading thread, started by the first SetAsyncLoad(true) at the highest
+// normal priority, serves pending requests in order (through a copy of the
+// package's reader, or a fresh handle for a loose file, retried every
+// millisecond while the file does not open, for at most a second of
+// wall-clock time, so that a file deleted after Load measured it does not
+// hold up every load behind it) and moves each to the finished list.
+// SetAsyncLoad(true) waits (at most 2 s) until the thread has entered the
+// library's code (sys::ThreadLife), since a thread still starting could not
+// get in while an unload holds the loader lock. Should an unload under the
+// loader lock still find it starting (the host started it from its own
+// module's entry), the thread is marked abandoned and ended by force
+// (sys::ReleaseThreadAtUnload). A test loads the DLL, starts the thread and
+// unloads at once, 200 times.
+//
+// Teardown: the quit flag, the thread stopped (joined on Linux; on Windows
+// waited for until it has left the library's code, then its handle closed),
+// Dispatch(0xFFFFFFFF), then pending requests are dropped without a callback:
+// a loose file still being retried gets none. The package registry is created
+// after the manager, so it is torn down first; it stops the loading thread
+// before it closes any package handle, so the thread never reads through a
+// closed handle.
 #ifndef ORVEX_FILE_ORVEXFILE_H
 #define ORVEX_FILE_ORVEXFILE_H
 
@@ -54,7 +96,8 @@ public:
     // The file's bytes from buffer.pos to buffer.end. A background load
     // whose loose file no longer opens when the loading thread reaches it
     // (deleted, or unopenable for a second) comes with none: pos == end.
-    // Bytes a file lost after Load measured it (it shrank) read as zeros.
+    // Bytes a file lost after Load measured it (it shrank) read as zeros,
+    // never as what the buffer held before.
     virtual void OnLoadData(SLoadBuffer& buffer) = 0;
 
 protected:
@@ -63,14 +106,17 @@ protected:
 
 // Blocking, random-access reading of one file the manager can find, loose or
 // in a package. Positions are relative to the start of the file. Made by
-// CreateReadFile, given back with Release; one thread at a time.
+// CreateReadFile, given back with Release; one thread at a time. A packaged
+// file is read through a handle of the object's own in private mode and
+// copied from the mapping in mapped mode; a package switched between modes
+// under an open object keeps working.
 class IReadFile {
 public:
     // Closes, then looks for the file (packages and loose files in the
     // manager's order, aliases applied to loose names). True when it is open.
     virtual bool Open(const wchar_t* fileName) = 0;
     // The same for a UTF-8 name; false for null or a name of 1024 wide
-    // characters or more.
+    // characters or more (no room would be left for the terminator).
     virtual bool Open(const char* fileName) = 0;
     // Origin 0: from the start, 1: from the position, 2: from the end. False,
     // changing nothing, when closed or when the new position lies outside
@@ -79,7 +125,9 @@ public:
     virtual bool Seek(std::int32_t offset, std::int32_t origin) = 0;
     // Reads up to `size` bytes from the position and returns how many (the
     // bytes left at most); -1 when closed. Bytes the file does not really hold
-    // are left as they were in `buffer`.
+    // read as zeros. The end is position + size in 32 bits, as callers written
+    // for the format expect: a size that carries it past 4 GiB wraps below the
+    // position and the read gives -1, the position unchanged.
     virtual std::int32_t Read(void* buffer, std::uint32_t size) = 0;
     virtual void Close() = 0;
     // Closes and destroys the object.
@@ -116,7 +164,9 @@ public:
     virtual bool Dispatch(std::uint32_t budgetMs) = 0;
     virtual std::int32_t Load(const wchar_t* fileName, IFileLoadListener* listener) = 0;
     // True when a package holds the name or the file opens as given; aliases
-    // are not applied.
+    // are not applied. A loose file counts when it is a regular file the
+    // process may read (sys::IsReadableRegularFile: a FIFO never blocks it,
+    // directories and devices are refused on every target).
     virtual bool IsFileExist(const wchar_t* fileName) = 0;
     virtual IReadFile* CreateReadFile() = 0;
     virtual IIniFile* CreateIniFile() = 0;
@@ -148,8 +198,9 @@ protected:
     ~IOrvexFileMgr() = default;
 };
 
-// The process-wide manager, created synchronous on the first call (meant to be
-// made from the main thread) and torn down when the library unloads.
+// The process-wide manager, a function-local static created synchronous on
+// the first call (meant to be made from the main thread; it starts no thread)
+// and torn down when the library unloads.
 ORVEX_API IOrvexFileMgr& GetOrvexFileMgr();
 
 } // namespace Orvex

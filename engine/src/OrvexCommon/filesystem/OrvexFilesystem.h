@@ -8,6 +8,18 @@
 
 namespace Orvex {
 
+// Memory-mapped files: OrvexMemoryMap probes the file and, for a non-zero
+// size, grows it with the runtime's stream functions; sys::MapFileView then
+// opens it, makes the mapping and maps `size` bytes of it, and the
+// sys::MappedFile record is kept in the load-time registry
+// (detail/MemoryMapRegistry.h) under the view's address. Windows names the
+// mapping object (detail/MappingName.h) so that views share one object across
+// processes; when that object cannot serve a request the view gets an unnamed
+// object of its own, which shares the file's pages all the same, so every
+// request Linux serves is served and all views see each other's writes. Linux
+// maps MAP_SHARED, which shares the pages the same way, and refuses a file
+// that has become shorter than `size` (touching the view would raise SIGBUS).
+
 // Maps a file into memory and returns the view's base address, or null.
 // `size` 0 asks for the whole file (an existing, non-empty one); a non-zero
 // size first grows a missing or shorter file to `size` bytes with zeros and

@@ -4,6 +4,14 @@
 // chain of directories, one directory's path relative to another). Paths
 // prefer '/' as separator and accept '\' on input. A path is absolute when it
 // starts with a drive ("C:") on Windows or with '/' on POSIX.
+//
+// Root and current path live in fixed 1024-unit buffers. The static helpers go
+// through the platform's directory services (sys::OpenDirectorySearch and the
+// calls beside it: FindFirstFileW with "dir\*.*" on Windows, opendir on
+// Linux), whose search state lives in the caller's storage, so a walk keeps
+// each level in one pooled block sized to its directory plus the longest
+// name. There is no 260-unit cut: MakeDirectory too passes whole paths to the
+// system.
 #ifndef ORVEX_FILESYSTEM_ORVEXPATHMGR_H
 #define ORVEX_FILESYSTEM_ORVEXPATHMGR_H
 
@@ -61,21 +69,27 @@ public:
     // depth remains: 0 reports only the entries directly in `dir`. Paths are
     // never cut, whatever their length; the system decides what it can list.
     // Each level takes one block from the pooled allocator for its search.
+    // On POSIX, entry names that are not UTF-8 are passed over.
     // 1 when a callback answered FTW_STOP, else 0 (also when `dir` cannot be
     // listed, or `dir` or `fn` is null).
     static int FileTreeWalk(const wchar_t* dir, FTW_FUNC fn, void* context, unsigned depth);
     // Creates every directory along `path` ('/' or '\\' between components;
     // a trailing separator creates nothing more; two in a row count as one; a
-    // leading one makes the path absolute). Each level is created under the
+    // leading one makes the path absolute): the directories that changing
+    // into each level in turn would create. Each level is created under the
     // full path of the one before it; the working directory is never changed,
-    // so other threads are not disturbed. Failures are ignored: an existing
-    // level is simply passed. No length limit applies.
+    // so other threads resolving relative paths meanwhile are not disturbed,
+    // and a level that cannot be created keeps the levels below it from
+    // appearing anywhere else (changing into each level would have created
+    // them in the wrong place). Failures are ignored: an existing level is
+    // simply passed. No length limit applies.
     static void MakeDirectory(const wchar_t* path);
     // Writes the path from directory `from` to directory `to` into `out`
     // (always ending in '/', "./" for the same directory) and returns `out`.
     // Both are compared with ASCII letters lowered and '\\' made '/'; a
     // relative argument is taken from the working directory, spelt the same
-    // way. The result is lower case as compared. Returns null, leaving `out`
+    // way, so a relative and an absolute argument compare correctly. The
+    // result is lower case as compared. Returns null, leaving `out`
     // untouched, when the two lie on different drives (Windows), when the
     // working directory is needed and cannot be read, or when the result and
     // its terminator need more than `outLen` units: a cut path would lead
@@ -85,6 +99,7 @@ public:
     // Whether a search for `path` (its last component may hold the wildcards
     // '*' and '?', matched without case for ASCII letters) finds an entry and
     // that first entry is a directory; "." comes first, as Windows lists it.
+    // The same search on every target, Linux included.
     static bool CheckDirectory(const wchar_t* path);
 
 private:

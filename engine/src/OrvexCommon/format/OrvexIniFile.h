@@ -4,7 +4,8 @@
 // blanks around it, is the value. A ';' or '/' where a line's first token
 // would start begins a comment, which runs to the next carriage return and
 // takes the unit after it (the line feed) along: in a file whose lines end in
-// bare line feeds, a comment hides the rest of the file.
+// bare line feeds, a comment hides the rest of the file. A carriage return
+// that ends the text ends the comment there.
 //
 //     [Window]
 //     width = 1024
@@ -31,7 +32,8 @@ enum EIniEncoding : std::int32_t {
     // The mark EF BB BF, then UTF-8.
     eIniUtf8Bom = 1,
     // No mark. Loaded as UTF-8 when it is valid UTF-8, else in the system's
-    // ANSI code page; saved as UTF-8. Save treats unknown values the same.
+    // ANSI code page (sys::AnsiToWide); saved as UTF-8. Save treats unknown
+    // values the same.
     eIniNoBom = 2,
     // Save only: the encoding of the last Load (or Save).
     eIniKeep = 3,
@@ -53,6 +55,16 @@ public:
     // stored one, which the call then stores). A null or empty name writes to
     // the stored name. False when there is no name to write to, or when the
     // file cannot be created or written.
+    //
+    // The whole output is built in one pooled string and written in one call
+    // to a temporary file beside the target ("<name>.~save<pid>.<n>"), put on
+    // the disk (fflush, then fsync or _commit) and only then put in the
+    // target's place in one step (rename, MoveFileExW with
+    // MOVEFILE_REPLACE_EXISTING): a save that fails at any point returns
+    // false, removes its temporary file and leaves the old file whole, and a
+    // reader never sees half a file. The target's name gets a new file: a
+    // link there is replaced, not followed, and the new file has the process's
+    // default permissions.
     virtual bool Save(const wchar_t* fileName, EIniEncoding encoding) = 0;
     // Removes all sections; keeps the name and the encoding.
     virtual void Clear() = 0;

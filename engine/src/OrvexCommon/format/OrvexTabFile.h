@@ -7,7 +7,9 @@
 // Lookups outside the table give a shared empty string, and the typed getters
 // their default. Only Unicode files are read: UTF-16 with the mark FF FE,
 // UTF-8 with the mark EF BB BF, or valid UTF-8 without a mark; anything else
-// logs "can not use asc file here!!" and throws that text as a char*.
+// logs "can not use asc file here!!" and throws that text as a char*, giving
+// back the file object and the byte buffer on the way out. Files too large to
+// hold (2 GiB and more, or wide text the pool cannot give) load as failures.
 //
 // Decoding is faithful to the bytes, and two consequences follow. Decoded
 // UTF-8 keeps a final zero unit inside the scanned text, so a UTF-8 table
@@ -33,7 +35,7 @@ public:
     virtual bool Parse() = 0;
     // Makes the text exactly `count` units copied from `src`. Rows and columns
     // stay: until the next Parse, earlier rows read the new text at their
-    // offsets (never beyond it).
+    // offsets and an empty cell past its end (never memory beyond it).
     virtual void SetText(const wchar_t* src, unsigned count) = 0;
     // Reads, decodes and parses a file. False, changing nothing, when it
     // cannot be opened or read or is empty. Throws (see above) for text that

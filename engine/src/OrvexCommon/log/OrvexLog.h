@@ -8,6 +8,13 @@
 // Several threads may write at once; characters written at the same time may
 // interleave within a line, none is lost. Hooks run outside the stream's lock
 // and may be called from two threads at once.
+//
+// Each stream is an std::ostream that is its own std::streambuf without a put
+// area, so every character reaches overflow(), which appends it under the
+// stream's lock and, at a line feed, hands the line (outside the lock) to the
+// hook and to sys::WriteConsoleText: on Windows WriteConsoleW for a real
+// console and the UTF-8 bytes through WriteFile for a redirected handle (where
+// WriteConsoleW fails); on Linux the UTF-8 bytes to descriptor 1 or 2.
 #ifndef ORVEX_LOG_ORVEXLOG_H
 #define ORVEX_LOG_ORVEXLOG_H
 

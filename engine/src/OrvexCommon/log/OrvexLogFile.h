@@ -18,13 +18,23 @@
 //
 // Writes go through the C runtime's buffered stream. Bytes reach the
 // operating system on Flush, FlushAllLog, a switch, Release or unload (or
-// when the runtime's buffer fills); from then on they survive the end of the
-// process, however abrupt.
+// when the runtime's buffer fills); a flush is a plain fflush, and from then
+// on the bytes belong to the system and survive the end of the process,
+// however abrupt.
 //
-// A log whose file cannot be opened still works: its writes are dropped, its
-// size stays 0, and the first such failure of each log is reported with one
-// line on the library's error stream. A write tries the open again, at most
-// once a second, so the log comes back once its folder can be made.
+// A log whose file cannot be opened still works: its writes return 0 and are
+// dropped, its size stays 0, its flushes do nothing, and the first such
+// failure of each log is reported with one line on the library's error
+// stream, written after every lock is released (the host's hook might write
+// to a log). A write tries the open again, at most once a second, so the log
+// comes back once its folder can be made. A write or flush that fails (a
+// full disk, a file past the system's size limit) loses what the stream
+// held, says so once per log on the error stream ("cannot write log file
+// ..."), and the log writes again as soon as there is room.
+//
+// Calendar time comes from sys::CalendarSeconds, which tests shift with
+// sys::SetCalendarShift to cross midnight or months; the local date from
+// sys::BreakDownLocal (localtime_r, _localtime64_s, summer time included).
 #ifndef ORVEX_LOG_ORVEXLOGFILE_H
 #define ORVEX_LOG_ORVEXLOGFILE_H
 
@@ -69,9 +79,11 @@ protected:
 };
 
 // The log registered under `name` (UTF-8, compared byte by byte, so case
-// matters; only its first 255 bytes count), created on first use with
-// `logId`; later calls return it unchanged whatever their id. Null only when
-// `name` is null or no memory is left for a new log.
+// matters; only the stem that names its files counts, see
+// detail/LogFileName.h, so two names that would share their files are one
+// log), created on first use with `logId`; later calls return it unchanged
+// whatever their id. Null only when `name` is null or no memory is left for a
+// new log.
 ORVEX_API ILog* GetLogFile(const char* name, unsigned logId);
 // Gets or creates the log as GetLogFile does and writes `size` bytes to it (no
 // line end added). False only when no log could be had.

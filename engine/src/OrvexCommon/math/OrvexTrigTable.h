@@ -2,6 +2,15 @@
 // single-precision values: one truncating index computation and one load per
 // call, no interpolation. Precision is that of the table step: a quarter turn
 // in 65 536 steps for the sine, [0, 1) in 65 536 steps for the arcsine.
+//
+// The entries are the runtime's double sin and asin of float arguments built
+// on the single-precision pi/2, so they follow the platform's runtime (glibc's
+// and Wine's gave identical tables). Sin scales the angle to steps in double,
+// truncates toward zero and keeps the low 18 bits (quadrant, mirror, sign);
+// Cos and ACos are Sin and ASin shifted by the float pi/2. An angle beyond
+// 2^31 steps (about 51 000 rad) takes its index from the exact remainder
+// modulo a turn instead of an undefined conversion, and infinities and
+// non-numbers never index a table.
 #ifndef ORVEX_MATH_ORVEXTRIGTABLE_H
 #define ORVEX_MATH_ORVEXTRIGTABLE_H
 
@@ -14,8 +23,8 @@ public:
     // Entries per table.
     static const int TABLE_SIZE = 65536;
 
-    // The process-wide table, built on the first call (safe from several
-    // threads) and never destroyed.
+    // The process-wide table, a function-local static built on the first call
+    // (safe from several threads); it has nothing to destroy.
     static const CTrigFunctionTable& Instance();
 
     CTrigFunctionTable& operator=(const CTrigFunctionTable& other);
@@ -24,7 +33,8 @@ public:
     // a non-number give a non-number.
     float Sin(float x) const;
     float Cos(float x) const;
-    // Arguments beyond [-1, 1] are clamped to it; a non-number gives one.
+    // Arguments beyond [-1, 1], infinities included, are clamped to it; a
+    // non-number gives one.
     float ASin(float x) const;
     float ACos(float x) const;
 

@@ -54,21 +54,24 @@ struct VarientStore;
 //   combo box         one unit holding the 16-bit index in its first 2 bytes
 //                     (zero after them), then (length + 1) units of items:
 //                     2 + 2 x (length + 1) on Windows, 4 + 4 x (length + 1) on
-//                     Linux, so the items stay aligned for wchar_t
+//                     Linux, so the items stay aligned for wchar_t (index 3
+//                     and "ab": 8 bytes on Windows, 16 on Linux)
 //   memory            the block's size
 //
 // The block grows to exactly the payload's size when it is too small and never
 // shrinks, so fixed-size assignments after the first allocate nothing. It is
-// never null and holds at least 4 bytes. An assignment that needs a larger
-// block which the pool cannot give throws std::bad_alloc and leaves the
-// variant as it was; so does a payload beyond 4 GiB. A source may lie inside
-// the variant's own block (its text, its memory).
+// never null and holds at least 4 bytes, also in a copy of an empty payload.
+// Every assignment goes through detail::VarientStore::Write. An assignment
+// that needs a larger block which the pool cannot give throws std::bad_alloc
+// and leaves the variant as it was; so does a payload beyond 4 GiB. A source
+// may lie inside the variant's own block (its text, its memory).
 //
 // The readers do not check the type. The fixed-size ones read the payload's
 // first bytes; bytes the payload does not have read as zero. The pointer
 // readers return the payload (items: past the index unit).
 //
-// Fields, in order: type (32-bit), size, capacity (unsigned 32-bit), data.
+// Fields, in order: type (32-bit), size, capacity (unsigned 32-bit), data:
+// 24 bytes with the pointer's alignment on 64-bit targets, 16 on 32-bit.
 // Not for concurrent use without the caller's lock.
 class ORVEX_API CVarient {
 public:

@@ -31,9 +31,10 @@ struct ORVEX_API SFunctionTable {
 // that `memberFunction` holds, as MemberFunctionArg below lays it out: the
 // code word in the low bits (the low 32 on a 32-bit target, all 64 on a
 // 64-bit one); the high 32 bits of a 32-bit target, the adjustment of `this`,
-// are not used. Nothing is called. A slot of 512 or more, or a pointer to a
-// function that is not virtual, takes the invalid-call path: the line above
-// on the log stream, then the throw.
+// are not used. Nothing is called. An even code word (a function that is not
+// virtual, or null), a word off a slot boundary and a slot of 512 or more
+// take the invalid-call path (VirtualSlot.cpp): the line above on the log
+// stream, then the throw.
 ORVEX_API unsigned GetVirtualFunIndex(unsigned long long memberFunction);
 
 // The argument of GetVirtualFunIndex for any pointer to a member function.

@@ -14,7 +14,8 @@ typedef unsigned(ORVEX_THREAD_CALL* OrvexThreadFun)(void* context);
 
 // Starts proc(context) at once on a new thread and stores its handle in
 // *thread (0 when it could not start). False, touching nothing, when proc or
-// thread is null. stackSize 0 means the default.
+// thread is null. stackSize 0 means the default; the size is a hint used on
+// Windows only.
 ORVEX_API bool OrvexCreateThread(void** thread, unsigned int stackSize, OrvexThreadFun proc,
                                  void* context);
 
@@ -43,7 +44,9 @@ ORVEX_API void* OrvexGetCurrentThread();
 ORVEX_API bool OrvexJoinThread(void* thread);
 
 // Sets the priority given as a Windows priority value (-15, -2, -1, 0, 1, 2,
-// 15); true on success. Raising it may need privileges on Linux.
+// 15); true on success. On Linux they map to the thread's nice value (-15 to
+// 19, -2 to 10, -1 to 5, 0, 1 to -5, 2 to -10, 15 to -20), and raising it
+// without the privilege fails softly (false).
 ORVEX_API bool OrvexSetThreadPriority(void* thread, int priority);
 
 // ---- Locks (recursive: the holder may take it again) ----

@@ -115,6 +115,29 @@ private:
 // ---------------------------------------------------------------------------
 // Threads (thread.cpp)
 // ---------------------------------------------------------------------------
+//
+// Windows: a handle is the _beginthreadex handle; a handle without a thread id
+// (the process's own pseudo-handle, which is INVALID_HANDLE_VALUE, or any
+// other object) is refused by join and detach without being touched. POSIX: a
+// handle is a malloc'd record (the pthread_t, the exit code, the kernel thread
+// id) kept in a registry of live records, so joining or detaching a handle
+// that is not a live record returns at once without touching it. A thread
+// that tries to join itself is refused on every target (it would wait
+// forever).
+//
+// Forced ends behave as on Windows on every target. On Linux the trampoline
+// of every thread the library starts keeps a jump point (sigsetjmp):
+// ExitCurrentThread jumps there, and TerminateThread sends the thread
+// SIGRTMIN + 5, whose handler jumps there on the thread itself, so a spinning
+// thread, one blocked in a lock or a system call, one inside catch (...) or a
+// noexcept function all end within moments and a join gives the code given.
+// No destructor, catch handler or noexcept check runs for the abandoned
+// frames; what they held stays held (locks, memory, a lock inside the C
+// library if the thread was in it), as with Windows' TerminateThread. A
+// thread the library did not start has no jump point.
+//
+// Priorities are the Windows values; raising one on Linux without the
+// privilege fails softly. The stack size hint applies on Windows only.
 
 // A thread procedure: its return value becomes the thread's exit code. It has
 // the calling convention the platform's thread start expects.
@@ -251,6 +274,8 @@ void FreeBlock(void* block);
 // numbered `failAt` (from 1; 0 fails none) is refused as if memory had run
 // out. Only that one: the next request succeeds again, so a test sees how
 // the caller recovers. Process-wide; off costs one relaxed load per request.
+// tests/faults/ sweeps failAt across each workflow: what a call reports as
+// done must be right, the next clean run must succeed, and nothing is kept.
 void BeginMemoryFaults(std::uint64_t failAt);
 // Turns counting off; returns how many requests were counted.
 std::uint64_t EndMemoryFaults();

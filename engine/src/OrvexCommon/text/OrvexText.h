@@ -9,6 +9,11 @@
 //
 // None of these functions keeps state, allocates or locks; all are safe to
 // call from any thread.
+//
+// OrvexHash reads its 12-byte blocks as little-endian words assembled from
+// bytes (one load on x86). The UTF-8 converters copy runs of ASCII with a
+// single compare per unit and decode other sequences with the one decoder of
+// detail/Utf8Sequence.h.
 #ifndef ORVEX_TEXT_ORVEXTEXT_H
 #define ORVEX_TEXT_ORVEXTEXT_H
 
@@ -45,12 +50,13 @@ ORVEX_API unsigned UcsToUtf8(const wchar_t* src, char* dst, unsigned size);
 ORVEX_API unsigned Uint82Base16(const unsigned char* src, char* dst, unsigned size);
 
 // ---- Number parsing ----
-// Leading white space, an optional sign, then digits (for the floating forms
-// the usual decimal and exponent forms); conversion stops at the first
-// character that does not fit and text without a number gives 0. Integer
-// results beyond the type's range are clamped to its limits. A null pointer
-// gives 0. The wide forms convert their first 63 UTF-8 bytes (cut at a
-// character boundary) and parse those.
+// Locale-independent and identical on every target; decimal only (no
+// hexadecimal floats, no inf or nan). Leading white space, an optional sign,
+// then digits (for the floating forms the usual decimal and exponent forms);
+// conversion stops at the first character that does not fit and text without
+// a number gives 0. Integer results beyond the type's range are clamped to its
+// limits. A null pointer gives 0. The wide forms convert their first 63 UTF-8
+// bytes (cut at a character boundary) and parse those.
 
 ORVEX_API int OrvexA2I(const char* text);
 ORVEX_API int OrvexA2I(const wchar_t* text);

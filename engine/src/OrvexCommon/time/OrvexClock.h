@@ -5,6 +5,14 @@
 //   nature time   calendar time since 1970-01-01 00:00:00 UTC, read once at
 //                 load and carried forward by the counter
 //   local time    nature time plus the zone offset
+//
+// The counter is sys::MonotonicMilliseconds() (64 bits, no wrap) minus the
+// start tick built at load. Readers take no lock (the shared values are
+// atomics); pausing, setting and re-basing take the game-clock lock. Calendar
+// work goes through sys::BreakDownUtc (gmtime_r, _gmtime64_s) and
+// sys::LocalFieldsToSeconds (mktime, _mktime64; daylight saving is left to
+// the platform). Under Wine the C runtime reads the TZ variable as Linux
+// does, so the tests fix the zone the same way on both targets.
 #ifndef ORVEX_TIME_ORVEXCLOCK_H
 #define ORVEX_TIME_ORVEXCLOCK_H
 

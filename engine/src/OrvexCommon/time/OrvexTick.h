@@ -8,6 +8,16 @@
 // unregister any tick, its own included, and register new ones. Every tick of
 // a manager carries a 16-bit id, and the manager keeps an enable flag per id.
 // One thread per manager; nothing here locks.
+//
+// The wheel's slots are intrusive lists (TOrvexList, the nodes inside the
+// ticks), so registering and re-scheduling allocate nothing. Update(e) runs e
+// steps; a step drains its slot, sets aside the ticks of later turns of the
+// wheel, fires the due ones in list order and re-appends each one interval
+// later. A callback's id and interval are read before the call, so the error
+// line for an exception names the tick even if the callback deleted it. The
+// manager keeps no container pointer (nothing would use it). Both classes are
+// exported with their virtual tables and type information, so a host derives
+// its own ticks from CTick (the installed-host test checks it).
 #ifndef ORVEX_TIME_ORVEXTICK_H
 #define ORVEX_TIME_ORVEXTICK_H
 

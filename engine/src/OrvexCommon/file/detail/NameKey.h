@@ -24,7 +24,8 @@ inline wchar_t NormalizeNameUnit(wchar_t unit) {
 OrvexWString NormalizeName(const wchar_t* name);
 
 // The normalised units of an inner name, two bytes each, ready to be hashed
-// with or without one unit appended.
+// with or without one unit appended: a lookup normalises the name once for
+// the 17 tries of the digit fallback.
 class EntryKeyBytes {
 public:
     explicit EntryKeyBytes(const wchar_t* innerName);

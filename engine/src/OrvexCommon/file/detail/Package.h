@@ -1,16 +1,50 @@
 // Packages: the process-wide registry of open packages, opening, lookups of
-// file names, the two modes and copies out of a mapping.
+// file names, the two modes and copies out of a mapping. The file format is
+// documented in docs/PACKAGE_FORMAT.md.
 //
 // A package is opened once and stays open for the rest of the process, in
 // mapped mode (the whole file mapped, reads copy from the view) or private
 // mode (the files' resident parts copied into one buffer, the rest read
-// through the package's own file handle). A path that failed to open as a
-// package is never tried again; one that failed for want of memory is.
+// through the package's own file handle).
 //
-// Every read of a package is bounded by what it really holds: reads through
-// its reader stop at the file's length or the patch's size override, copies
-// from its mapping at the mapping's end. A hostile header or index fails the
-// open; entries that point past the end read short.
+// The registry maps the package path, spelled exactly as opened, to its
+// SPackage (looked up with the caller's text, no string built) and keeps a
+// set of paths that failed. It holds one lock for a whole open, so a package
+// is never seen half-built (the two per-form search locks are kept as well).
+// Only a path that is no package (a wrong header, an index or resident parts
+// that can never be held) joins the failed set and is never tried again: an
+// open that ran out of memory leaves no record at all, and the next open
+// tries again.
+//
+// Every read of a package is bounded by what it really holds, since its bytes
+// cannot be trusted: a header needs 16 bytes the package really holds (file
+// length or patch size override), an index must fit below 2 GiB with its
+// spare bytes and lie inside the package, a resident size is cut to the file
+// size, the resident parts together must fit one pooled buffer for private
+// mode, copies from a mapping stop at the mapping's end and reads through a
+// reader at the effective size; the bytes a package does not hold read as
+// zeros. A hostile header or index fails the open.
+//
+// Mapped mode is entered with a read-only view in both places (at open and
+// on SetPackageMapped), so a package the process may only read can be
+// mapped, and the library never writes to one. A mapped package that another
+// process truncates while it is open is the one change under the loader the
+// library does not survive: touching a page past the file's new end raises a
+// bus error (SIGBUS) on Linux and an in-page error on Windows in whichever
+// thread reads it, the host's or the loading thread. The library installs no
+// handler for it: a handler in a library would take the signal from the
+// host's own crash handling, and what it guarded could only be the copy out
+// of the mapping, while a host also reads mapped bytes itself. Packages that
+// may change while the game runs belong in private mode, where every read
+// goes through a handle and a file cut short gives a short read (zeros in a
+// load), not a fault.
+//
+// A private package replaced under its name (a new file renamed over it)
+// keeps being read by the loading thread through the handle it opened; reads
+// that open a handle of their own (a synchronous load, a file object) check
+// with sys::IsSameFile that the name still leads to that file and fail
+// otherwise (Load -1, Open false), since the index would point into another
+// file's bytes.
 #ifndef ORVEX_FILE_DETAIL_PACKAGE_H
 #define ORVEX_FILE_DETAIL_PACKAGE_H
 

@@ -11,7 +11,8 @@ namespace detail {
 
 constexpr std::uint32_t kScrambleKeySize = 16;
 
-// The key's 16 bytes, built on first use from the library's constants.
+// The key's 16 bytes, built at run time on first use from four words and a
+// mask (Scramble.cpp).
 const unsigned char* ScrambleKey();
 
 // XORs byte i of `buffer` with key byte (fileOffset + i) mod 16.

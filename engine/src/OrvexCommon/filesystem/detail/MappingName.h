@@ -1,4 +1,6 @@
-// The name a memory-mapped file's mapping object is given.
+// The name a memory-mapped file's mapping object is given. Windows names the
+// object with it; Linux computes the same name for the tests. The absolute
+// directory comes from sys::AbsoluteDirectory (GetFullPathNameW, realpath).
 #ifndef ORVEX_FILESYSTEM_DETAIL_MAPPINGNAME_H
 #define ORVEX_FILESYSTEM_DETAIL_MAPPINGNAME_H
 

@@ -12,7 +12,8 @@ namespace detail {
 // Built empty at load and guarded by the memory-map lock; emptied at unload
 // without unmapping anything. Its nodes come from the pooled allocator, which
 // building it creates. Each view has an entry of its own, keyed by the view's
-// address: two maps of one file are two entries.
+// address: two maps of one file are two entries (no reference counts). Only
+// the map's insert, lookup and erase run under the memory-map lock.
 struct MemoryMapRegistry {
     MemoryMapRegistry();
     ~MemoryMapRegistry();

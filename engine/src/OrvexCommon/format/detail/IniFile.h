@@ -1,4 +1,8 @@
-// The configuration file object, its parser and its writer.
+// The configuration file object, its parser and its writer. The parser walks
+// the decoded wide text once and copies each name and value into two levels
+// of maps ordered unit by unit, found by a view of the caller's text (no
+// string built for a lookup). The maps' nodes and the longer texts of one
+// object come from its NodeArena.
 #ifndef ORVEX_FORMAT_DETAIL_INIFILE_H
 #define ORVEX_FORMAT_DETAIL_INIFILE_H
 

@@ -9,12 +9,13 @@
 namespace Orvex {
 namespace detail {
 
-// Hands out blocks from chunks taken from the pooled allocator and gives the
-// chunks back all at once. Nodes of a configuration's maps are only ever
-// added, never erased one by one (the maps are only cleared as a whole), so
-// giving a single node back can be a no-op: adding a key then costs a pointer
-// bump instead of a pooled allocation, and clearing costs one release per
-// chunk instead of one per node.
+// Hands out blocks from chunks of 64 KiB taken from the pooled allocator and
+// gives the chunks back all at once (the object's Clear, Close and Release).
+// Nodes of a configuration's maps are only ever added, never erased one by
+// one (the API never erases a single key; the maps are only cleared as a
+// whole), so giving a single node back can be a no-op: adding a key then
+// costs a pointer bump instead of a pooled allocation, and clearing costs one
+// release per chunk instead of one per node.
 class NodeArena {
 public:
     NodeArena() = default;

@@ -49,8 +49,9 @@ SLogDay LocalDayOf(const SLogDate& date);
 // Copies `name` into a name field: its first 255 bytes, zero-terminated.
 void CopyLogName(char (&field)[kLogNameCapacity], const char* name);
 
-// The longest suffix a file name gets with a four-digit year: the rotation
-// count and the id take up to ten digits each.
+// The longest suffix a file name gets with a four-digit year (37 bytes): the
+// rotation count and the id take up to ten digits each. GetName keeps 255
+// bytes of a name, but its files are named by the stem below.
 constexpr std::size_t kLongestLogSuffix = sizeof("_9999-12-31-4294967295.4294967295.log") - 1;
 
 // The bytes of `name` that reach the file system: at most 255 minus the

@@ -8,6 +8,40 @@
 //   page      8192 bytes, 8192-aligned; 4-byte page header, then the units
 //   region    65536 bytes from the operating system, cut into 8 pages
 //   hint      index of the lowest page of a pool that may have a free unit
+//
+// Classes: unit size 8 x (c + 1) for class c, floor(8184 / unit) units per
+// page; every class starts with one page (130 pages from 17 regions, 6 left
+// over).
+//
+// Page layout: a 4-byte page header (16-bit page offset of the first free
+// unit, 0 meaning none; 16-bit free count), units from offset 4. A free
+// unit's link (the page offset of the next free unit) sits in its last 4
+// bytes, so its block header, and the 0xFFFF marker of a released block,
+// stay intact. A block's address is 4 bytes past its unit, hence 8-byte
+// aligned. While a page lies on the free-page list, its first bytes hold the
+// link.
+//
+// Large blocks: malloc(request + 8), the 4-byte size header at offset 4, the
+// address at offset 8 (8-byte aligned).
+//
+// Regions: 64 KiB, 8 KiB aligned (VirtualAlloc; on Linux an mmap of 72 KiB
+// trimmed to an aligned 64 KiB). When the system has no region to give, the
+// pool path returns null and TOrvexAllocator throws std::bad_alloc.
+//
+// Release checks the marker, the class index, and that the address is a unit
+// of a page of that class (found by binary search of the class's sorted page
+// array): a unit boundary inside the page's unit area. An address that passes
+// the first two checks but not the last is dropped after its marker and class
+// counter change, and never reaches a free list.
+//
+// Locks: one per class, one for the page list, one for large blocks; a class
+// lock may be held while the page-list lock is taken, never the reverse.
+// Counters, page and free-unit counts are relaxed atomics written under those
+// locks, so the statistics read them without a lock and without a data race.
+//
+// Memory faults: every pooled block and region asks sys::RefuseMemoryRequest()
+// first, and the large blocks, page arrays and locks come from
+// sys::AllocateBlock, which asks too (see OrvexSys.h).
 #ifndef ORVEX_MEMORY_DETAIL_ALLOCATORMANAGER_H
 #define ORVEX_MEMORY_DETAIL_ALLOCATORMANAGER_H
 
@@ -59,8 +93,9 @@ struct SPoolClass {
 
 // The manager's whole state: trivially constructible, so a static instance is
 // zero-initialised before any code runs, and never destroyed: after teardown
-// it stays readable with its locks null, so late requests fail and late
-// releases do nothing.
+// it stays readable with its locks null, so pool requests and large requests
+// return null and pool releases do nothing; large releases still give the
+// memory back to malloc, uncounted.
 struct SAllocatorState {
     SPoolClass pools[kClassCount];
     sys::ShortLock* pageListLock;
@@ -78,8 +113,11 @@ extern std::atomic<bool> g_allocatorBuilt;
 // exit list at that moment.
 void BuildAllocatorManager();
 
-// The manager, created on first use by whichever path reaches it first. The
-// test of the flag is inlined: every allocation and release passes here.
+// The manager, created on first use by whichever path reaches it first
+// (OrvexAlloc, OrvexFree, the statistics, and the frame's memory-map registry
+// at load, which must create it explicitly because an empty map allocates
+// nothing). The test of the flag is inlined: every allocation and release
+// passes here.
 inline SAllocatorState& AllocatorManager() {
     if (!g_allocatorBuilt.load(std::memory_order_acquire)) {
         BuildAllocatorManager();

@@ -1,5 +1,6 @@
 // Entry points whose contract reports running out of memory through their
-// result (false, null, -1) rather than an exception.
+// result (false, null, -1) rather than an exception: every public call with a
+// failure value gives it when memory runs out.
 #ifndef ORVEX_MEMORY_DETAIL_WITHOUTMEMORY_H
 #define ORVEX_MEMORY_DETAIL_WITHOUTMEMORY_H
 

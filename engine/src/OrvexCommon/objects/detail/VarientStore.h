@@ -16,9 +16,11 @@ struct VarientStore {
 
     // Makes the payload `head` (headBytes) followed by `body` (bodyBytes) and
     // sets the type. The block is reused when it can hold them, else replaced
-    // by one of exactly their size, released only after the copy so that
-    // `body` may lie in it. Throws std::bad_alloc, changing nothing, when the
-    // payload exceeds 32 bits or the pool has no block for it.
+    // by one of exactly their size, allocated first and the old one released
+    // only after the copy (with memmove), so that `body` may lie in it
+    // (self-assignment, a piece of its own text). Throws std::bad_alloc,
+    // changing nothing, when the payload exceeds 32 bits or the pool has no
+    // block for it.
     static void Write(CVarient& variant, EVarientType type, const void* head, unsigned headBytes,
                       const void* body, unsigned long long bodyBytes);
 
