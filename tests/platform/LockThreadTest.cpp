@@ -22,10 +22,10 @@ unsigned ORVEX_THREAD_CALL TakeLock(void* context) {
     return 7;
 }
 
-TEST(RecursiveLock, OwnerReentersAndOthersWaitForTheLastRelease) {
+// The holder re-enters at once; another thread waits for the last release.
+void ExpectRecursiveExclusion(RecursiveLock* lock) {
     Contender contender;
-    contender.lock = CreateRecursiveLock();
-    ASSERT_NE(nullptr, contender.lock);
+    contender.lock = lock;
     EnterLock(contender.lock);
     EnterLock(contender.lock); // re-entry must not block
 
@@ -43,8 +43,25 @@ TEST(RecursiveLock, OwnerReentersAndOthersWaitForTheLastRelease) {
     EXPECT_EQ(JoinResult::Joined, JoinThread(other, &exitCode));
     EXPECT_EQ(2, contender.stage.load());
     EXPECT_EQ(7u, exitCode);
-    DestroyRecursiveLock(contender.lock);
+}
+
+TEST(RecursiveLock, OwnerReentersAndOthersWaitForTheLastRelease) {
+    RecursiveLock* lock = CreateRecursiveLock();
+    ASSERT_NE(nullptr, lock);
+    ExpectRecursiveExclusion(lock);
+    DestroyRecursiveLock(lock);
     DestroyRecursiveLock(nullptr);
+}
+
+// An object built while memory ran out has a null lock, which must still
+// exclude (the process-wide fallback lock) rather than crash.
+TEST(RecursiveLock, ALockWithoutStorageStillExcludes) {
+    BeginMemoryFaults(1);
+    OwnedLock owned;
+    EndMemoryFaults();
+    ASSERT_EQ(nullptr, owned.get());
+    ExpectRecursiveExclusion(owned.get());
+    { ScopedLock hold(owned.get()); }
 }
 
 unsigned ORVEX_THREAD_CALL ReportContext(void* context) {

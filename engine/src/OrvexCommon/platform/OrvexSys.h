@@ -51,7 +51,9 @@ RecursiveLock* CreateRecursiveLock();
 void DestroyRecursiveLock(RecursiveLock* lock);
 
 // Blocks until the calling thread holds the lock. Re-entry by the holder
-// succeeds at once. The lock must be valid (not null).
+// succeeds at once. Null stands for one process-wide lock in static storage:
+// an object whose lock could not be created (no memory) still keeps other
+// threads out, sharing that lock with every other such object.
 void EnterLock(RecursiveLock* lock);
 
 // Releases one level of the calling thread's hold. The caller must hold it.
@@ -70,7 +72,7 @@ private:
 };
 
 // A lock that lives and dies with its owner. Portable. get() is null only when
-// the lock's storage could not be had.
+// the lock's storage could not be had, and the null lock still works.
 class OwnedLock {
 public:
     OwnedLock() : m_lock(CreateRecursiveLock()) {}

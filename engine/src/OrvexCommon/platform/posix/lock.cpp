@@ -12,6 +12,17 @@ struct RecursiveLock {
     pthread_mutex_t mutex;
 };
 
+namespace {
+
+// What a null lock stands for; static storage, so it needs no memory.
+RecursiveLock g_fallbackLock = {PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP};
+
+pthread_mutex_t* MutexOf(RecursiveLock* lock) {
+    return &(lock != nullptr ? lock : &g_fallbackLock)->mutex;
+}
+
+} // namespace
+
 RecursiveLock* CreateRecursiveLock() {
     void* storage = sys::AllocateBlock(sizeof(RecursiveLock));
     if (storage == nullptr) {
@@ -36,11 +47,11 @@ void DestroyRecursiveLock(RecursiveLock* lock) {
 }
 
 void EnterLock(RecursiveLock* lock) {
-    pthread_mutex_lock(&lock->mutex);
+    pthread_mutex_lock(MutexOf(lock));
 }
 
 void LeaveLock(RecursiveLock* lock) {
-    pthread_mutex_unlock(&lock->mutex);
+    pthread_mutex_unlock(MutexOf(lock));
 }
 
 } // namespace sys

@@ -9,6 +9,25 @@ struct RecursiveLock {
     CRITICAL_SECTION section;
 };
 
+namespace {
+
+// What a null lock stands for: static storage, so it needs no memory, set up
+// on first use and never deleted (a thread may still hold it at unload).
+CRITICAL_SECTION* SectionOf(RecursiveLock* lock) {
+    if (lock != nullptr) {
+        return &lock->section;
+    }
+    static CRITICAL_SECTION* const fallback = [] {
+        alignas(CRITICAL_SECTION) static unsigned char storage[sizeof(CRITICAL_SECTION)];
+        auto* section = reinterpret_cast<CRITICAL_SECTION*>(storage);
+        InitializeCriticalSection(section);
+        return section;
+    }();
+    return fallback;
+}
+
+} // namespace
+
 RecursiveLock* CreateRecursiveLock() {
     return NewSectionLock<RecursiveLock>(0);
 }
@@ -18,11 +37,11 @@ void DestroyRecursiveLock(RecursiveLock* lock) {
 }
 
 void EnterLock(RecursiveLock* lock) {
-    EnterCriticalSection(&lock->section);
+    EnterCriticalSection(SectionOf(lock));
 }
 
 void LeaveLock(RecursiveLock* lock) {
-    LeaveCriticalSection(&lock->section);
+    LeaveCriticalSection(SectionOf(lock));
 }
 
 } // namespace sys
