@@ -1,6 +1,8 @@
 // Construction and teardown of the allocator manager.
 #include "OrvexCommon/memory/detail/AllocatorManager.h"
 #include "OrvexCommon/base/detail/FrameJournal.h"
+#include "OrvexCommon/memory/detail/PageMap.h"
+#include "OrvexCommon/memory/detail/ThreadCache.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,7 +11,7 @@ namespace Orvex {
 namespace detail {
 
 SAllocatorState g_allocatorState;
-std::atomic<bool> g_allocatorBuilt{false};
+std::atomic<unsigned char> g_allocatorPhase{kAllocatorUnbuilt};
 
 namespace {
 
@@ -39,12 +41,13 @@ void Construct(SAllocatorState& state) {
         state.classLocks[index].store(OrAbort(sys::CreateShortLock()), std::memory_order_release);
     }
     state.largeLock.store(OrAbort(sys::CreateShortLock()), std::memory_order_release);
+    StartThreadCaches(state);
 }
 
 void ReportLeaks(const SAllocatorState& state) {
     std::uint64_t outstanding = 0;
-    for (const auto& counter : state.counters) {
-        outstanding += counter.get();
+    for (unsigned k = 0; k <= kClassCount; ++k) {
+        outstanding += state.counters[k].get() + state.retired[k].get();
     }
     if (outstanding != 0) {
         std::printf("Process ID: %d may be %d byte memory leak!!!\n",
@@ -55,6 +58,9 @@ void ReportLeaks(const SAllocatorState& state) {
 }
 
 void TearDown(SAllocatorState& state) {
+    // From here every thread takes the locked paths, which find the locks gone.
+    g_allocatorPhase.store(kAllocatorTornDown, std::memory_order_release);
+    StopThreadCaches(state);
     for (unsigned index = 0; index < kClassCount; ++index) {
         SPoolClass& pool = state.pools[index];
         sys::ShortLock* lock = state.classLocks[index].exchange(nullptr);
@@ -70,6 +76,9 @@ void TearDown(SAllocatorState& state) {
     sys::DestroyShortLock(state.largeLock.exchange(nullptr));
     sys::DestroyShortLock(state.pageListLock);
     state.pageListLock = nullptr;
+    sys::DestroyShortLock(state.cacheLock);
+    state.cacheLock = nullptr;
+    ReleasePageMap();
     sys::ReleaseSymbolHandler();
     ReportLeaks(state);
 }
@@ -92,7 +101,9 @@ struct SManagerLifetime {
 
 void BuildAllocatorManager() {
     static SManagerLifetime lifetime;
-    g_allocatorBuilt.store(true, std::memory_order_release);
+    unsigned char unbuilt = kAllocatorUnbuilt;
+    // Live unless the teardown already ran (a call from an exit handler).
+    g_allocatorPhase.compare_exchange_strong(unbuilt, kAllocatorLive, std::memory_order_acq_rel);
 }
 
 } // namespace detail

@@ -9,6 +9,7 @@
 // sits 8 bytes into its malloc'd area.
 #include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/memory/detail/AllocatorManager.h"
+#include "OrvexCommon/memory/detail/ThreadCache.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -32,7 +33,7 @@ void WritePoolHeader(unsigned char* header, unsigned index, std::uint16_t marker
     std::memcpy(header, words, 4);
 }
 
-void* AllocateLarge(SAllocatorState& state, std::uint32_t total) {
+void* AllocateLarge(SAllocatorState& state, SThreadCache* cache, std::uint32_t total) {
     sys::ShortLock* lock = state.largeLock.load(std::memory_order_acquire);
     if (lock == nullptr) {
         return nullptr; // after teardown
@@ -43,14 +44,17 @@ void* AllocateLarge(SAllocatorState& state, std::uint32_t total) {
     }
     unsigned char* header = area + kLargeSlack;
     std::memcpy(header, &total, 4);
-    {
+    if (cache != nullptr) {
+        cache->counters[kLargeCounter].add(total);
+    } else {
         sys::ScopedShortLock hold(lock);
         state.counters[kLargeCounter].add(total);
     }
     return header + kHeaderSize;
 }
 
-void* AllocateUnit(SAllocatorState& state, unsigned index) {
+// The pool under its lock: threads without a cache.
+void* AllocateUnitLocked(SAllocatorState& state, unsigned index) {
     sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
     if (lock == nullptr || sys::RefuseMemoryRequest()) {
         return nullptr;
@@ -69,21 +73,42 @@ void* AllocateUnit(SAllocatorState& state, unsigned index) {
     return unit + kHeaderSize;
 }
 
-void ReleaseLarge(SAllocatorState& state, unsigned char* header) {
+void* AllocateUnit(SAllocatorState& state, SThreadCache* cache, unsigned index) {
+    if (cache == nullptr) {
+        return AllocateUnitLocked(state, index);
+    }
+    if (sys::RefuseMemoryRequest()) {
+        return nullptr;
+    }
+    SCacheBin& bin = cache->bins[index];
+    unsigned count = bin.count.get();
+    if (count == 0) {
+        if (!RefillBin(state, index, bin)) {
+            return nullptr;
+        }
+        count = bin.count.get();
+    }
+    unsigned char* unit = bin.units[--count];
+    bin.count.set(count);
+    cache->counters[index].add(8 * (index + 1));
+    WritePoolHeader(unit, index, kMarkerInUse);
+    return unit + kHeaderSize;
+}
+
+void ReleaseLarge(SAllocatorState& state, SThreadCache* cache, unsigned char* header) {
     std::uint32_t total;
     std::memcpy(&total, header, 4);
-    if (sys::ShortLock* lock = state.largeLock.load(std::memory_order_acquire)) {
+    if (cache != nullptr) {
+        cache->counters[kLargeCounter].subtract(total);
+    } else if (sys::ShortLock* lock = state.largeLock.load(std::memory_order_acquire)) {
         sys::ScopedShortLock hold(lock);
         state.counters[kLargeCounter].subtract(total);
     }
     sys::FreeBlock(header - kLargeSlack);
 }
 
-void ReleaseUnit(SAllocatorState& state, unsigned char* header) {
-    const unsigned index = ReadWord(header);
-    if (index >= kClassCount) {
-        return;
-    }
+// The pool under its lock: threads without a cache.
+void ReleaseUnitLocked(SAllocatorState& state, unsigned char* header, unsigned index) {
     sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
     if (lock == nullptr) {
         return;
@@ -95,40 +120,82 @@ void ReleaseUnit(SAllocatorState& state, unsigned char* header) {
     GiveUnitBack(state, pool, header);
 }
 
+void ReleaseUnit(SAllocatorState& state, SThreadCache* cache, unsigned char* header) {
+    const unsigned index = ReadWord(header);
+    if (index >= kClassCount) {
+        return;
+    }
+    if (cache == nullptr) {
+        ReleaseUnitLocked(state, header, index);
+        return;
+    }
+    WritePoolHeader(header, index, kMarkerReleased);
+    cache->counters[index].subtract(8 * (index + 1));
+    // An address whose page is no unit of this class is dropped: marker and
+    // counter changed, never cached.
+    if (!IsPoolUnit(state.pools[index], index, header)) {
+        return;
+    }
+    SCacheBin& bin = cache->bins[index];
+    unsigned count = bin.count.get();
+    if (count == bin.capacity) {
+        FlushBin(state, index, bin);
+        count = bin.count.get();
+    }
+    bin.units[count] = header;
+    bin.count.set(count + 1);
+}
+
+// The calling thread's cache while the allocator is live; builds the manager
+// on first use.
+SThreadCache* ThreadCacheOrNull(SAllocatorState& state) {
+    const unsigned char phase = g_allocatorPhase.load(std::memory_order_acquire);
+    if (phase == kAllocatorLive) {
+        return CurrentThreadCache(state);
+    }
+    if (phase == kAllocatorUnbuilt) {
+        AllocatorManager();
+        return ThreadCacheOrNull(state);
+    }
+    return nullptr;
+}
+
 } // namespace
 
 void* OrvexAlloc(unsigned int size, void*) {
-    SAllocatorState& state = AllocatorManager();
+    SAllocatorState& state = g_allocatorState;
+    SThreadCache* cache = ThreadCacheOrNull(state);
     if (size >= 0x7FFFFFFFu - kHeaderSize) {
         return nullptr;
     }
     const std::uint32_t total = size + kHeaderSize;
     if (total > kLargestUnit) {
-        return AllocateLarge(state, total);
+        return AllocateLarge(state, cache, total);
     }
-    return AllocateUnit(state, (total - 1) >> 3);
+    return AllocateUnit(state, cache, (total - 1) >> 3);
 }
 
 void OrvexFree(void* block) {
     if (block == nullptr) {
         return;
     }
-    SAllocatorState& state = AllocatorManager();
+    SAllocatorState& state = g_allocatorState;
+    SThreadCache* cache = ThreadCacheOrNull(state);
     unsigned char* header = static_cast<unsigned char*>(block) - kHeaderSize;
     const std::uint16_t marker = ReadWord(header + 2);
     if ((marker & 0x8000u) == 0) {
-        ReleaseLarge(state, header);
+        ReleaseLarge(state, cache, header);
     } else if (marker == kMarkerInUse) {
-        ReleaseUnit(state, header);
+        ReleaseUnit(state, cache, header);
     }
     // Anything else was released before or never came from here: ignored.
 }
 
 long long GetTotalAllocSize() {
-    const SAllocatorState& state = AllocatorManager();
-    std::uint64_t total = 0;
-    for (const auto& counter : state.counters) {
-        total += counter.get();
+    SAllocatorState& state = AllocatorManager();
+    std::uint64_t total = CachedHandedOutBytes(state);
+    for (unsigned k = 0; k <= kClassCount; ++k) {
+        total += state.counters[k].get() + state.retired[k].get();
     }
     return static_cast<long long>(total);
 }
@@ -143,8 +210,10 @@ long long GetTotalMgrSize() {
 }
 
 long long GetFreeMgrSize() {
-    const SAllocatorState& state = AllocatorManager();
-    long long free = static_cast<long long>(state.freePageCount.get()) * kPageSize;
+    SAllocatorState& state = AllocatorManager();
+    // Units waiting in thread caches are free too.
+    long long free = static_cast<long long>(state.freePageCount.get()) * kPageSize +
+                     static_cast<long long>(CachedFreeBytes(state));
     for (const SPoolClass& pool : state.pools) {
         const long long pages = pool.pageCount.get();
         const long long usedUnits = pool.unitsPerPage * pages - pool.freeUnits.get();

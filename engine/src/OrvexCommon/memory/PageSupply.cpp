@@ -2,6 +2,7 @@
 // time. While a page is on the list, its first bytes hold the link to the next.
 #include "OrvexCommon/base/detail/ErrorLine.h"
 #include "OrvexCommon/memory/detail/AllocatorManager.h"
+#include "OrvexCommon/memory/detail/PageMap.h"
 
 #include <cstring>
 
@@ -30,6 +31,11 @@ void Push(SAllocatorState& state, unsigned char* page) {
 bool Refill(SAllocatorState& state) {
     unsigned char* region = static_cast<unsigned char*>(sys::ObtainRegion(kRegionSize, kPageSize));
     if (region == nullptr) {
+        return false;
+    }
+    // A region the page map cannot cover (no memory for its leaf) is left
+    // unused: a release could not find its pages.
+    if (!MapRegion(region, kRegionSize)) {
         return false;
     }
     for (unsigned offset = 0; offset < kRegionSize; offset += kPageSize) {

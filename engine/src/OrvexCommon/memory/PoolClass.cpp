@@ -6,6 +6,7 @@
 // unit keeps the page offset of the next free unit in its last 4 bytes, so the
 // block header at its start (and a released block's marker) stays intact.
 #include "OrvexCommon/memory/detail/AllocatorManager.h"
+#include "OrvexCommon/memory/detail/PageMap.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -95,25 +96,35 @@ int IndexOfPage(const SPoolClass& pool, const unsigned char* page) {
     return index > 0 && pool.pages[index - 1] == page ? static_cast<int>(index - 1) : -1;
 }
 
-// The index of the page holding `unit`, or -1 when no page of the pool holds
-// it at a unit boundary. Pages are aligned to their size, so the only page
-// that can hold a unit is the one its address rounds down to.
-int FindPage(const SPoolClass& pool, const unsigned char* unit) {
-    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(unit);
-    const std::uintptr_t page = address & ~std::uintptr_t(kPageSize - 1);
-    const std::uintptr_t distance = address - page;
+// Pages are aligned to their size, so the only page that can hold a unit is
+// the one its address rounds down to.
+const unsigned char* PageOf(const unsigned char* unit) {
+    return reinterpret_cast<const unsigned char*>(reinterpret_cast<std::uintptr_t>(unit) &
+                                                  ~std::uintptr_t(kPageSize - 1));
+}
+
+// True when `unit` lies on a unit boundary inside its page's unit area.
+bool OnUnitBoundary(const SPoolClass& pool, const unsigned char* unit) {
+    const std::uintptr_t distance = static_cast<std::uintptr_t>(unit - PageOf(unit));
     if (distance < kPageHeaderSize) {
-        return -1;
+        return false;
     }
     // offset / unitSize exactly: offsets stay below 2^13, far too small for
     // the reciprocal's rounding to reach the next whole number.
     const std::uint32_t unitOffset = static_cast<std::uint32_t>(distance) - kPageHeaderSize;
     const std::uint32_t unitIndex =
         static_cast<std::uint32_t>((std::uint64_t(unitOffset) * pool.unitReciprocal) >> 32);
-    if (unitIndex * pool.unitSize != unitOffset || unitIndex >= pool.unitsPerPage) {
-        return -1;
-    }
-    return IndexOfPage(pool, reinterpret_cast<const unsigned char*>(page));
+    return unitIndex * pool.unitSize == unitOffset && unitIndex < pool.unitsPerPage;
+}
+
+// The index of the page holding `unit`, or -1 when no page of the pool holds
+// it at a unit boundary.
+int FindPage(const SPoolClass& pool, const unsigned char* unit) {
+    return OnUnitBoundary(pool, unit) ? IndexOfPage(pool, PageOf(unit)) : -1;
+}
+
+std::uint8_t OwnerByte(const SPoolClass& pool) {
+    return static_cast<std::uint8_t>(pool.unitSize / 8); // class index + 1
 }
 
 void RemovePage(SAllocatorState& state, SPoolClass& pool, unsigned index) {
@@ -123,6 +134,7 @@ void RemovePage(SAllocatorState& state, SPoolClass& pool, unsigned index) {
     std::copy(pool.pages + index + 1, pool.pages + count, pool.pages + index);
     pool.pageCount.set(count - 1);
     pool.freeUnits.subtract(pool.unitsPerPage);
+    SetPageOwner(page, kNoOwner);
     ReturnPage(state, page);
 }
 
@@ -152,6 +164,7 @@ bool GrowPool(SAllocatorState& state, SPoolClass& pool) {
     }
     SetFirstFree(page, 0);
     SetPageFreeCount(page, 0);
+    SetPageOwner(page, OwnerByte(pool));
     pool.pageCount.add(1);
     pool.freeUnits.add(pool.unitsPerPage);
     // Threaded in ascending order, each at the head: the last unit comes first.
@@ -184,6 +197,23 @@ unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool) {
     pool.lastPage = index;
     pool.freeUnits.subtract(1);
     return PopUnit(pool.pages[index], pool.unitSize);
+}
+
+unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** units,
+                   unsigned wanted) {
+    unsigned taken = 0;
+    while (taken < wanted && (taken == 0 || pool.freeUnits.get() > 0)) {
+        unsigned char* unit = TakeUnit(state, pool);
+        if (unit == nullptr) {
+            break;
+        }
+        units[taken++] = unit;
+    }
+    return taken;
+}
+
+bool IsPoolUnit(const SPoolClass& pool, unsigned index, const unsigned char* unit) {
+    return PageOwner(PageOf(unit)) == index + 1 && OnUnitBoundary(pool, unit);
 }
 
 void GiveUnitBack(SAllocatorState& state, SPoolClass& pool, unsigned char* unit) {

@@ -237,6 +237,33 @@ bool SetThreadPriority(Thread* thread, ThreadPriority priority);
 void SleepMilliseconds(unsigned milliseconds);
 
 // ---------------------------------------------------------------------------
+// Thread slots (threadslot.cpp)
+// ---------------------------------------------------------------------------
+
+// One pointer per thread with a call at thread exit: the allocator's thread
+// caches. POSIX: a thread-local pointer with a pthread key for the exit call;
+// Windows: a fiber-local slot (FlsAlloc), whose callback runs at thread exit
+// in a DLL too. Nothing here keeps the library loaded: once the slot is
+// destroyed no exit call comes, so a thread that ends after an unload never
+// calls into unmapped code.
+struct ThreadSlot;
+
+// One slot per process (the backends keep its value and exit call in
+// globals). Null when the system has no slot to give (or no memory). `atThreadExit`
+// gets the ending thread's value, when it is not null, on that thread.
+ThreadSlot* CreateThreadSlot(void (*atThreadExit)(void* value));
+
+// No exit call runs after this returns, on any thread (Windows may still call
+// it for live threads' values while the slot is freed: the callback must
+// ignore values it no longer knows). Null is ignored.
+void DestroyThreadSlot(ThreadSlot* slot);
+
+// The calling thread's value (null until set) and setting it; cheap enough
+// for the allocator's fast path.
+void* GetThreadSlot(ThreadSlot* slot);
+void SetThreadSlot(ThreadSlot* slot, void* value);
+
+// ---------------------------------------------------------------------------
 // Process queries (process.cpp)
 // ---------------------------------------------------------------------------
 

@@ -96,18 +96,34 @@ struct SPoolClass {
 // it stays readable with its locks null, so pool requests and large requests
 // return null and pool releases do nothing; large releases still give the
 // memory back to malloc, uncounted.
+struct SThreadCache;
+
 struct SAllocatorState {
     SPoolClass pools[kClassCount];
     sys::ShortLock* pageListLock;
     std::atomic<sys::ShortLock*> classLocks[kClassCount];
     std::atomic<sys::ShortLock*> largeLock;
+    // Bytes handed out and not released, counted in three places that add up
+    // to the total: here for calls that bypass the thread caches (under the
+    // class lock, or the large-block lock), in each live thread cache, and in
+    // `retired` for the caches of threads that ended (under the cache lock).
+    // Each is modulo 2^64: a block released on another thread than the one
+    // that took it makes one part go below zero.
     TRelaxed<std::uint64_t> counters[kClassCount + 1];
+    TRelaxed<std::uint64_t> retired[kClassCount + 1];
     unsigned char* freePageHead;
     TRelaxed<unsigned> freePageCount;
+    // The live thread caches, linked, and the lock over that list.
+    sys::ShortLock* cacheLock;
+    SThreadCache* caches;
+    sys::ThreadSlot* cacheSlot; // null: no thread caches at all
 };
 
 extern SAllocatorState g_allocatorState;
-extern std::atomic<bool> g_allocatorBuilt;
+
+// Unbuilt until first use, live until teardown, then torn down for good.
+enum EAllocatorPhase : unsigned char { kAllocatorUnbuilt, kAllocatorLive, kAllocatorTornDown };
+extern std::atomic<unsigned char> g_allocatorPhase;
 
 // Builds the manager (once) and registers its teardown with the runtime's
 // exit list at that moment.
@@ -119,7 +135,7 @@ void BuildAllocatorManager();
 // nothing). The test of the flag is inlined: every allocation and release
 // passes here.
 inline SAllocatorState& AllocatorManager() {
-    if (!g_allocatorBuilt.load(std::memory_order_acquire)) {
+    if (g_allocatorPhase.load(std::memory_order_acquire) == kAllocatorUnbuilt) {
         BuildAllocatorManager();
     }
     return g_allocatorState;
@@ -135,6 +151,15 @@ bool GrowPool(SAllocatorState& state, SPoolClass& pool);
 
 // Takes a unit (address-ordered first fit); null when no page can be had.
 unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool);
+
+// Takes up to `wanted` units into `units` (first fit), adding a page only when
+// the pool has no free unit; returns how many it took (0: no page to be had).
+unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** units,
+                   unsigned wanted);
+
+// True when `unit` is a unit of a page of class `index`: its page's owner in
+// the page map and a unit boundary inside the page's unit area. No lock.
+bool IsPoolUnit(const SPoolClass& pool, unsigned index, const unsigned char* unit);
 
 // Gives a unit back to its page, returning the page to the free-page list when
 // the pool holds more than two pages' worth of free units. A unit that lies in

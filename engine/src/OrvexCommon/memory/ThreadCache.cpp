@@ -1,0 +1,198 @@
+// The thread caches: making one, batches to and from the pools, thread exit,
+// teardown and the sums the statistics need.
+#include "OrvexCommon/memory/detail/ThreadCache.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace Orvex {
+namespace detail {
+
+namespace {
+
+// The slot's value for a thread that must not get a cache (again).
+void* const kNoCache = reinterpret_cast<void*>(std::uintptr_t(1));
+
+void Link(SAllocatorState& state, SThreadCache* cache) {
+    cache->previous = nullptr;
+    cache->next = state.caches;
+    if (state.caches != nullptr) {
+        state.caches->previous = cache;
+    }
+    state.caches = cache;
+}
+
+void Unlink(SAllocatorState& state, SThreadCache* cache) {
+    (cache->previous != nullptr ? cache->previous->next : state.caches) = cache->next;
+    if (cache->next != nullptr) {
+        cache->next->previous = cache->previous;
+    }
+}
+
+SThreadCache* MakeCache(SAllocatorState& state) {
+    void* storage = sys::AllocateBlock(sizeof(SThreadCache));
+    if (storage == nullptr) {
+        sys::SetThreadSlot(state.cacheSlot, kNoCache);
+        return nullptr;
+    }
+    auto* cache = new (storage) SThreadCache;
+    for (auto& counter : cache->counters) {
+        counter.set(0);
+    }
+    for (unsigned index = 0; index < kClassCount; ++index) {
+        cache->bins[index].count.set(0);
+        cache->bins[index].capacity = CacheCapacity(state.pools[index].unitSize);
+    }
+    {
+        sys::ScopedShortLock hold(state.cacheLock);
+        Link(state, cache);
+    }
+    sys::SetThreadSlot(state.cacheSlot, cache);
+    return cache;
+}
+
+// Every unit of the cache back to its pool (class locks taken one by one).
+void EmptyCache(SAllocatorState& state, SThreadCache& cache) {
+    for (unsigned index = 0; index < kClassCount; ++index) {
+        SCacheBin& bin = cache.bins[index];
+        const unsigned count = bin.count.get();
+        if (count == 0) {
+            continue;
+        }
+        sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
+        sys::ScopedShortLock hold(lock);
+        for (unsigned k = 0; k < count; ++k) {
+            GiveUnitBack(state, state.pools[index], bin.units[k]);
+        }
+        bin.count.set(0);
+    }
+}
+
+// Cache lock held: the cache's counters join the retired ones.
+void RetireCounters(SAllocatorState& state, const SThreadCache& cache) {
+    for (unsigned k = 0; k <= kClassCount; ++k) {
+        state.retired[k].add(cache.counters[k].get());
+    }
+}
+
+// The thread-exit call: the ending thread's cache goes back whole.
+void ReleaseThreadCache(void* value) {
+    SAllocatorState& state = g_allocatorState;
+    // After teardown the caches are gone (Windows calls this for every live
+    // thread's value while the slot is freed).
+    if (value == kNoCache || value == nullptr ||
+        g_allocatorPhase.load(std::memory_order_acquire) != kAllocatorLive) {
+        return;
+    }
+    auto* cache = static_cast<SThreadCache*>(value);
+    EmptyCache(state, *cache);
+    {
+        sys::ScopedShortLock hold(state.cacheLock);
+        RetireCounters(state, *cache);
+        Unlink(state, cache);
+    }
+    // What this thread still frees or takes goes straight to the pools.
+    sys::SetThreadSlot(state.cacheSlot, kNoCache);
+    cache->~SThreadCache();
+    sys::FreeBlock(cache);
+}
+
+} // namespace
+
+SThreadCache* CurrentThreadCache(SAllocatorState& state) {
+    if (state.cacheSlot == nullptr) {
+        return nullptr;
+    }
+    void* value = sys::GetThreadSlot(state.cacheSlot);
+    if (value == nullptr) {
+        return MakeCache(state);
+    }
+    return value == kNoCache ? nullptr : static_cast<SThreadCache*>(value);
+}
+
+bool RefillBin(SAllocatorState& state, unsigned index, SCacheBin& bin) {
+    sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
+    unsigned taken;
+    {
+        sys::ScopedShortLock hold(lock);
+        taken = TakeUnits(state, state.pools[index], bin.units, bin.capacity / 2);
+    }
+    // Handed out in the order the pool gave them: the first taken goes first.
+    std::reverse(bin.units, bin.units + taken);
+    bin.count.set(taken);
+    return taken > 0;
+}
+
+void FlushBin(SAllocatorState& state, unsigned index, SCacheBin& bin) {
+    const unsigned count = bin.count.get();
+    const unsigned half = count / 2;
+    sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
+    {
+        sys::ScopedShortLock hold(lock);
+        for (unsigned k = 0; k < half; ++k) {
+            GiveUnitBack(state, state.pools[index], bin.units[k]);
+        }
+    }
+    // The units released last stay: they are the ones in the processor's cache.
+    std::memmove(bin.units, bin.units + half, (count - half) * sizeof(bin.units[0]));
+    bin.count.set(count - half);
+}
+
+void StartThreadCaches(SAllocatorState& state) {
+    state.caches = nullptr;
+    for (auto& counter : state.retired) {
+        counter.set(0);
+    }
+    state.cacheLock = sys::CreateShortLock();
+    // Without a lock or a slot every thread uses the pools directly.
+    state.cacheSlot =
+        state.cacheLock != nullptr ? sys::CreateThreadSlot(ReleaseThreadCache) : nullptr;
+}
+
+void StopThreadCaches(SAllocatorState& state) {
+    sys::DestroyThreadSlot(state.cacheSlot);
+    state.cacheSlot = nullptr;
+    if (state.cacheLock == nullptr) {
+        return;
+    }
+    sys::ScopedShortLock hold(state.cacheLock);
+    while (SThreadCache* cache = state.caches) {
+        EmptyCache(state, *cache);
+        RetireCounters(state, *cache);
+        Unlink(state, cache);
+        cache->~SThreadCache();
+        sys::FreeBlock(cache);
+    }
+}
+
+std::uint64_t CachedHandedOutBytes(SAllocatorState& state) {
+    std::uint64_t total = 0;
+    if (state.cacheLock == nullptr) {
+        return total;
+    }
+    sys::ScopedShortLock hold(state.cacheLock);
+    for (const SThreadCache* cache = state.caches; cache != nullptr; cache = cache->next) {
+        for (const auto& counter : cache->counters) {
+            total += counter.get();
+        }
+    }
+    return total;
+}
+
+std::uint64_t CachedFreeBytes(SAllocatorState& state) {
+    std::uint64_t total = 0;
+    if (state.cacheLock == nullptr) {
+        return total;
+    }
+    sys::ScopedShortLock hold(state.cacheLock);
+    for (const SThreadCache* cache = state.caches; cache != nullptr; cache = cache->next) {
+        for (unsigned index = 0; index < kClassCount; ++index) {
+            total += std::uint64_t(cache->bins[index].count.get()) * state.pools[index].unitSize;
+        }
+    }
+    return total;
+}
+
+} // namespace detail
+} // namespace Orvex
