@@ -41,7 +41,7 @@ std::uint64_t HandedOut(unsigned index) {
     auto& state = AllocatorManager();
     const Orvex::detail::SThreadCache* cache = Orvex::detail::CurrentThreadCache(state);
     return state.counters[index].get() + state.retired[index].get() +
-           (cache == nullptr ? 0 : cache->counters[index].get());
+           (cache == nullptr ? 0 : Orvex::detail::CacheHandedOut(*cache, index));
 }
 
 // Class 0 is used by no other test of this executable for longer than a few

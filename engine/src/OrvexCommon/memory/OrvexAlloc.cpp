@@ -45,7 +45,8 @@ void* AllocateLarge(SAllocatorState& state, SThreadCache* cache, std::uint32_t t
     unsigned char* header = area + kLargeSlack;
     std::memcpy(header, &total, 4);
     if (cache != nullptr) {
-        cache->counters[kLargeCounter].add(total);
+        CCacheChange change(*cache);
+        cache->largeBytes.add(total);
     } else {
         sys::ScopedShortLock hold(lock);
         state.counters[kLargeCounter].add(total);
@@ -83,14 +84,13 @@ void* AllocateUnit(SAllocatorState& state, SThreadCache* cache, unsigned index) 
     SCacheBin& bin = cache->bins[index];
     unsigned count = bin.count.get();
     if (count == 0) {
-        if (!RefillBin(state, index, bin)) {
+        if (!RefillBin(state, *cache, index)) {
             return nullptr;
         }
         count = bin.count.get();
     }
     unsigned char* unit = bin.units[--count];
     bin.count.set(count);
-    cache->counters[index].add(8 * (index + 1));
     WritePoolHeader(unit, index, kMarkerInUse);
     return unit + kHeaderSize;
 }
@@ -99,7 +99,8 @@ void ReleaseLarge(SAllocatorState& state, SThreadCache* cache, unsigned char* he
     std::uint32_t total;
     std::memcpy(&total, header, 4);
     if (cache != nullptr) {
-        cache->counters[kLargeCounter].subtract(total);
+        CCacheChange change(*cache);
+        cache->largeBytes.subtract(total);
     } else if (sys::ShortLock* lock = state.largeLock.load(std::memory_order_acquire)) {
         sys::ScopedShortLock hold(lock);
         state.counters[kLargeCounter].subtract(total);
@@ -130,16 +131,17 @@ void ReleaseUnit(SAllocatorState& state, SThreadCache* cache, unsigned char* hea
         return;
     }
     WritePoolHeader(header, index, kMarkerReleased);
-    cache->counters[index].subtract(8 * (index + 1));
     // An address whose page is no unit of this class is dropped: marker and
-    // counter changed, never cached.
-    if (!IsPoolUnit(state.pools[index], index, header)) {
+    // count changed (one unit less handed out), never cached.
+    if (!IsPoolUnit(index, header)) {
+        CCacheChange change(*cache);
+        cache->unitsIn[index].subtract(1);
         return;
     }
     SCacheBin& bin = cache->bins[index];
     unsigned count = bin.count.get();
     if (count == bin.capacity) {
-        FlushBin(state, index, bin);
+        FlushBin(state, *cache, index);
         count = bin.count.get();
     }
     bin.units[count] = header;
@@ -162,7 +164,12 @@ SThreadCache* ThreadCacheOrNull(SAllocatorState& state) {
 
 } // namespace
 
-void* OrvexAlloc(unsigned int size, void*) {
+namespace {
+
+// The slow paths: first calls, threads without a cache, large blocks, bins
+// to refill or flush, odd headers. Kept out of line so that the fast paths
+// stay short.
+[[gnu::noinline]] void* AllocateSlow(unsigned int size) {
     SAllocatorState& state = g_allocatorState;
     SThreadCache* cache = ThreadCacheOrNull(state);
     if (size >= 0x7FFFFFFFu - kHeaderSize) {
@@ -175,10 +182,7 @@ void* OrvexAlloc(unsigned int size, void*) {
     return AllocateUnit(state, cache, (total - 1) >> 3);
 }
 
-void OrvexFree(void* block) {
-    if (block == nullptr) {
-        return;
-    }
+[[gnu::noinline]] void FreeSlow(void* block) {
     SAllocatorState& state = g_allocatorState;
     SThreadCache* cache = ThreadCacheOrNull(state);
     unsigned char* header = static_cast<unsigned char*>(block) - kHeaderSize;
@@ -189,6 +193,65 @@ void OrvexFree(void* block) {
         ReleaseUnit(state, cache, header);
     }
     // Anything else was released before or never came from here: ignored.
+}
+
+// The calling thread's cache when the allocator is live and the thread has
+// one already; null sends the call down the slow path.
+inline SThreadCache* ReadyThreadCache(const SAllocatorState& state) {
+    // Without a slot no thread has a cache: the value reads null.
+    if (g_allocatorPhase.load(std::memory_order_acquire) != kAllocatorLive) {
+        return nullptr;
+    }
+    void* value = sys::GetThreadSlot(state.cacheSlot);
+    return reinterpret_cast<std::uintptr_t>(value) > kNoThreadCache
+               ? static_cast<SThreadCache*>(value)
+               : nullptr;
+}
+
+} // namespace
+
+void* OrvexAlloc(unsigned int size, void*) {
+    const SAllocatorState& state = g_allocatorState;
+    SThreadCache* cache = ReadyThreadCache(state);
+    // A pooled size (no overflow: the test bounds size first) with a unit in
+    // the bin: pop it.
+    if (cache != nullptr && size <= kLargestUnit - kHeaderSize && !sys::RefuseMemoryRequest()) {
+        const unsigned index = (size + kHeaderSize - 1) >> 3;
+        SCacheBin& bin = cache->bins[index];
+        const unsigned count = bin.count.get();
+        if (count != 0) {
+            unsigned char* unit = bin.units[count - 1];
+            bin.count.set(count - 1);
+            WritePoolHeader(unit, index, kMarkerInUse);
+            return unit + kHeaderSize;
+        }
+    }
+    return AllocateSlow(size);
+}
+
+void OrvexFree(void* block) {
+    if (block == nullptr) {
+        return;
+    }
+    const SAllocatorState& state = g_allocatorState;
+    SThreadCache* cache = ReadyThreadCache(state);
+    unsigned char* header = static_cast<unsigned char*>(block) - kHeaderSize;
+    std::uint32_t words;
+    std::memcpy(&words, header, 4);
+    // Marker 0x8000 over a class index: one compare (little-endian words).
+    const std::uint32_t index = words - (std::uint32_t(kMarkerInUse) << 16);
+    // A block of a pool page of its class, and room in the bin: push it.
+    if (cache != nullptr && index < kClassCount && IsPoolUnit(index, header)) {
+        SCacheBin& bin = cache->bins[index];
+        const unsigned count = bin.count.get();
+        if (count < bin.capacity) {
+            WritePoolHeader(header, index, kMarkerReleased);
+            bin.units[count] = header;
+            bin.count.set(count + 1);
+            return;
+        }
+    }
+    FreeSlow(block);
 }
 
 long long GetTotalAllocSize() {

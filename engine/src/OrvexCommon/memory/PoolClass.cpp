@@ -103,24 +103,10 @@ const unsigned char* PageOf(const unsigned char* unit) {
                                                   ~std::uintptr_t(kPageSize - 1));
 }
 
-// True when `unit` lies on a unit boundary inside its page's unit area.
-bool OnUnitBoundary(const SPoolClass& pool, const unsigned char* unit) {
-    const std::uintptr_t distance = static_cast<std::uintptr_t>(unit - PageOf(unit));
-    if (distance < kPageHeaderSize) {
-        return false;
-    }
-    // offset / unitSize exactly: offsets stay below 2^13, far too small for
-    // the reciprocal's rounding to reach the next whole number.
-    const std::uint32_t unitOffset = static_cast<std::uint32_t>(distance) - kPageHeaderSize;
-    const std::uint32_t unitIndex =
-        static_cast<std::uint32_t>((std::uint64_t(unitOffset) * pool.unitReciprocal) >> 32);
-    return unitIndex * pool.unitSize == unitOffset && unitIndex < pool.unitsPerPage;
-}
-
 // The index of the page holding `unit`, or -1 when no page of the pool holds
 // it at a unit boundary.
 int FindPage(const SPoolClass& pool, const unsigned char* unit) {
-    return OnUnitBoundary(pool, unit) ? IndexOfPage(pool, PageOf(unit)) : -1;
+    return OnUnitBoundary(pool.unitSize / 8 - 1, unit) ? IndexOfPage(pool, PageOf(unit)) : -1;
 }
 
 std::uint8_t OwnerByte(const SPoolClass& pool) {
@@ -143,8 +129,6 @@ void RemovePage(SAllocatorState& state, SPoolClass& pool, unsigned index) {
 void InitializePool(SPoolClass& pool, unsigned index) {
     pool.unitSize = 8 * (index + 1);
     pool.unitsPerPage = kPageUnitBytes / pool.unitSize;
-    pool.unitReciprocal =
-        static_cast<std::uint32_t>(((std::uint64_t(1) << 32) + pool.unitSize - 1) / pool.unitSize);
     pool.pageCount.set(0);
     pool.pages = nullptr;
     pool.freeUnits.set(0);
@@ -210,10 +194,6 @@ unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** uni
         units[taken++] = unit;
     }
     return taken;
-}
-
-bool IsPoolUnit(const SPoolClass& pool, unsigned index, const unsigned char* unit) {
-    return PageOwner(PageOf(unit)) == index + 1 && OnUnitBoundary(pool, unit);
 }
 
 void GiveUnitBack(SAllocatorState& state, SPoolClass& pool, unsigned char* unit) {

@@ -12,7 +12,7 @@ namespace detail {
 namespace {
 
 // The slot's value for a thread that must not get a cache (again).
-void* const kNoCache = reinterpret_cast<void*>(std::uintptr_t(1));
+void* const kNoCache = reinterpret_cast<void*>(kNoThreadCache);
 
 void Link(SAllocatorState& state, SThreadCache* cache) {
     cache->previous = nullptr;
@@ -37,9 +37,11 @@ SThreadCache* MakeCache(SAllocatorState& state) {
         return nullptr;
     }
     auto* cache = new (storage) SThreadCache;
-    for (auto& counter : cache->counters) {
-        counter.set(0);
+    cache->sequence.store(0, std::memory_order_relaxed);
+    for (auto& units : cache->unitsIn) {
+        units.set(0);
     }
+    cache->largeBytes.set(0);
     for (unsigned index = 0; index < kClassCount; ++index) {
         cache->bins[index].count.set(0);
         cache->bins[index].capacity = CacheCapacity(state.pools[index].unitSize);
@@ -54,6 +56,7 @@ SThreadCache* MakeCache(SAllocatorState& state) {
 
 // Every unit of the cache back to its pool (class locks taken one by one).
 void EmptyCache(SAllocatorState& state, SThreadCache& cache) {
+    CCacheChange change(cache);
     for (unsigned index = 0; index < kClassCount; ++index) {
         SCacheBin& bin = cache.bins[index];
         const unsigned count = bin.count.get();
@@ -65,6 +68,7 @@ void EmptyCache(SAllocatorState& state, SThreadCache& cache) {
         for (unsigned k = 0; k < count; ++k) {
             GiveUnitBack(state, state.pools[index], bin.units[k]);
         }
+        cache.unitsIn[index].subtract(count);
         bin.count.set(0);
     }
 }
@@ -72,7 +76,7 @@ void EmptyCache(SAllocatorState& state, SThreadCache& cache) {
 // Cache lock held: the cache's counters join the retired ones.
 void RetireCounters(SAllocatorState& state, const SThreadCache& cache) {
     for (unsigned k = 0; k <= kClassCount; ++k) {
-        state.retired[k].add(cache.counters[k].get());
+        state.retired[k].add(CacheHandedOut(cache, k));
     }
 }
 
@@ -98,6 +102,26 @@ void ReleaseThreadCache(void* value) {
     sys::FreeBlock(cache);
 }
 
+// The cache's share of the bytes handed out, read between two equal even
+// sequence numbers: no slow-path change of its owner half seen.
+std::uint64_t HandedOutBySnapshot(const SThreadCache& cache) {
+    for (;;) {
+        const unsigned before = cache.sequence.load(std::memory_order_acquire);
+        if ((before & 1) != 0) {
+            sys::SleepMilliseconds(0);
+            continue;
+        }
+        std::uint64_t total = 0;
+        for (unsigned k = 0; k <= kClassCount; ++k) {
+            total += CacheHandedOut(cache, k);
+        }
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (cache.sequence.load(std::memory_order_relaxed) == before) {
+            return total;
+        }
+    }
+}
+
 } // namespace
 
 SThreadCache* CurrentThreadCache(SAllocatorState& state) {
@@ -111,7 +135,8 @@ SThreadCache* CurrentThreadCache(SAllocatorState& state) {
     return value == kNoCache ? nullptr : static_cast<SThreadCache*>(value);
 }
 
-bool RefillBin(SAllocatorState& state, unsigned index, SCacheBin& bin) {
+bool RefillBin(SAllocatorState& state, SThreadCache& cache, unsigned index) {
+    SCacheBin& bin = cache.bins[index];
     sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
     unsigned taken;
     {
@@ -120,11 +145,14 @@ bool RefillBin(SAllocatorState& state, unsigned index, SCacheBin& bin) {
     }
     // Handed out in the order the pool gave them: the first taken goes first.
     std::reverse(bin.units, bin.units + taken);
+    CCacheChange change(cache);
+    cache.unitsIn[index].add(taken);
     bin.count.set(taken);
     return taken > 0;
 }
 
-void FlushBin(SAllocatorState& state, unsigned index, SCacheBin& bin) {
+void FlushBin(SAllocatorState& state, SThreadCache& cache, unsigned index) {
+    SCacheBin& bin = cache.bins[index];
     const unsigned count = bin.count.get();
     const unsigned half = count / 2;
     sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
@@ -136,6 +164,8 @@ void FlushBin(SAllocatorState& state, unsigned index, SCacheBin& bin) {
     }
     // The units released last stay: they are the ones in the processor's cache.
     std::memmove(bin.units, bin.units + half, (count - half) * sizeof(bin.units[0]));
+    CCacheChange change(cache);
+    cache.unitsIn[index].subtract(half);
     bin.count.set(count - half);
 }
 
@@ -173,9 +203,7 @@ std::uint64_t CachedHandedOutBytes(SAllocatorState& state) {
     }
     sys::ScopedShortLock hold(state.cacheLock);
     for (const SThreadCache* cache = state.caches; cache != nullptr; cache = cache->next) {
-        for (const auto& counter : cache->counters) {
-            total += counter.get();
-        }
+        total += HandedOutBySnapshot(*cache);
     }
     return total;
 }

@@ -258,8 +258,8 @@ ThreadSlot* CreateThreadSlot(void (*atThreadExit)(void* value));
 // ignore values it no longer knows). Null is ignored.
 void DestroyThreadSlot(ThreadSlot* slot);
 
-// The calling thread's value (null until set) and setting it; cheap enough
-// for the allocator's fast path.
+// The calling thread's value (null until set, and for a null slot) and
+// setting it; cheap enough for the allocator's fast path.
 void* GetThreadSlot(ThreadSlot* slot);
 void SetThreadSlot(ThreadSlot* slot, void* value);
 

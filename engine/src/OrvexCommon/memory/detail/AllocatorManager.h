@@ -45,6 +45,7 @@
 #ifndef ORVEX_MEMORY_DETAIL_ALLOCATORMANAGER_H
 #define ORVEX_MEMORY_DETAIL_ALLOCATORMANAGER_H
 
+#include "OrvexCommon/memory/detail/PageMap.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
 #include <atomic>
@@ -83,7 +84,6 @@ private:
 struct SPoolClass {
     unsigned unitSize;
     unsigned unitsPerPage;
-    std::uint32_t unitReciprocal; // ceil(2^32 / unitSize): division by multiplication
     TRelaxed<unsigned> pageCount;
     unsigned char** pages; // ascending addresses, from malloc
     TRelaxed<unsigned> freeUnits;
@@ -157,9 +157,40 @@ unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool);
 unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** units,
                    unsigned wanted);
 
+// ceil(2^32 / unit size) per class: a unit offset divided by multiplication.
+struct SUnitReciprocals {
+    std::uint32_t values[kClassCount];
+    constexpr SUnitReciprocals() : values() {
+        for (unsigned index = 0; index < kClassCount; ++index) {
+            const std::uint64_t unitSize = 8 * (index + 1);
+            values[index] =
+                static_cast<std::uint32_t>(((std::uint64_t(1) << 32) + unitSize - 1) / unitSize);
+        }
+    }
+};
+inline constexpr SUnitReciprocals kUnitReciprocals{};
+
+// True when `unit` lies on a unit boundary inside its page's unit area for
+// class `index`. Offsets stay below 2^13, far too small for the reciprocal's
+// rounding to reach the next whole number.
+inline bool OnUnitBoundary(unsigned index, const unsigned char* unit) {
+    const unsigned unitSize = 8 * (index + 1);
+    const std::uint32_t distance =
+        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(unit) & (kPageSize - 1));
+    const std::uint32_t unitOffset = distance - kPageHeaderSize; // wraps when inside the header
+    if (unitOffset > kPageUnitBytes - unitSize) {
+        return false;
+    }
+    const std::uint32_t unitIndex = static_cast<std::uint32_t>(
+        (std::uint64_t(unitOffset) * kUnitReciprocals.values[index]) >> 32);
+    return unitIndex * unitSize == unitOffset;
+}
+
 // True when `unit` is a unit of a page of class `index`: its page's owner in
 // the page map and a unit boundary inside the page's unit area. No lock.
-bool IsPoolUnit(const SPoolClass& pool, unsigned index, const unsigned char* unit);
+inline bool IsPoolUnit(unsigned index, const unsigned char* unit) {
+    return PageOwner(unit) == index + 1 && OnUnitBoundary(index, unit);
+}
 
 // Gives a unit back to its page, returning the page to the free-page list when
 // the pool holds more than two pages' worth of free units. A unit that lies in

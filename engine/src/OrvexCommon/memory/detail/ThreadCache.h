@@ -1,11 +1,16 @@
 // Per-thread caches in front of the class pools.
 //
 // Each thread that allocates gets a cache (its storage from the heap, 68 KiB
-// on 64-bit targets) holding, per class, a stack of free units and the bytes
-// this thread handed out minus those it released. Allocation pops from the
-// stack, release pushes on it: no lock. An empty stack is refilled with half
-// its capacity from the class pool, a full one gives half back, each under
-// the class lock once per batch.
+// on 64-bit targets) holding, per class, a stack of free units. Allocation
+// pops from the stack, release pushes on it: no lock, and no counter either.
+// What the thread handed out and did not release follows from the stack: of
+// a class, the units that came into the thread's stack from the pool, less
+// those it gave back, less those still on the stack (`unitsIn` - count); only
+// the slow paths (refill, flush, a dropped release, large blocks) change
+// `unitsIn` and `largeBytes`, inside a change of the cache's sequence number,
+// so that another thread reading them sees either all of a change or none. An empty stack is
+// refilled with half its capacity from the class pool, a full one gives half back, each under the
+// class lock once per batch.
 //
 // Bounds: a class keeps at most 16 KiB of units per thread, between 8 and 64
 // units (64 for units up to 256 bytes, 15 for the largest); all classes
@@ -18,11 +23,12 @@
 //     statistics (GetFreeMgrSize counts it) but in no page's free list;
 //   - a unit is in at most one place: a page's free list, one cache, or the
 //     caller's hands;
-//   - the total handed out is the sum of the three counter sets (see
-//     SAllocatorState), exact for the calling thread;
+//   - the total handed out is the sum of the allocator's two counter sets
+//     (see SAllocatorState) and every live cache's share, exact for the
+//     calling thread;
 //   - only the owning thread changes its cache, except at teardown; the
-//     statistics read the counts and counters of other threads' caches as
-//     relaxed atomics, under the cache lock.
+//     statistics read other threads' caches as relaxed atomics, under the
+//     cache lock, retrying while a change is under way.
 //
 // A thread whose cache could not be made (no memory) or has ended uses the
 // class pools under their locks, as all threads do after teardown.
@@ -35,6 +41,9 @@ namespace Orvex {
 namespace detail {
 
 constexpr unsigned kMaxCachedUnits = 64;
+// The thread-slot value of a thread that has no cache and gets none (no
+// memory for it, or it has ended); null means not made yet.
+constexpr std::uintptr_t kNoThreadCache = 1;
 constexpr unsigned kCachedBytesPerClass = 16384;
 
 // Units a thread keeps of a class with units of `unitSize` bytes.
@@ -53,19 +62,49 @@ struct SCacheBin {
 struct SThreadCache {
     SThreadCache* previous; // the live caches' list, under the cache lock
     SThreadCache* next;
-    TRelaxed<std::uint64_t> counters[kClassCount + 1];
+    std::atomic<unsigned> sequence;               // odd while a slow path changes the parts below
+    TRelaxed<std::uint64_t> unitsIn[kClassCount]; // modulo 2^64
+    TRelaxed<std::uint64_t> largeBytes;           // modulo 2^64
     SCacheBin bins[kClassCount];
 };
+
+// A change of `unitsIn` or `largeBytes` by the owner, for its lifetime.
+class CCacheChange {
+public:
+    explicit CCacheChange(SThreadCache& cache) : m_cache(cache) {
+        const unsigned opened = m_cache.sequence.load(std::memory_order_relaxed) + 1;
+        m_cache.sequence.store(opened, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+    }
+    ~CCacheChange() {
+        m_cache.sequence.store(m_cache.sequence.load(std::memory_order_relaxed) + 1,
+                               std::memory_order_release);
+    }
+    CCacheChange(const CCacheChange&) = delete;
+    CCacheChange& operator=(const CCacheChange&) = delete;
+
+private:
+    SThreadCache& m_cache;
+};
+
+// Bytes of class `index` (kLargeCounter: large blocks) that the cache's thread
+// handed out and did not release, modulo 2^64. Exact on the owning thread.
+inline std::uint64_t CacheHandedOut(const SThreadCache& cache, unsigned index) {
+    if (index == kLargeCounter) {
+        return cache.largeBytes.get();
+    }
+    return (cache.unitsIn[index].get() - cache.bins[index].count.get()) * (8 * (index + 1));
+}
 
 // The calling thread's cache, made on its first call; null when it has none
 // (no memory for one, the thread has ended, or the allocator is not live).
 SThreadCache* CurrentThreadCache(SAllocatorState& state);
 
 // Fills an empty bin from the class pool; false when the pool has no unit.
-bool RefillBin(SAllocatorState& state, unsigned index, SCacheBin& bin);
+bool RefillBin(SAllocatorState& state, SThreadCache& cache, unsigned index);
 
 // Gives the older half of a full bin back to the class pool.
-void FlushBin(SAllocatorState& state, unsigned index, SCacheBin& bin);
+void FlushBin(SAllocatorState& state, SThreadCache& cache, unsigned index);
 
 // Sets up the thread-exit call (at build).
 void StartThreadCaches(SAllocatorState& state);

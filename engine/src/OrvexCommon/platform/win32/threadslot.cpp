@@ -51,7 +51,7 @@ void DestroyThreadSlot(ThreadSlot* slot) {
 }
 
 void* GetThreadSlot(ThreadSlot* slot) {
-    return FlsGetValue(slot->index);
+    return slot == nullptr ? nullptr : FlsGetValue(slot->index);
 }
 
 void SetThreadSlot(ThreadSlot* slot, void* value) {
