@@ -157,33 +157,28 @@ unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool);
 unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** units,
                    unsigned wanted);
 
-// ceil(2^32 / unit size) per class: a unit offset divided by multiplication.
-struct SUnitReciprocals {
-    std::uint32_t values[kClassCount];
-    constexpr SUnitReciprocals() : values() {
+// Per class, 2^64 / unit size rounded up: an offset is a multiple of the unit
+// size exactly when its product with this, modulo 2^64, is below it (one
+// multiplication instead of a division).
+struct SUnitMultiples {
+    std::uint64_t values[kClassCount];
+    constexpr SUnitMultiples() : values() {
         for (unsigned index = 0; index < kClassCount; ++index) {
-            const std::uint64_t unitSize = 8 * (index + 1);
-            values[index] =
-                static_cast<std::uint32_t>(((std::uint64_t(1) << 32) + unitSize - 1) / unitSize);
+            values[index] = ~std::uint64_t(0) / (8 * (index + 1)) + 1;
         }
     }
 };
-inline constexpr SUnitReciprocals kUnitReciprocals{};
+inline constexpr SUnitMultiples kUnitMultiples{};
 
 // True when `unit` lies on a unit boundary inside its page's unit area for
-// class `index`. Offsets stay below 2^13, far too small for the reciprocal's
-// rounding to reach the next whole number.
+// class `index`.
 inline bool OnUnitBoundary(unsigned index, const unsigned char* unit) {
     const unsigned unitSize = 8 * (index + 1);
     const std::uint32_t distance =
         static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(unit) & (kPageSize - 1));
     const std::uint32_t unitOffset = distance - kPageHeaderSize; // wraps when inside the header
-    if (unitOffset > kPageUnitBytes - unitSize) {
-        return false;
-    }
-    const std::uint32_t unitIndex = static_cast<std::uint32_t>(
-        (std::uint64_t(unitOffset) * kUnitReciprocals.values[index]) >> 32);
-    return unitIndex * unitSize == unitOffset;
+    return unitOffset <= kPageUnitBytes - unitSize &&
+           std::uint64_t(unitOffset) * kUnitMultiples.values[index] < kUnitMultiples.values[index];
 }
 
 // True when `unit` is a unit of a page of class `index`: its page's owner in
