@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -179,6 +180,50 @@ TEST(FrameLoad, LoadStartTheLoadingThreadAndUnloadAtOnceTwoHundredTimes) {
             threadsAfter = OrvexTest::CountProcessThreads();
         }
         EXPECT_EQ(threadsBefore, threadsAfter);
+    }
+}
+
+// Host threads that keep allocator units in their thread caches while the
+// library unloads, and end only afterwards: the unload neither waits for them
+// nor stays mapped, and their ends call nothing in the unmapped library.
+TEST(FrameLoad, ThreadsHoldingCachedUnitsOutliveTheUnload) {
+    typedef void* (*AllocFn)(unsigned, void*);
+    typedef void (*FreeFn)(void*);
+    for (int round = 0; round < 20; ++round) {
+        SharedLibrary library(ORVEX_TEST_LIBRARY);
+        ASSERT_TRUE(library.IsLoaded()) << library.Error();
+        auto alloc = reinterpret_cast<AllocFn>(library.Symbol("_Z10OrvexAllocjPv"));
+        auto release = reinterpret_cast<FreeFn>(library.Symbol("_Z9OrvexFreePv"));
+        ASSERT_NE(nullptr, alloc);
+        ASSERT_NE(nullptr, release);
+        std::atomic<int> cached{0};
+        std::atomic<bool> unloaded{false};
+        std::vector<std::thread> holders;
+        for (int k = 0; k < 3; ++k) {
+            holders.emplace_back([&, k] {
+                // Freed blocks stay in this thread's cache.
+                void* blocks[40];
+                for (unsigned size = 0; size < 40; ++size) {
+                    blocks[size] = alloc(16 * size + static_cast<unsigned>(k), nullptr);
+                }
+                for (void* block : blocks) {
+                    release(block);
+                }
+                cached.fetch_add(1);
+                while (!unloaded.load()) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            });
+        }
+        while (cached.load() < 3) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_TRUE(library.Unload()) << "round " << round;
+        EXPECT_FALSE(OrvexTest::IsLibraryResident(ORVEX_TEST_LIBRARY)) << "round " << round;
+        unloaded = true;
+        for (std::thread& holder : holders) {
+            holder.join();
+        }
     }
 }
 
