@@ -7,3 +7,8 @@ if(ORVEX_SANITIZE)
         -fsanitize=${_orvex_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
     target_link_options(orvex_build_flags INTERFACE -fsanitize=${_orvex_san})
 endif()
+
+# A checking build asserts the allocator's invariants on every operation.
+if(ORVEX_CHECKS)
+    target_compile_definitions(orvex_build_flags INTERFACE ORVEX_CHECKS=1)
+endif()

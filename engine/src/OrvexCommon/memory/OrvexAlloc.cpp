@@ -8,6 +8,7 @@
 // 8-byte aligned: units start 4 bytes into 8-aligned pages, and a large block
 // sits 8 bytes into its malloc'd area.
 #include "OrvexCommon/memory/OrvexMemory.h"
+#include "OrvexCommon/memory/detail/AllocatorChecks.h"
 #include "OrvexCommon/memory/detail/AllocatorManager.h"
 #include "OrvexCommon/memory/detail/ThreadCache.h"
 
@@ -90,6 +91,9 @@ void* AllocateUnit(SAllocatorState& state, SThreadCache* cache, unsigned index) 
         count = bin.count.get();
     }
     unsigned char* unit = bin.units[--count];
+    if (kAllocatorChecks) {
+        CheckCachedUnit(index, unit);
+    }
     bin.count.set(count);
     WritePoolHeader(unit, index, kMarkerInUse);
     return unit + kHeaderSize;
@@ -143,6 +147,9 @@ void ReleaseUnit(SAllocatorState& state, SThreadCache* cache, unsigned char* hea
     if (count == bin.capacity) {
         FlushBin(state, *cache, index);
         count = bin.count.get();
+    }
+    if (kAllocatorChecks) {
+        CheckBinPush(bin, header);
     }
     bin.units[count] = header;
     bin.count.set(count + 1);
@@ -221,6 +228,9 @@ void* OrvexAlloc(unsigned int size, void*) {
         const unsigned count = bin.count.get();
         if (count != 0) {
             unsigned char* unit = bin.units[count - 1];
+            if (kAllocatorChecks) {
+                CheckCachedUnit(index, unit);
+            }
             bin.count.set(count - 1);
             WritePoolHeader(unit, index, kMarkerInUse);
             return unit + kHeaderSize;
@@ -245,6 +255,9 @@ void OrvexFree(void* block) {
         SCacheBin& bin = cache->bins[index];
         const unsigned count = bin.count.get();
         if (count < bin.capacity) {
+            if (kAllocatorChecks) {
+                CheckBinPush(bin, header);
+            }
             WritePoolHeader(header, index, kMarkerReleased);
             bin.units[count] = header;
             bin.count.set(count + 1);

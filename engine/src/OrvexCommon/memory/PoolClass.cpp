@@ -5,6 +5,7 @@
 // and bytes 2-3 the page's free-unit count; units follow from offset 4. A free
 // unit keeps the page offset of the next free unit in its last 4 bytes, so the
 // block header at its start (and a released block's marker) stays intact.
+#include "OrvexCommon/memory/detail/AllocatorChecks.h"
 #include "OrvexCommon/memory/detail/AllocatorManager.h"
 #include "OrvexCommon/memory/detail/PageMap.h"
 
@@ -180,7 +181,12 @@ unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool) {
     }
     pool.lastPage = index;
     pool.freeUnits.subtract(1);
-    return PopUnit(pool.pages[index], pool.unitSize);
+    unsigned char* unit = PopUnit(pool.pages[index], pool.unitSize);
+    if (kAllocatorChecks) {
+        CheckPage(pool, pool.pages[index]);
+        CheckPool(pool);
+    }
+    return unit;
 }
 
 unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** units,
@@ -211,8 +217,14 @@ void GiveUnitBack(SAllocatorState& state, SPoolClass& pool, unsigned char* unit)
     }
     // An empty page goes back to the list once the class holds more than two
     // pages' worth of free units; an emptied class keeps at least one page.
+    if (kAllocatorChecks) {
+        CheckPage(pool, page);
+    }
     if (PageFreeCount(page) == pool.unitsPerPage && pool.freeUnits.get() > 2 * pool.unitsPerPage) {
         RemovePage(state, pool, index);
+    }
+    if (kAllocatorChecks) {
+        CheckPool(pool);
     }
 }
 

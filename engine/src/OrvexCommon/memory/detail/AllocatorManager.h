@@ -29,13 +29,20 @@
 // pool path returns null and TOrvexAllocator throws std::bad_alloc.
 //
 // Release checks the marker, the class index, and that the address is a unit
-// of a page of that class (found by binary search of the class's sorted page
-// array): a unit boundary inside the page's unit area. An address that passes
-// the first two checks but not the last is dropped after its marker and class
-// counter change, and never reaches a free list.
+// of a page of that class: the page's owner in the page map (PageMap.h, no
+// lock) and a unit boundary inside the page's unit area. An address that
+// passes the first two checks but not the last is dropped after its marker
+// and its class's count change, and never reaches a free list or a cache.
 //
-// Locks: one per class, one for the page list, one for large blocks; a class
-// lock may be held while the page-list lock is taken, never the reverse.
+// Thread caches (ThreadCache.h) stand in front of the pools: most calls take
+// no lock at all. The page lookup under the class lock (binary search of the
+// class's sorted page array, the page used last first) serves the batches
+// that go back to the pools.
+//
+// Locks: one per class, one for the page list, one for large blocks, one for
+// the list of thread caches; the cache-list lock may be held while a class
+// lock is taken, a class lock while the page-list lock is taken, never the
+// reverse.
 // Counters, page and free-unit counts are relaxed atomics written under those
 // locks, so the statistics read them without a lock and without a data race.
 //

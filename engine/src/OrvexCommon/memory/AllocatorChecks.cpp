@@ -1,0 +1,98 @@
+// The allocator's invariants, for checking builds.
+#include "OrvexCommon/memory/detail/AllocatorChecks.h"
+#include "OrvexCommon/memory/detail/PageMap.h"
+#include "OrvexCommon/memory/detail/ThreadCache.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+
+namespace Orvex {
+namespace detail {
+
+namespace {
+
+std::uint16_t Word(const unsigned char* at) {
+    std::uint16_t word;
+    std::memcpy(&word, at, 2);
+    return word;
+}
+
+unsigned IndexOf(const SPoolClass& pool) {
+    return pool.unitSize / 8 - 1;
+}
+
+} // namespace
+
+void AllocatorCheckFailed(const char* what) {
+    std::fprintf(stderr, "allocator invariant broken: %s\n", what);
+    std::fflush(stderr);
+    std::abort();
+}
+
+void CheckPage(const SPoolClass& pool, const unsigned char* page) {
+    const unsigned index = IndexOf(pool);
+    std::uint16_t count;
+    std::memcpy(&count, page + 2, 2);
+    if (count > pool.unitsPerPage) {
+        AllocatorCheckFailed("a page counts more free units than it has");
+    }
+    bool seen[kPageUnitBytes / 8] = {};
+    unsigned walked = 0;
+    for (std::uint32_t offset = Word(page); offset != 0; ++walked) {
+        const unsigned char* unit = page + offset;
+        if (walked >= count || !OnUnitBoundary(index, unit)) {
+            AllocatorCheckFailed("a free list runs off its page's units or past its count");
+        }
+        const unsigned slot = (offset - kPageHeaderSize) / pool.unitSize;
+        if (seen[slot]) {
+            AllocatorCheckFailed("a unit is twice on its page's free list");
+        }
+        seen[slot] = true;
+        std::memcpy(&offset, unit + pool.unitSize - 4, 4);
+    }
+    if (walked != count) {
+        AllocatorCheckFailed("a page's free list is shorter than its count");
+    }
+}
+
+void CheckPool(const SPoolClass& pool) {
+    const unsigned pages = pool.pageCount.get();
+    unsigned free = 0;
+    for (unsigned k = 0; k < pages; ++k) {
+        if (k > 0 && !std::less<const unsigned char*>()(pool.pages[k - 1], pool.pages[k])) {
+            AllocatorCheckFailed("a pool's pages are out of order");
+        }
+        if (PageOwner(pool.pages[k]) != IndexOf(pool) + 1) {
+            AllocatorCheckFailed("a pool's page is not its own in the page map");
+        }
+        std::uint16_t count;
+        std::memcpy(&count, pool.pages[k] + 2, 2);
+        free += count;
+    }
+    if (free != pool.freeUnits.get()) {
+        AllocatorCheckFailed("a pool's free units do not add up");
+    }
+}
+
+void CheckCachedUnit(unsigned index, const unsigned char* unit) {
+    if (!IsPoolUnit(index, unit)) {
+        AllocatorCheckFailed("a cached unit is no unit of a page of its class");
+    }
+}
+
+void CheckBinPush(const SCacheBin& bin, const unsigned char* unit) {
+    const unsigned count = bin.count.get();
+    if (count >= bin.capacity) {
+        AllocatorCheckFailed("a bin goes past its capacity");
+    }
+    for (unsigned k = 0; k < count; ++k) {
+        if (bin.units[k] == unit) {
+            AllocatorCheckFailed("a unit is twice in a thread cache");
+        }
+    }
+}
+
+} // namespace detail
+} // namespace Orvex
