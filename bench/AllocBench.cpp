@@ -15,6 +15,7 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchMain.h"
+#include "ContainerBench.h"
 #include <dlfcn.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -207,8 +208,8 @@ constexpr std::size_t kThreadSteps = std::size_t{1} << 18;
 // One step of the churn: release the block in `slot`, put a new one of `size`
 // bytes there.
 struct SStep {
-    std::uint16_t slot;
-    std::uint16_t size;
+    std::uint32_t slot;
+    std::uint32_t size;
 };
 
 // kPermutations random orders of the slots, one after the other, each step
@@ -217,13 +218,43 @@ const std::vector<SStep>& Steps() {
     static const std::vector<SStep> steps = [] {
         std::mt19937 random(20261208);
         std::uniform_int_distribution<unsigned> size(kSmallest, kLargest);
-        std::vector<std::uint16_t> order(kLiveBlocks);
+        std::vector<std::uint32_t> order(kLiveBlocks);
         std::vector<SStep> made;
         for (unsigned round = 0; round < kPermutations; ++round) {
             std::iota(order.begin(), order.end(), 0);
             std::shuffle(order.begin(), order.end(), random);
-            for (std::uint16_t slot : order) {
-                made.push_back({slot, static_cast<std::uint16_t>(size(random))});
+            for (std::uint32_t slot : order) {
+                made.push_back({slot, size(random)});
+            }
+        }
+        return made;
+    }();
+    return steps;
+}
+
+// (e) A game's mix: 100 000 live blocks; of the new sizes 85 % 16-128 bytes,
+// 14 % 512-2048 bytes (about 1 KiB), 1 % 4-64 KiB. Two random orders of the
+// slots, a fixed seed.
+constexpr unsigned kMixedLiveBlocks = 100000;
+
+const std::vector<SStep>& MixedSteps() {
+    static const std::vector<SStep> steps = [] {
+        std::mt19937 random(20261209);
+        std::uniform_int_distribution<unsigned> kind(0, 99);
+        std::uniform_int_distribution<unsigned> small(16, 128);
+        std::uniform_int_distribution<unsigned> middle(512, 2048);
+        std::uniform_int_distribution<unsigned> large(4096, 65536);
+        std::vector<std::uint32_t> order(kMixedLiveBlocks);
+        std::vector<SStep> made;
+        for (unsigned round = 0; round < 2; ++round) {
+            std::iota(order.begin(), order.end(), 0);
+            std::shuffle(order.begin(), order.end(), random);
+            for (std::uint32_t slot : order) {
+                const unsigned pick = kind(random);
+                const unsigned size = pick < 85   ? small(random)
+                                      : pick < 99 ? middle(random)
+                                                  : large(random);
+                made.push_back({slot, size});
             }
         }
         return made;
@@ -241,10 +272,11 @@ inline void* Touch(void* block) {
 // clock starts and emptied after it stops.
 template <typename Calls> class CLiveSet {
 public:
-    CLiveSet(const Calls& calls, std::size_t start) : m_calls(calls), m_next(start) {
-        const std::vector<SStep>& steps = Steps();
-        m_blocks.resize(kLiveBlocks);
-        for (unsigned k = 0; k < kLiveBlocks; ++k) {
+    CLiveSet(const Calls& calls, std::size_t start, const std::vector<SStep>& steps = Steps(),
+             unsigned liveBlocks = kLiveBlocks)
+        : m_calls(calls), m_steps(steps), m_next(start) {
+        m_blocks.resize(liveBlocks);
+        for (unsigned k = 0; k < liveBlocks; ++k) {
             m_blocks[k] = Touch(m_calls.Allocate(steps[(start + k) % steps.size()].size));
         }
     }
@@ -257,7 +289,7 @@ public:
     CLiveSet& operator=(const CLiveSet&) = delete;
 
     void Step() {
-        const std::vector<SStep>& steps = Steps();
+        const std::vector<SStep>& steps = m_steps;
         const SStep step = steps[m_next];
         m_next = m_next + 1 == steps.size() ? 0 : m_next + 1;
         m_calls.Release(m_blocks[step.slot]);
@@ -266,6 +298,7 @@ public:
 
 private:
     Calls m_calls;
+    const std::vector<SStep>& m_steps;
     std::size_t m_next;
     std::vector<void*> m_blocks;
 };
@@ -384,6 +417,15 @@ template <typename Calls> void Churn(benchmark::State& state, Calls calls) {
     state.SetItemsProcessed(2 * static_cast<std::int64_t>(state.iterations()));
 }
 
+// (e) The game's mix: as (b) over MixedSteps() with 100 000 live blocks.
+template <typename Calls> void Mixed(benchmark::State& state, Calls calls) {
+    CLiveSet<Calls> live(calls, 0, MixedSteps(), kMixedLiveBlocks);
+    for (auto _ : state) {
+        live.Step();
+    }
+    state.SetItemsProcessed(2 * static_cast<std::int64_t>(state.iterations()));
+}
+
 // (c) Two threads, each running (b) on a live set of its own, at once; the
 // second starts half-way through the steps so that the two do not move in
 // lockstep.
@@ -458,7 +500,7 @@ template <typename Calls> void CheckContender(const std::string& name, const Cal
     }
 }
 
-enum class Case { Pair, Churn, ChurnTwoThreads, HandOff };
+enum class Case { Pair, Churn, ChurnTwoThreads, HandOff, Mixed };
 
 template <typename Calls>
 void RegisterCase(Case kind, const std::string& caseName, std::size_t size,
@@ -470,6 +512,9 @@ void RegisterCase(Case kind, const std::string& caseName, std::size_t size,
         break;
     case Case::Churn:
         benchmark::RegisterBenchmark(name.c_str(), Churn<Calls>, calls);
+        break;
+    case Case::Mixed:
+        benchmark::RegisterBenchmark(name.c_str(), Mixed<Calls>, calls);
         break;
     case Case::ChurnTwoThreads:
         benchmark::RegisterBenchmark(name.c_str(), ChurnTwoThreads<Calls>, calls)
@@ -493,7 +538,7 @@ void RegisterAll() {
         {Case::Pair, "pair-16B", 16},     {Case::Pair, "pair-64B", 64},
         {Case::Pair, "pair-256B", 256},   {Case::Pair, "pair-1KiB", 1024},
         {Case::Churn, "churn", 0},        {Case::ChurnTwoThreads, "churn-2T", 0},
-        {Case::HandOff, "handoff-2T", 0},
+        {Case::HandOff, "handoff-2T", 0}, {Case::Mixed, "mixed", 0},
     };
     for (const auto& kase : cases) {
         for (const SContender& contender : g_contenders) {
@@ -520,5 +565,6 @@ int main(int argc, char** argv) {
         }
     }
     RegisterAll();
+    RegisterContainerBenchmarks();
     return RunRegisteredBenchmarks(argc, argv);
 }
