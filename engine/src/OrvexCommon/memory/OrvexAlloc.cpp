@@ -246,19 +246,12 @@ void OrvexFree(void* block) {
     const SAllocatorState& state = g_allocatorState;
     SThreadCache* cache = ReadyThreadCache(state);
     unsigned char* header = static_cast<unsigned char*>(block) - kHeaderSize;
-    // The class comes from the page map, not from the header: a block
-    // released long after it was taken is seldom in the processor's cache,
-    // and nothing below waits for its header but the check itself, which
-    // the processor predicts.
-    const unsigned owner = PageOwner(header);
-    const unsigned index = owner - 1;
     std::uint32_t words;
     std::memcpy(&words, header, 4);
-    // A block of a pool page of its class, marked handed out (marker 0x8000
-    // over the class index, little-endian words), and room in the bin: push
-    // it.
-    if (cache != nullptr && owner != kNoOwner && OnUnitBoundary(index, header) &&
-        words == ((std::uint32_t(kMarkerInUse) << 16) | index)) {
+    // Marker 0x8000 over a class index: one compare (little-endian words).
+    const std::uint32_t index = words - (std::uint32_t(kMarkerInUse) << 16);
+    // A block of a pool page of its class, and room in the bin: push it.
+    if (cache != nullptr && index < kClassCount && IsPoolUnit(index, header)) {
         SCacheBin& bin = cache->bins[index];
         const unsigned count = bin.count.get();
         if (count < bin.capacity) {
