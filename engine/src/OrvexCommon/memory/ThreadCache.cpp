@@ -115,8 +115,9 @@ std::uint64_t HandedOutBySnapshot(const SThreadCache& cache) {
         for (unsigned k = 0; k <= kClassCount; ++k) {
             total += CacheHandedOut(cache, k);
         }
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (cache.sequence.load(std::memory_order_relaxed) == before) {
+        // A read-modify-write that changes nothing: the reads above cannot
+        // move after it, as they could after a plain load.
+        if (cache.sequence.fetch_add(0, std::memory_order_acq_rel) == before) {
             return total;
         }
     }

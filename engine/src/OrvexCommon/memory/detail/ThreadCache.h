@@ -62,7 +62,7 @@ struct SCacheBin {
 struct SThreadCache {
     SThreadCache* previous; // the live caches' list, under the cache lock
     SThreadCache* next;
-    std::atomic<unsigned> sequence;               // odd while a slow path changes the parts below
+    mutable std::atomic<unsigned> sequence;       // odd while a slow path changes the parts below
     TRelaxed<std::uint64_t> unitsIn[kClassCount]; // modulo 2^64
     TRelaxed<std::uint64_t> largeBytes;           // modulo 2^64
     SCacheBin bins[kClassCount];
@@ -71,15 +71,13 @@ struct SThreadCache {
 // A change of `unitsIn` or `largeBytes` by the owner, for its lifetime.
 class CCacheChange {
 public:
+    // Read-modify-writes rather than fences (which thread sanitizers do not
+    // model): nothing after the opening moves before it, nothing before the
+    // closing moves after it.
     explicit CCacheChange(SThreadCache& cache) : m_cache(cache) {
-        const unsigned opened = m_cache.sequence.load(std::memory_order_relaxed) + 1;
-        m_cache.sequence.store(opened, std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_release);
+        m_cache.sequence.fetch_add(1, std::memory_order_acq_rel);
     }
-    ~CCacheChange() {
-        m_cache.sequence.store(m_cache.sequence.load(std::memory_order_relaxed) + 1,
-                               std::memory_order_release);
-    }
+    ~CCacheChange() { m_cache.sequence.fetch_add(1, std::memory_order_release); }
     CCacheChange(const CCacheChange&) = delete;
     CCacheChange& operator=(const CCacheChange&) = delete;
 
