@@ -1,5 +1,6 @@
 // The allocator's invariants, for checking builds.
 #include "OrvexCommon/memory/detail/AllocatorChecks.h"
+#include "OrvexCommon/memory/detail/PageHeader.h"
 #include "OrvexCommon/memory/detail/PageMap.h"
 #include "OrvexCommon/memory/detail/ThreadCache.h"
 
@@ -12,12 +13,6 @@ namespace Orvex {
 namespace detail {
 
 namespace {
-
-std::uint16_t Word(const unsigned char* at) {
-    std::uint16_t word;
-    std::memcpy(&word, at, 2);
-    return word;
-}
 
 unsigned IndexOf(const SPoolClass& pool) {
     return pool.unitSize / 8 - 1;
@@ -33,14 +28,13 @@ void AllocatorCheckFailed(const char* what) {
 
 void CheckPage(const SPoolClass& pool, const unsigned char* page) {
     const unsigned index = IndexOf(pool);
-    std::uint16_t count;
-    std::memcpy(&count, page + 2, 2);
+    const std::uint16_t count = PageFreeCount(page);
     if (count > pool.unitsPerPage) {
         AllocatorCheckFailed("a page counts more free units than it has");
     }
     bool seen[kPageUnitBytes / 8] = {};
     unsigned walked = 0;
-    for (std::uint32_t offset = Word(page); offset != 0; ++walked) {
+    for (std::uint32_t offset = FirstFree(page); offset != 0; ++walked) {
         const unsigned char* unit = page + offset;
         if (walked >= count || !OnUnitBoundary(index, unit)) {
             AllocatorCheckFailed("a free list runs off its page's units or past its count");
@@ -50,7 +44,7 @@ void CheckPage(const SPoolClass& pool, const unsigned char* page) {
             AllocatorCheckFailed("a unit is twice on its page's free list");
         }
         seen[slot] = true;
-        std::memcpy(&offset, unit + pool.unitSize - 4, 4);
+        offset = NextFree(unit, pool.unitSize);
     }
     if (walked != count) {
         AllocatorCheckFailed("a page's free list is shorter than its count");
@@ -67,9 +61,7 @@ void CheckPool(const SPoolClass& pool) {
         if (PageOwner(pool.pages[k]) != IndexOf(pool) + 1) {
             AllocatorCheckFailed("a pool's page is not its own in the page map");
         }
-        std::uint16_t count;
-        std::memcpy(&count, pool.pages[k] + 2, 2);
-        free += count;
+        free += PageFreeCount(pool.pages[k]);
     }
     if (free != pool.freeUnits.get()) {
         AllocatorCheckFailed("a pool's free units do not add up");

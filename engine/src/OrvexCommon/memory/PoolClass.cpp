@@ -7,6 +7,7 @@
 // block header at its start (and a released block's marker) stays intact.
 #include "OrvexCommon/memory/detail/AllocatorChecks.h"
 #include "OrvexCommon/memory/detail/AllocatorManager.h"
+#include "OrvexCommon/memory/detail/PageHeader.h"
 #include "OrvexCommon/memory/detail/PageMap.h"
 
 #include <algorithm>
@@ -18,32 +19,6 @@ namespace Orvex {
 namespace detail {
 
 namespace {
-
-std::uint16_t FirstFree(const unsigned char* page) {
-    std::uint16_t offset;
-    std::memcpy(&offset, page, 2);
-    return offset;
-}
-
-void SetFirstFree(unsigned char* page, std::uint16_t offset) {
-    std::memcpy(page, &offset, 2);
-}
-
-std::uint16_t PageFreeCount(const unsigned char* page) {
-    std::uint16_t count;
-    std::memcpy(&count, page + 2, 2);
-    return count;
-}
-
-void SetPageFreeCount(unsigned char* page, std::uint16_t count) {
-    std::memcpy(page + 2, &count, 2);
-}
-
-std::uint32_t NextFree(const unsigned char* unit, unsigned unitSize) {
-    std::uint32_t offset;
-    std::memcpy(&offset, unit + unitSize - 4, 4);
-    return offset;
-}
 
 // Pushes a unit on its page's free list.
 void PushUnit(unsigned char* page, unsigned char* unit, unsigned unitSize) {
