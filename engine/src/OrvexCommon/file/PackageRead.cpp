@@ -28,15 +28,10 @@ bool ReadPackageRange(const SPackage& package, std::uint32_t offset, std::uint32
     if (!OpenPackageFileAgain(reader, package)) {
         return false;
     }
-    MoveTo(reader, offset);
-    const std::int32_t taken = ReadFrom(reader, out, n);
-    CloseReader(reader);
     // Past the package's end (it may have shrunk since it was opened): zeros,
     // never what the caller's buffer held.
-    const std::uint32_t held = taken < 0 ? 0 : static_cast<std::uint32_t>(taken);
-    if (held < n) {
-        std::memset(out + held, 0, n - held);
-    }
+    (void)ReadAt(reader, offset, out, n);
+    CloseReader(reader);
     if (package.scrambled) {
         Descramble(out, offset, n);
     }

@@ -197,30 +197,35 @@ void StopThreadCaches(SAllocatorState& state) {
     }
 }
 
-std::uint64_t CachedHandedOutBytes(SAllocatorState& state) {
+namespace {
+
+// The sum of `share` over the live caches, under the cache lock.
+template <typename Share> std::uint64_t SumOverCaches(SAllocatorState& state, Share share) {
     std::uint64_t total = 0;
     if (state.cacheLock == nullptr) {
         return total;
     }
     sys::ScopedShortLock hold(state.cacheLock);
     for (const SThreadCache* cache = state.caches; cache != nullptr; cache = cache->next) {
-        total += HandedOutBySnapshot(*cache);
+        total += share(*cache);
     }
     return total;
 }
 
+} // namespace
+
+std::uint64_t CachedHandedOutBytes(SAllocatorState& state) {
+    return SumOverCaches(state, HandedOutBySnapshot);
+}
+
 std::uint64_t CachedFreeBytes(SAllocatorState& state) {
-    std::uint64_t total = 0;
-    if (state.cacheLock == nullptr) {
-        return total;
-    }
-    sys::ScopedShortLock hold(state.cacheLock);
-    for (const SThreadCache* cache = state.caches; cache != nullptr; cache = cache->next) {
+    return SumOverCaches(state, [&state](const SThreadCache& cache) {
+        std::uint64_t bytes = 0;
         for (unsigned index = 0; index < kClassCount; ++index) {
-            total += std::uint64_t(cache->bins[index].count.get()) * state.pools[index].unitSize;
+            bytes += std::uint64_t(cache.bins[index].count.get()) * state.pools[index].unitSize;
         }
-    }
-    return total;
+        return bytes;
+    });
 }
 
 } // namespace detail
