@@ -237,4 +237,91 @@ TEST(AllocatorContract, StatisticsFollowPagesAndUnits) {
     EXPECT_EQ(7u, depth);
 }
 
+// The areas large blocks are given, against a plain model: the smallest of
+// the 24 bin areas (four per power of two from 1280 to 65536 bytes) that
+// holds the area, and above them the area itself.
+TEST(AllocatorContract, LargeAreasRoundUpToTheSmallestBinThatHoldsThem) {
+    using namespace Orvex::detail;
+    std::vector<std::uint32_t> binAreas;
+    for (unsigned power = 10; power < 16; ++power) {
+        for (std::uint32_t quarters = 5; quarters <= 8; ++quarters) {
+            binAreas.push_back(quarters << (power - 2));
+        }
+    }
+    ASSERT_EQ(kLargeBinCount, binAreas.size());
+    std::uint64_t keptAtMost = 0;
+    for (unsigned bin = 0; bin < kLargeBinCount; ++bin) {
+        ASSERT_EQ(binAreas[bin], LargeBinArea(bin));
+        keptAtMost += std::uint64_t(LargeBinCapacity(bin)) * binAreas[bin];
+    }
+    EXPECT_EQ(1477632u, keptAtMost) << "the bound the documentation gives";
+    // Every area a block above the largest unit can have (header and slack
+    // included), and then some beyond the bins.
+    unsigned model = 0;
+    for (std::uint32_t area = 1025; area <= 70000; ++area) {
+        while (model < binAreas.size() && binAreas[model] < area) {
+            ++model;
+        }
+        const std::uint32_t rounded = RoundedLargeArea(area);
+        if (model == binAreas.size()) {
+            ASSERT_EQ(area, rounded);
+            continue;
+        }
+        ASSERT_EQ(binAreas[model], rounded) << area;
+        ASSERT_EQ(model, LargeBinOf(rounded)) << area;
+    }
+    // Sizes read from foreign headers stay as they are.
+    for (const std::uint32_t area : {0u, 4u, 9u, 1024u, 0x7FFFFFFFu}) {
+        EXPECT_EQ(area, RoundedLargeArea(area));
+    }
+}
+
+unsigned KeptLarge(unsigned bin) {
+    const Orvex::detail::SThreadCache* cache =
+        Orvex::detail::CurrentThreadCache(AllocatorManager());
+    return cache == nullptr ? 0 : cache->largeBins[bin].count;
+}
+
+// A released large block is kept by the thread and serves the next request of
+// its bin, the whole request; a bin keeps no more than its share, and blocks
+// beyond the bins are not kept.
+TEST(AllocatorContract, ReleasedLargeBlocksServeTheirBinAgain) {
+    constexpr unsigned kBin = 5; // 3072-byte areas: requests of 2553 to 3064 bytes
+    ASSERT_EQ(3072u, Orvex::detail::LargeBinArea(kBin));
+    void* first = OrvexAlloc(3000);
+    ASSERT_NE(nullptr, first);
+    OrvexFree(first);
+    const long long before = GetTotalAllocSize();
+    void* again = OrvexAlloc(3064);
+    EXPECT_EQ(first, again);
+    EXPECT_EQ(before + 3068, GetTotalAllocSize());
+    std::memset(again, 0xCD, 3064); // ASan: the kept area holds all of it
+    void* next = OrvexAlloc(3065);  // the next bin
+    EXPECT_NE(again, next);
+    OrvexFree(next);
+    OrvexFree(again);
+    EXPECT_EQ(before, GetTotalAllocSize());
+
+    std::vector<void*> blocks;
+    for (unsigned k = 0; k < 2 * Orvex::detail::kMaxKeptLarge; ++k) {
+        blocks.push_back(OrvexAlloc(2600));
+    }
+    for (void* block : blocks) {
+        OrvexFree(block);
+    }
+    EXPECT_EQ(Orvex::detail::LargeBinCapacity(kBin), KeptLarge(kBin));
+    EXPECT_EQ(before, GetTotalAllocSize());
+
+    unsigned keptBefore = 0;
+    for (unsigned bin = 0; bin < Orvex::detail::kLargeBinCount; ++bin) {
+        keptBefore += KeptLarge(bin);
+    }
+    OrvexFree(OrvexAlloc(70000));
+    unsigned keptAfter = 0;
+    for (unsigned bin = 0; bin < Orvex::detail::kLargeBinCount; ++bin) {
+        keptAfter += KeptLarge(bin);
+    }
+    EXPECT_EQ(keptBefore, keptAfter);
+}
+
 } // namespace

@@ -39,14 +39,22 @@ void* AllocateLarge(SAllocatorState& state, SThreadCache* cache, std::uint32_t t
     if (lock == nullptr) {
         return nullptr; // after teardown
     }
-    unsigned char* area = static_cast<unsigned char*>(sys::AllocateBlock(total + kLargeSlack));
-    if (area == nullptr) {
+    // A kept block is a memory request too, as far as fault injection goes.
+    const std::uint32_t rounded = RoundedLargeArea(total + kLargeSlack);
+    unsigned char* area = cache != nullptr ? TakeKeptLarge(cache->largeBins, rounded) : nullptr;
+    if (area != nullptr && sys::RefuseMemoryRequest()) {
+        KeepLarge(cache->largeBins, rounded, area);
         return nullptr;
+    }
+    if (area == nullptr) {
+        area = static_cast<unsigned char*>(sys::AllocateBlock(rounded));
+        if (area == nullptr) {
+            return nullptr;
+        }
     }
     unsigned char* header = area + kLargeSlack;
     std::memcpy(header, &total, 4);
     if (cache != nullptr) {
-        CCacheChange change(*cache);
         cache->largeBytes.add(total);
     } else {
         sys::ScopedShortLock hold(lock);
@@ -102,14 +110,17 @@ void* AllocateUnit(SAllocatorState& state, SThreadCache* cache, unsigned index) 
 void ReleaseLarge(SAllocatorState& state, SThreadCache* cache, unsigned char* header) {
     std::uint32_t total;
     std::memcpy(&total, header, 4);
+    unsigned char* area = header - kLargeSlack;
     if (cache != nullptr) {
-        CCacheChange change(*cache);
         cache->largeBytes.subtract(total);
+        if (KeepLarge(cache->largeBins, RoundedLargeArea(total + kLargeSlack), area)) {
+            return;
+        }
     } else if (sys::ShortLock* lock = state.largeLock.load(std::memory_order_acquire)) {
         sys::ScopedShortLock hold(lock);
         state.counters[kLargeCounter].subtract(total);
     }
-    sys::FreeBlock(header - kLargeSlack);
+    sys::FreeBlock(area);
 }
 
 // The pool under its lock: threads without a cache.

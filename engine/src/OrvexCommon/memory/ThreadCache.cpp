@@ -42,6 +42,9 @@ SThreadCache* MakeCache(SAllocatorState& state) {
         units.set(0);
     }
     cache->largeBytes.set(0);
+    for (auto& bin : cache->largeBins) {
+        bin.count = 0;
+    }
     for (unsigned index = 0; index < kClassCount; ++index) {
         cache->bins[index].count.set(0);
         cache->bins[index].capacity = CacheCapacity(state.pools[index].unitSize);
@@ -54,8 +57,10 @@ SThreadCache* MakeCache(SAllocatorState& state) {
     return cache;
 }
 
-// Every unit of the cache back to its pool (class locks taken one by one).
+// Every unit of the cache back to its pool (class locks taken one by one),
+// every kept large block back to the heap.
 void EmptyCache(SAllocatorState& state, SThreadCache& cache) {
+    FreeKeptLarge(cache.largeBins);
     CCacheChange change(cache);
     for (unsigned index = 0; index < kClassCount; ++index) {
         SCacheBin& bin = cache.bins[index];

@@ -21,8 +21,9 @@
 // aligned. While a page lies on the free-page list, its first bytes hold the
 // link.
 //
-// Large blocks: malloc(request + 8), the 4-byte size header at offset 4, the
-// address at offset 8 (8-byte aligned).
+// Large blocks: malloc(request + 8, rounded up to its bin up to 64 KiB: see
+// LargeBins.h), the 4-byte size header at offset 4, the address at offset 8
+// (8-byte aligned). Released ones are kept per thread for reuse.
 //
 // Regions: 64 KiB, 8 KiB aligned (VirtualAlloc; on Linux an mmap of 72 KiB
 // trimmed to an aligned 64 KiB). When the system has no region to give, the

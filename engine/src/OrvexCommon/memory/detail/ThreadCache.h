@@ -6,11 +6,14 @@
 // What the thread handed out and did not release follows from the stack: of
 // a class, the units that came into the thread's stack from the pool, less
 // those it gave back, less those still on the stack (`unitsIn` - count); only
-// the slow paths (refill, flush, a dropped release, large blocks) change
-// `unitsIn` and `largeBytes`, inside a change of the cache's sequence number,
-// so that another thread reading them sees either all of a change or none. An empty stack is
-// refilled with half its capacity from the class pool, a full one gives half back, each under the
-// class lock once per batch.
+// the slow paths (refill, flush, a dropped release) change `unitsIn`, inside
+// a change of the cache's sequence number, so that another thread reading a
+// count and its `unitsIn` sees either all of a change or none. Large blocks
+// add to and take from `largeBytes`, one value that only the owner writes: it
+// needs no sequence change, whose locked instructions would wait for the new
+// block's header store to reach memory. An empty stack is refilled with half
+// its capacity from the class pool, a full one gives half back, each under
+// the class lock once per batch.
 //
 // Bounds: a class keeps at most 16 KiB of units per thread, between 8 and 64
 // units (64 for units up to 256 bytes, 15 for the largest); all classes
@@ -36,6 +39,7 @@
 #define ORVEX_MEMORY_DETAIL_THREADCACHE_H
 
 #include "OrvexCommon/memory/detail/AllocatorManager.h"
+#include "OrvexCommon/memory/detail/LargeBins.h"
 
 namespace Orvex {
 namespace detail {
@@ -62,13 +66,14 @@ struct SCacheBin {
 struct SThreadCache {
     SThreadCache* previous; // the live caches' list, under the cache lock
     SThreadCache* next;
-    mutable std::atomic<unsigned> sequence;       // odd while a slow path changes the parts below
+    mutable std::atomic<unsigned> sequence;       // odd while a slow path changes unitsIn
     TRelaxed<std::uint64_t> unitsIn[kClassCount]; // modulo 2^64
-    TRelaxed<std::uint64_t> largeBytes;           // modulo 2^64
+    TRelaxed<std::uint64_t> largeBytes;           // modulo 2^64, the owner's alone
     SCacheBin bins[kClassCount];
+    SLargeBin largeBins[kLargeBinCount]; // released large blocks kept for reuse
 };
 
-// A change of `unitsIn` or `largeBytes` by the owner, for its lifetime.
+// A change of `unitsIn` (with its bin's count) by the owner, for its lifetime.
 class CCacheChange {
 public:
     // Read-modify-writes rather than fences (which thread sanitizers do not
