@@ -61,6 +61,9 @@ void CheckPool(const SPoolClass& pool) {
         if (PageOwner(pool.pages[k]) != IndexOf(pool) + 1) {
             AllocatorCheckFailed("a pool's page is not its own in the page map");
         }
+        if (pool.pageFree[k] != PageFreeCount(pool.pages[k])) {
+            AllocatorCheckFailed("a page's free count and its copy in the pool differ");
+        }
         free += PageFreeCount(pool.pages[k]);
     }
     if (free != pool.freeUnits.get()) {

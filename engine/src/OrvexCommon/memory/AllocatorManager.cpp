@@ -69,6 +69,7 @@ void TearDown(SAllocatorState& state) {
         }
         sys::FreeBlock(pool.pages);
         pool.pages = nullptr;
+        pool.pageFree = nullptr;
         pool.pageCount.set(0);
         pool.freeUnits.set(0);
         sys::DestroyShortLock(lock);

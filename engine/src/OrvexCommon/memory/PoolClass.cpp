@@ -43,20 +43,26 @@ unsigned InsertionIndex(const SPoolClass& pool, const unsigned char* page) {
         std::upper_bound(pool.pages, end, page, std::less<const unsigned char*>()) - pool.pages);
 }
 
-// Replaces the page array by one with `page` inserted; false without memory.
+// Replaces the page array (and the free counts after it) by one with `page`
+// inserted, its count 0; false without memory.
 bool InsertPage(SPoolClass& pool, unsigned char* page, unsigned& index) {
     const unsigned count = pool.pageCount.get();
-    unsigned char** grown =
-        static_cast<unsigned char**>(sys::AllocateBlock((count + 1) * sizeof(unsigned char*)));
+    unsigned char** grown = static_cast<unsigned char**>(
+        sys::AllocateBlock((count + 1) * (sizeof(unsigned char*) + sizeof(std::uint16_t))));
     if (grown == nullptr) {
         return false;
     }
+    auto* grownFree = reinterpret_cast<std::uint16_t*>(grown + count + 1);
     index = InsertionIndex(pool, page);
     std::copy(pool.pages, pool.pages + index, grown);
     grown[index] = page;
     std::copy(pool.pages + index, pool.pages + count, grown + index + 1);
+    std::copy(pool.pageFree, pool.pageFree + index, grownFree);
+    grownFree[index] = 0;
+    std::copy(pool.pageFree + index, pool.pageFree + count, grownFree + index + 1);
     sys::FreeBlock(pool.pages);
     pool.pages = grown;
+    pool.pageFree = grownFree;
     pool.lastPage = kNoHint; // indices move
     return true;
 }
@@ -94,6 +100,7 @@ void RemovePage(SAllocatorState& state, SPoolClass& pool, unsigned index) {
     pool.lastPage = kNoHint; // indices move
     const unsigned count = pool.pageCount.get();
     std::copy(pool.pages + index + 1, pool.pages + count, pool.pages + index);
+    std::copy(pool.pageFree + index + 1, pool.pageFree + count, pool.pageFree + index);
     pool.pageCount.set(count - 1);
     pool.freeUnits.subtract(pool.unitsPerPage);
     SetPageOwner(page, kNoOwner);
@@ -107,6 +114,7 @@ void InitializePool(SPoolClass& pool, unsigned index) {
     pool.unitsPerPage = kPageUnitBytes / pool.unitSize;
     pool.pageCount.set(0);
     pool.pages = nullptr;
+    pool.pageFree = nullptr;
     pool.freeUnits.set(0);
     pool.hint = kNoHint;
     pool.lastPage = kNoHint;
@@ -132,6 +140,7 @@ bool GrowPool(SAllocatorState& state, SPoolClass& pool) {
     for (unsigned k = 0; k < pool.unitsPerPage; ++k, unit += pool.unitSize) {
         PushUnit(page, unit, pool.unitSize);
     }
+    pool.pageFree[index] = static_cast<std::uint16_t>(pool.unitsPerPage);
     if (index < pool.hint) {
         pool.hint = index;
     }
@@ -147,7 +156,7 @@ unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool) {
     }
     const unsigned count = pool.pageCount.get();
     unsigned index = pool.hint;
-    while (index < count && PageFreeCount(pool.pages[index]) == 0) {
+    while (index < count && pool.pageFree[index] == 0) {
         ++index;
     }
     pool.hint = index;
@@ -156,6 +165,7 @@ unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool) {
     }
     pool.lastPage = index;
     pool.freeUnits.subtract(1);
+    --pool.pageFree[index];
     unsigned char* unit = PopUnit(pool.pages[index], pool.unitSize);
     if (kAllocatorChecks) {
         CheckPage(pool, pool.pages[index]);
@@ -186,6 +196,7 @@ void GiveUnitBack(SAllocatorState& state, SPoolClass& pool, unsigned char* unit)
     unsigned char* page = pool.pages[index];
     pool.lastPage = index;
     PushUnit(page, unit, pool.unitSize);
+    ++pool.pageFree[index];
     pool.freeUnits.add(1);
     if (index < pool.hint) {
         pool.hint = index;
@@ -195,7 +206,7 @@ void GiveUnitBack(SAllocatorState& state, SPoolClass& pool, unsigned char* unit)
     if (kAllocatorChecks) {
         CheckPage(pool, page);
     }
-    if (PageFreeCount(page) == pool.unitsPerPage && pool.freeUnits.get() > 2 * pool.unitsPerPage) {
+    if (pool.pageFree[index] == pool.unitsPerPage && pool.freeUnits.get() > 2 * pool.unitsPerPage) {
         RemovePage(state, pool, index);
     }
     if (kAllocatorChecks) {

@@ -88,12 +88,17 @@ private:
     std::atomic<T> m_value;
 };
 
-// The pool record of one size class; guarded by its class lock.
-struct SPoolClass {
+// The pool record of one size class; guarded by its class lock. One cache
+// line each, so that threads working on different classes do not share one.
+struct alignas(64) SPoolClass {
     unsigned unitSize;
     unsigned unitsPerPage;
     TRelaxed<unsigned> pageCount;
     unsigned char** pages; // ascending addresses, from malloc
+    // Free units of pages[k], as its page header counts them, in the same
+    // block after the pages: the first-fit scan reads this array rather than
+    // one page header per page (headers that all share a few cache sets).
+    std::uint16_t* pageFree;
     TRelaxed<unsigned> freeUnits;
     unsigned hint;
     unsigned lastPage; // index of the page last used: releases mostly hit it

@@ -12,8 +12,11 @@
 namespace Orvex {
 namespace sys {
 
+// Padded to a cache line: the allocator's class locks are taken by different
+// threads at once, and two flags in one line would bounce between them.
 struct ShortLock {
     std::atomic<bool> held;
+    char apart[63];
 };
 
 namespace {

@@ -6,8 +6,12 @@
 namespace Orvex {
 namespace sys {
 
+// A cache line of padding after the section: the allocator's class locks are
+// taken by different threads at once, and two sections sharing a line would
+// bounce between them.
 struct ShortLock {
     CRITICAL_SECTION section;
+    char apart[64];
 };
 
 ShortLock* CreateShortLock() {
