@@ -62,7 +62,7 @@ constexpr std::uint32_t LargeBinArea(unsigned bin) {
 constexpr unsigned LargeBinCapacity(unsigned bin) {
     return kLargestKeptArea / LargeBinArea(bin) > kMaxKeptLarge ? kMaxKeptLarge
            : kLargestKeptArea / LargeBinArea(bin) < 2           ? 2
-                                                                : kLargestKeptArea / LargeBinArea(bin);
+                                                      : kLargestKeptArea / LargeBinArea(bin);
 }
 
 struct SLargeBin {
