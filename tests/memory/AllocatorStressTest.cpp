@@ -167,4 +167,66 @@ TEST(AllocatorStress, EightThreadsInARingLoseNoUnit) {
     RunRing(8);
 }
 
+// The units parked in a class's pool, read under its lock.
+unsigned ParkedUnits(unsigned index) {
+    auto& state = Orvex::detail::AllocatorManager();
+    Orvex::sys::ScopedShortLock hold(state.classLocks[index].load());
+    return state.pools[index].parkedCount;
+}
+
+unsigned ORVEX_THREAD_CALL ReleaseAll(void* context) {
+    for (void* block : *static_cast<std::vector<void*>*>(context)) {
+        OrvexFree(block);
+    }
+    return 0;
+}
+
+// Blocks one thread takes and another releases: the releasing thread's full
+// bin parks units for the taking thread (the class's last taker), whose next
+// refills take them back; every block stays whole and nothing is lost.
+TEST(AllocatorStress, UnitsReleasedForAnotherThreadAreParkedForItsRefills) {
+    constexpr unsigned kIndex = 37; // 304-byte units, 53 a bin
+    constexpr unsigned kSize = 8 * (kIndex + 1) - 4;
+    OrvexFree(OrvexAlloc(8)); // this thread's cache, made before counting
+    // Units the ring tests left parked go to this thread first; released
+    // again, they stay with it (it took from the class last).
+    std::vector<void*> drained;
+    while (ParkedUnits(kIndex) != 0 && drained.size() < 500) {
+        drained.push_back(OrvexAlloc(kSize));
+    }
+    for (void* block : drained) {
+        OrvexFree(block);
+    }
+    ASSERT_EQ(0u, ParkedUnits(kIndex));
+    const long long allocatedBefore = GetTotalAllocSize();
+    const long long unexplainedBefore = UnexplainedBytes();
+
+    std::vector<void*> blocks;
+    for (unsigned k = 0; k < 200; ++k) {
+        blocks.push_back(OrvexAlloc(kSize));
+        Fill(static_cast<unsigned char*>(blocks.back()), kSize);
+    }
+    Orvex::sys::Thread* releaser = Orvex::sys::StartThread(ReleaseAll, &blocks, 0);
+    ASSERT_NE(nullptr, releaser);
+    ASSERT_EQ(Orvex::sys::JoinResult::Joined, Orvex::sys::JoinThread(releaser, nullptr));
+    // Two flushes of 26 parked; the third found no room and went to the pages,
+    // as did the rest of the cache when the thread ended.
+    EXPECT_EQ(52u, ParkedUnits(kIndex));
+    EXPECT_EQ(allocatedBefore, GetTotalAllocSize());
+    EXPECT_EQ(unexplainedBefore, UnexplainedBytes());
+
+    std::vector<void*> again;
+    while (ParkedUnits(kIndex) != 0 && again.size() < 500) {
+        again.push_back(OrvexAlloc(kSize));
+        Fill(static_cast<unsigned char*>(again.back()), kSize);
+    }
+    EXPECT_EQ(0u, ParkedUnits(kIndex));
+    for (void* block : again) {
+        EXPECT_TRUE(Intact(static_cast<unsigned char*>(block), kSize));
+        OrvexFree(block);
+    }
+    EXPECT_EQ(allocatedBefore, GetTotalAllocSize());
+    EXPECT_EQ(unexplainedBefore, UnexplainedBytes()) << "a unit was lost or counted twice";
+}
+
 } // namespace

@@ -66,7 +66,15 @@ void CheckPool(const SPoolClass& pool) {
         }
         free += PageFreeCount(pool.pages[k]);
     }
-    if (free != pool.freeUnits.get()) {
+    if (pool.parkedCount > kMaxParkedUnits) {
+        AllocatorCheckFailed("a pool parks more units than it has room for");
+    }
+    for (unsigned k = 0; k < pool.parkedCount; ++k) {
+        if (!IsPoolUnit(IndexOf(pool), pool.parked[k])) {
+            AllocatorCheckFailed("a parked unit is no unit of a page of its class");
+        }
+    }
+    if (free + pool.parkedCount != pool.freeUnits.get()) {
         AllocatorCheckFailed("a pool's free units do not add up");
     }
 }

@@ -70,6 +70,7 @@ void TearDown(SAllocatorState& state) {
         sys::FreeBlock(pool.pages);
         pool.pages = nullptr;
         pool.pageFree = nullptr;
+        pool.parkedCount = 0; // their pages went back above
         pool.pageCount.set(0);
         pool.freeUnits.set(0);
         sys::DestroyShortLock(lock);

@@ -118,6 +118,8 @@ void InitializePool(SPoolClass& pool, unsigned index) {
     pool.freeUnits.set(0);
     pool.hint = kNoHint;
     pool.lastPage = kNoHint;
+    pool.lastRefill = nullptr;
+    pool.parkedCount = 0;
 }
 
 bool GrowPool(SAllocatorState& state, SPoolClass& pool) {
@@ -148,7 +150,7 @@ bool GrowPool(SAllocatorState& state, SPoolClass& pool) {
 }
 
 unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool) {
-    if (pool.freeUnits.get() == 0) {
+    if (pool.freeUnits.get() == pool.parkedCount) { // no unit in the pages
         pool.hint = kNoHint;
         if (!GrowPool(state, pool)) {
             return nullptr;
@@ -177,7 +179,7 @@ unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool) {
 unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** units,
                    unsigned wanted) {
     unsigned taken = 0;
-    while (taken < wanted && (taken == 0 || pool.freeUnits.get() > 0)) {
+    while (taken < wanted && (taken == 0 || pool.freeUnits.get() > pool.parkedCount)) {
         unsigned char* unit = TakeUnit(state, pool);
         if (unit == nullptr) {
             break;

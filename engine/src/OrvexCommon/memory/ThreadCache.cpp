@@ -1,6 +1,7 @@
 // The thread caches: making one, batches to and from the pools, thread exit,
 // teardown and the sums the statistics need.
 #include "OrvexCommon/memory/detail/ThreadCache.h"
+#include "OrvexCommon/memory/detail/AllocatorChecks.h"
 
 #include <algorithm>
 #include <cstring>
@@ -85,6 +86,29 @@ void RetireCounters(SAllocatorState& state, const SThreadCache& cache) {
     }
 }
 
+// Parks `count` units given back by `cache` when another cache took from the
+// class last and there is room; false leaves them to the caller. Class lock
+// held.
+bool Park(SPoolClass& pool, const SThreadCache& cache, unsigned char* const* units,
+          unsigned count) {
+    if (pool.lastRefill == &cache || pool.parkedCount + count > kMaxParkedUnits) {
+        return false;
+    }
+    std::copy(units, units + count, pool.parked + pool.parkedCount);
+    pool.parkedCount += count;
+    pool.freeUnits.add(count);
+    return true;
+}
+
+// Up to `wanted` parked units, the last parked first. Class lock held.
+unsigned TakeParked(SPoolClass& pool, unsigned char** units, unsigned wanted) {
+    const unsigned taken = std::min(wanted, pool.parkedCount);
+    pool.parkedCount -= taken;
+    std::copy(pool.parked + pool.parkedCount, pool.parked + pool.parkedCount + taken, units);
+    pool.freeUnits.subtract(taken);
+    return taken;
+}
+
 // The thread-exit call: the ending thread's cache goes back whole.
 void ReleaseThreadCache(void* value) {
     SAllocatorState& state = g_allocatorState;
@@ -147,7 +171,13 @@ bool RefillBin(SAllocatorState& state, SThreadCache& cache, unsigned index) {
     unsigned taken;
     {
         sys::ScopedShortLock hold(lock);
-        taken = TakeUnits(state, state.pools[index], bin.units, bin.capacity / 2);
+        SPoolClass& pool = state.pools[index];
+        pool.lastRefill = &cache;
+        taken = pool.parkedCount > 0 ? TakeParked(pool, bin.units, bin.capacity / 2)
+                                     : TakeUnits(state, pool, bin.units, bin.capacity / 2);
+        if (kAllocatorChecks) {
+            CheckPool(pool);
+        }
     }
     // Handed out in the order the pool gave them: the first taken goes first.
     std::reverse(bin.units, bin.units + taken);
@@ -164,8 +194,14 @@ void FlushBin(SAllocatorState& state, SThreadCache& cache, unsigned index) {
     sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
     {
         sys::ScopedShortLock hold(lock);
-        for (unsigned k = 0; k < half; ++k) {
-            GiveUnitBack(state, state.pools[index], bin.units[k]);
+        SPoolClass& pool = state.pools[index];
+        if (!Park(pool, cache, bin.units, half)) {
+            for (unsigned k = 0; k < half; ++k) {
+                GiveUnitBack(state, pool, bin.units[k]);
+            }
+        }
+        if (kAllocatorChecks) {
+            CheckPool(pool);
         }
     }
     // The units released last stay: they are the ones in the processor's cache.

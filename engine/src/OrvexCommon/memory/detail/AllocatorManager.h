@@ -88,6 +88,8 @@ private:
     std::atomic<T> m_value;
 };
 
+constexpr unsigned kMaxParkedUnits = 64;
+
 // The pool record of one size class; guarded by its class lock. One cache
 // line each, so that threads working on different classes do not share one.
 struct alignas(64) SPoolClass {
@@ -99,9 +101,17 @@ struct alignas(64) SPoolClass {
     // block after the pages: the first-fit scan reads this array rather than
     // one page header per page (headers that all share a few cache sets).
     std::uint16_t* pageFree;
-    TRelaxed<unsigned> freeUnits;
+    TRelaxed<unsigned> freeUnits; // in the pages' free lists and parked
     unsigned hint;
     unsigned lastPage; // index of the page last used: releases mostly hit it
+    // Units one thread's cache gave back while another thread's cache was the
+    // last to take from the class: parked here as they are (marked released,
+    // in no page's free list) for that thread's next refill, so that blocks
+    // flowing from one thread to another skip the pages' free lists, which
+    // would touch every unit on both sides. A thread alone never parks.
+    const void* lastRefill; // the cache that took from the class last
+    unsigned parkedCount;
+    unsigned char* parked[kMaxParkedUnits];
 };
 
 // The manager's whole state: trivially constructible, so a static instance is
