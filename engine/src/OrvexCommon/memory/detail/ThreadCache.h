@@ -13,7 +13,11 @@
 // needs no sequence change, whose locked instructions would wait for the new
 // block's header store to reach memory. An empty stack is refilled with half
 // its capacity from the class pool, a full one gives half back, each under
-// the class lock once per batch.
+// the class lock once per batch. A flush parks its half in the class instead
+// (up to 64 units) when another thread's cache was the last to refill from
+// it: blocks flowing from one thread to another then move as pointers, and
+// the pages' free lists (threaded through the units themselves, whose lines
+// sit in the other processor's cache) are left out of the way.
 //
 // Bounds: a class keeps at most 16 KiB of units per thread, between 8 and 64
 // units (64 for units up to 256 bytes, 15 for the largest); all classes
@@ -24,8 +28,9 @@
 //   - a unit in a cache carries the released marker (0xFFFF) and its class
 //     index, and belongs to a page of that class: it is free for the pool's
 //     statistics (GetFreeMgrSize counts it) but in no page's free list;
-//   - a unit is in at most one place: a page's free list, one cache, or the
-//     caller's hands;
+//   - a unit is in at most one place: a page's free list, one cache, its
+//     class's parked units, or the caller's hands; parked units are marked
+//     released and count as free like cached ones;
 //   - the total handed out is the sum of the allocator's two counter sets
 //     (see SAllocatorState) and every live cache's share, exact for the
 //     calling thread;
