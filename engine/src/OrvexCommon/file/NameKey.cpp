@@ -1,6 +1,7 @@
 // Name normalisation and package keys.
 #include "OrvexCommon/file/detail/NameKey.h"
 #include "OrvexCommon/text/OrvexText.h"
+#include "OrvexCommon/text/detail/HashBlocks.h"
 
 namespace Orvex {
 namespace detail {
@@ -50,6 +51,26 @@ std::uint32_t EntryKeyBytes::Key(wchar_t suffix) const {
         AppendUnit(m_bytes, units, static_cast<std::uint32_t>(suffix));
     }
     return OrvexHash(m_bytes, static_cast<unsigned>(units * 2));
+}
+
+void EntryKeyBytes::SuffixKeys(const wchar_t* suffixes, std::uint32_t* keys) const {
+    if (m_units >= kMaxKeyNameLength) {
+        // No room for a suffix: it is cut off with the name.
+        for (const std::uint32_t key = Key(); *suffixes != 0; ++suffixes) {
+            *keys++ = key;
+        }
+        return;
+    }
+    const auto size = static_cast<unsigned>(m_units * 2 + 2);
+    const auto shared = static_cast<unsigned>(m_units * 2 / kHashBlockSize);
+    SHashState prefix;
+    HashWholeBlocks(prefix, m_bytes, shared);
+    const unsigned done = shared * kHashBlockSize;
+    for (; *suffixes != 0; ++suffixes) {
+        std::size_t units = m_units;
+        AppendUnit(m_bytes, units, static_cast<std::uint32_t>(*suffixes));
+        *keys++ = FinishHash(prefix, m_bytes + done, size - done, size);
+    }
 }
 
 std::uint32_t EntryKey(const wchar_t* innerName, wchar_t suffix) {

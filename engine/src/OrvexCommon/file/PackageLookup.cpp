@@ -89,11 +89,23 @@ PackageMatch FindShallow(const wchar_t* fileName, const wchar_t*& innerName) {
 
 const SPackageEntry* FindEntryByName(const SPackage& package, const wchar_t* innerName) {
     const EntryKeyBytes name(innerName);
-    const SPackageEntry* found = package.index.Find(name.Key());
-    for (const wchar_t* digit = L"0123456789abcdef"; found == nullptr && *digit != 0; ++digit) {
-        found = package.index.Find(name.Key(*digit));
+    if (const SPackageEntry* found = package.index.Find(name.Key())) {
+        return found;
     }
-    return found;
+    // The one-digit fallback, in digit order: the 16 keys from one pass over
+    // the name, and only those the index's filter may hold looked up.
+    static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+    std::uint32_t keys[sizeof(kDigits) / sizeof(kDigits[0]) - 1];
+    name.SuffixKeys(kDigits, keys);
+    for (const std::uint32_t key : keys) {
+        if (!package.index.MayHold(key)) {
+            continue;
+        }
+        if (const SPackageEntry* found = package.index.Find(key)) {
+            return found;
+        }
+    }
+    return nullptr;
 }
 
 PackageMatch FindPackageEntry(const wchar_t* fileName, bool deep) {

@@ -31,6 +31,10 @@ public:
     explicit EntryKeyBytes(const wchar_t* innerName);
     // The key of the name followed by `suffix` (none when 0).
     std::uint32_t Key(wchar_t suffix = 0) const;
+    // keys[k] = Key(suffixes[k]) for each unit of the zero-terminated
+    // `suffixes`; the name's whole 12-byte blocks, the same for all, are
+    // hashed once.
+    void SuffixKeys(const wchar_t* suffixes, std::uint32_t* keys) const;
 
 private:
     // Room for the name and one suffix unit; the last two bytes are the
