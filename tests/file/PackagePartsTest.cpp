@@ -164,8 +164,7 @@ TEST(PackageIndex, KeepsTheLastRecordOfAKeyInKeyOrderAndFindsEveryKey) {
 // The keys of one name with each digit appended, from one pass, against the
 // key of each suffixed name hashed whole: every length up to three blocks
 // (every place a block boundary can fall) and the lengths at the cut.
-TEST(EntryKey, SuffixKeysFromOnePassMatchEachKeyHashedWhole) {
-    const wchar_t digits[] = L"0123456789abcdef";
+TEST(EntryKey, DigitKeysFromOnePassMatchEachKeyHashedWhole) {
     std::vector<std::size_t> lengths;
     for (std::size_t length = 0; length <= 40; ++length) {
         lengths.push_back(length);
@@ -180,9 +179,10 @@ TEST(EntryKey, SuffixKeysFromOnePassMatchEachKeyHashedWhole) {
         }
         const EntryKeyBytes bytes(name.c_str());
         std::uint32_t keys[16];
-        bytes.SuffixKeys(digits, keys);
+        bytes.DigitKeys(keys);
         for (unsigned k = 0; k < 16; ++k) {
-            ASSERT_EQ(EntryKey(name.c_str(), digits[k]), keys[k]) << length << " " << k;
+            ASSERT_EQ(EntryKey(name.c_str(), EntryKeyBytes::kKeyDigits[k]), keys[k])
+                << length << " " << k;
         }
     }
 }

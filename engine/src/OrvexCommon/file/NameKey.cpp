@@ -53,23 +53,63 @@ std::uint32_t EntryKeyBytes::Key(wchar_t suffix) const {
     return OrvexHash(m_bytes, static_cast<unsigned>(units * 2));
 }
 
-void EntryKeyBytes::SuffixKeys(const wchar_t* suffixes, std::uint32_t* keys) const {
+namespace {
+
+// Sixteen hash words side by side.
+typedef std::uint32_t KeyLanes __attribute__((vector_size(16 * sizeof(std::uint32_t))));
+
+} // namespace
+
+void EntryKeyBytes::DigitKeys(std::uint32_t (&keys)[16]) const {
     if (m_units >= kMaxKeyNameLength) {
         // No room for a suffix: it is cut off with the name.
-        for (const std::uint32_t key = Key(); *suffixes != 0; ++suffixes) {
-            *keys++ = key;
+        const std::uint32_t key = Key();
+        for (std::uint32_t& each : keys) {
+            each = key;
         }
         return;
     }
     const auto size = static_cast<unsigned>(m_units * 2 + 2);
     const auto shared = static_cast<unsigned>(m_units * 2 / kHashBlockSize);
-    SHashState prefix;
-    HashWholeBlocks(prefix, m_bytes, shared);
-    const unsigned done = shared * kHashBlockSize;
-    for (; *suffixes != 0; ++suffixes) {
-        std::size_t units = m_units;
-        AppendUnit(m_bytes, units, static_cast<std::uint32_t>(*suffixes));
-        *keys++ = FinishHash(prefix, m_bytes + done, size - done, size);
+    SHashState state;
+    HashWholeBlocks(state, m_bytes, shared);
+    const unsigned char* rest = m_bytes + shared * kHashBlockSize;
+    const unsigned restSize = size - shared * kHashBlockSize; // 2 to 12: the suffix ends it
+    // The words take their bytes by addition, so each key is what the name
+    // with a zero suffix adds plus its own digit at the suffix's place.
+    m_bytes[size - 2] = 0;
+    m_bytes[size - 1] = 0;
+    KeyLanes digits;
+    for (unsigned k = 0; k < 16; ++k) {
+        digits[k] = static_cast<std::uint32_t>(kKeyDigits[k]);
+    }
+    KeyLanes a;
+    KeyLanes b;
+    KeyLanes c;
+    if (restSize == kHashBlockSize) {
+        // The suffix completes a block, in the upper half of its third word.
+        a = KeyLanes{} + (state.a + LoadHashWord(rest));
+        b = KeyLanes{} + (state.b + LoadHashWord(rest + 4));
+        c = KeyLanes{} + (state.c + LoadHashWord(rest + 8)) + (digits << 16);
+        MixHashWords(a, b, c);
+        c += size;
+    } else {
+        AddHashTail(state, rest, restSize, size);
+        a = KeyLanes{} + state.a;
+        b = KeyLanes{} + state.b;
+        c = KeyLanes{} + state.c;
+        const unsigned at = restSize - 2; // the suffix's first byte in the tail
+        if (at < 4) {
+            a += digits << (8 * at);
+        } else if (at < 8) {
+            b += digits << (8 * (at - 4));
+        } else {
+            c += digits << 8; // tail bytes 8-10 sit above the length byte
+        }
+    }
+    MixHashWords(a, b, c);
+    for (unsigned k = 0; k < 16; ++k) {
+        keys[k] = c[k];
     }
 }
 

@@ -94,9 +94,8 @@ const SPackageEntry* FindEntryByName(const SPackage& package, const wchar_t* inn
     }
     // The one-digit fallback, in digit order: the 16 keys from one pass over
     // the name, and only those the index's filter may hold looked up.
-    static constexpr wchar_t kDigits[] = L"0123456789abcdef";
-    std::uint32_t keys[sizeof(kDigits) / sizeof(kDigits[0]) - 1];
-    name.SuffixKeys(kDigits, keys);
+    std::uint32_t keys[16];
+    name.DigitKeys(keys);
     for (const std::uint32_t key : keys) {
         if (!package.index.MayHold(key)) {
             continue;

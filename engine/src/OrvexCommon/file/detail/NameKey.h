@@ -31,10 +31,11 @@ public:
     explicit EntryKeyBytes(const wchar_t* innerName);
     // The key of the name followed by `suffix` (none when 0).
     std::uint32_t Key(wchar_t suffix = 0) const;
-    // keys[k] = Key(suffixes[k]) for each unit of the zero-terminated
-    // `suffixes`; the name's whole 12-byte blocks, the same for all, are
-    // hashed once.
-    void SuffixKeys(const wchar_t* suffixes, std::uint32_t* keys) const;
+    // The digits the fallback of a lookup appends, and their keys:
+    // keys[k] = Key(kKeyDigits[k]). The name's whole 12-byte blocks, the same
+    // for all 16, are hashed once, and the 16 ends side by side.
+    static constexpr wchar_t kKeyDigits[] = L"0123456789abcdef";
+    void DigitKeys(std::uint32_t (&keys)[16]) const;
 
 private:
     // Room for the name and one suffix unit; the last two bytes are the

@@ -24,10 +24,9 @@ inline std::uint32_t LoadHashWord(const unsigned char* bytes) {
            static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
-inline void MixHashState(SHashState& s) {
-    std::uint32_t& a = s.a;
-    std::uint32_t& b = s.b;
-    std::uint32_t& c = s.c;
+// The mix of three words, for single words and for vectors of them alike
+// (several hashes finished side by side).
+template <typename Word> inline void MixHashWords(Word& a, Word& b, Word& c) {
     a = (a - b - c) ^ (c >> 13);
     b = (b - c - a) ^ (a << 8);
     c = (c - a - b) ^ (b >> 13);
@@ -37,6 +36,10 @@ inline void MixHashState(SHashState& s) {
     a = (a - b - c) ^ (c >> 3);
     b = (b - c - a) ^ (a << 10);
     c = (c - a - b) ^ (b >> 15);
+}
+
+inline void MixHashState(SHashState& s) {
+    MixHashWords(s.a, s.b, s.c);
 }
 
 // Takes in `blocks` whole 12-byte blocks.
@@ -49,19 +52,15 @@ inline void HashWholeBlocks(SHashState& s, const unsigned char* bytes, unsigned 
     }
 }
 
-// The hash of a text of `total` bytes whose first blocks went into `s`:
-// `rest` holds the other `restSize` bytes (whole blocks, then the tail).
-inline std::uint32_t FinishHash(SHashState s, const unsigned char* rest, unsigned restSize,
-                                unsigned total) {
-    HashWholeBlocks(s, rest, restSize / kHashBlockSize);
-    const unsigned char* bytes = rest + restSize / kHashBlockSize * kHashBlockSize;
+// Adds the last `count` (under 12) bytes of a text of `total` bytes, and the
+// length, before the final mix: bytes 0-3 into a, 4-7 into b, 8-10 into c
+// above its low byte, which holds the length.
+inline void AddHashTail(SHashState& s, const unsigned char* bytes, unsigned count, unsigned total) {
     std::uint32_t& a = s.a;
     std::uint32_t& b = s.b;
     std::uint32_t& c = s.c;
     c += total;
-    // The tail: bytes 0-3 into a, 4-7 into b, 8-10 into c above its low byte,
-    // which holds the length.
-    switch (restSize % kHashBlockSize) {
+    switch (count) {
     case 11:
         c += static_cast<std::uint32_t>(bytes[10]) << 24;
         [[fallthrough]];
@@ -98,8 +97,17 @@ inline std::uint32_t FinishHash(SHashState s, const unsigned char* rest, unsigne
     default:
         break;
     }
+}
+
+// The hash of a text of `total` bytes whose first blocks went into `s`:
+// `rest` holds the other `restSize` bytes (whole blocks, then the tail).
+inline std::uint32_t FinishHash(SHashState s, const unsigned char* rest, unsigned restSize,
+                                unsigned total) {
+    HashWholeBlocks(s, rest, restSize / kHashBlockSize);
+    AddHashTail(s, rest + restSize / kHashBlockSize * kHashBlockSize, restSize % kHashBlockSize,
+                total);
     MixHashState(s);
-    return c;
+    return s.c;
 }
 
 } // namespace detail
