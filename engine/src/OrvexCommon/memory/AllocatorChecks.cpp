@@ -26,9 +26,10 @@ void AllocatorCheckFailed(const char* what) {
     std::abort();
 }
 
-void CheckPage(const SPoolClass& pool, const unsigned char* page) {
+void CheckPage(const SPoolClass& pool, unsigned pageIndex) {
     const unsigned index = IndexOf(pool);
-    const std::uint16_t count = PageFreeCount(page);
+    const unsigned char* page = pool.pages[pageIndex];
+    const unsigned count = pool.pageFree[pageIndex];
     if (count > pool.unitsPerPage) {
         AllocatorCheckFailed("a page counts more free units than it has");
     }
@@ -61,10 +62,7 @@ void CheckPool(const SPoolClass& pool) {
         if (PageOwner(pool.pages[k]) != IndexOf(pool) + 1) {
             AllocatorCheckFailed("a pool's page is not its own in the page map");
         }
-        if (pool.pageFree[k] != PageFreeCount(pool.pages[k])) {
-            AllocatorCheckFailed("a page's free count and its copy in the pool differ");
-        }
-        free += PageFreeCount(pool.pages[k]);
+        free += pool.pageFree[k];
     }
     if (pool.parkedCount > kMaxParkedUnits) {
         AllocatorCheckFailed("a pool parks more units than it has room for");

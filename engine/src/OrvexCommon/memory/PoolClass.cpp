@@ -2,7 +2,7 @@
 // the first-fit hint. Every function runs under the class lock.
 //
 // Page layout: bytes 0-1 hold the page offset of the first free unit (0: none)
-// and bytes 2-3 the page's free-unit count; units follow from offset 4. A free
+// (the free-unit count is the pool's pageFree); units follow from offset 4. A free
 // unit keeps the page offset of the next free unit in its last 4 bytes, so the
 // block header at its start (and a released block's marker) stays intact.
 #include "OrvexCommon/memory/detail/AllocatorChecks.h"
@@ -25,13 +25,11 @@ void PushUnit(unsigned char* page, unsigned char* unit, unsigned unitSize) {
     const std::uint32_t next = FirstFree(page);
     std::memcpy(unit + unitSize - 4, &next, 4);
     SetFirstFree(page, static_cast<std::uint16_t>(unit - page));
-    SetPageFreeCount(page, static_cast<std::uint16_t>(PageFreeCount(page) + 1));
 }
 
 unsigned char* PopUnit(unsigned char* page, unsigned unitSize) {
     unsigned char* unit = page + FirstFree(page);
     SetFirstFree(page, static_cast<std::uint16_t>(NextFree(unit, unitSize)));
-    SetPageFreeCount(page, static_cast<std::uint16_t>(PageFreeCount(page) - 1));
     return unit;
 }
 
@@ -133,7 +131,6 @@ bool GrowPool(SAllocatorState& state, SPoolClass& pool) {
         return false;
     }
     SetFirstFree(page, 0);
-    SetPageFreeCount(page, 0);
     SetPageOwner(page, OwnerByte(pool));
     pool.pageCount.add(1);
     pool.freeUnits.add(pool.unitsPerPage);
@@ -170,7 +167,7 @@ unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool) {
     --pool.pageFree[index];
     unsigned char* unit = PopUnit(pool.pages[index], pool.unitSize);
     if (kAllocatorChecks) {
-        CheckPage(pool, pool.pages[index]);
+        CheckPage(pool, index);
         CheckPool(pool);
     }
     return unit;
@@ -206,7 +203,7 @@ void GiveUnitBack(SAllocatorState& state, SPoolClass& pool, unsigned char* unit)
     // An empty page goes back to the list once the class holds more than two
     // pages' worth of free units; an emptied class keeps at least one page.
     if (kAllocatorChecks) {
-        CheckPage(pool, page);
+        CheckPage(pool, index);
     }
     if (pool.pageFree[index] == pool.unitsPerPage && pool.freeUnits.get() > 2 * pool.unitsPerPage) {
         RemovePage(state, pool, index);

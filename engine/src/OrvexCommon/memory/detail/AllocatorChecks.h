@@ -30,7 +30,7 @@ constexpr bool kAllocatorChecks = ORVEX_CHECKS != 0;
 [[noreturn]] void AllocatorCheckFailed(const char* what);
 
 // Class lock held.
-void CheckPage(const SPoolClass& pool, const unsigned char* page);
+void CheckPage(const SPoolClass& pool, unsigned pageIndex);
 void CheckPool(const SPoolClass& pool);
 
 // A free unit of class `index` on its way into or out of a thread cache.

@@ -97,7 +97,7 @@ struct alignas(64) SPoolClass {
     unsigned unitsPerPage;
     TRelaxed<unsigned> pageCount;
     unsigned char** pages; // ascending addresses, from malloc
-    // Free units of pages[k], as its page header counts them, in the same
+    // Free units of pages[k] (the length of its free list), in the same
     // block after the pages: the first-fit scan reads this array rather than
     // one page header per page (headers that all share a few cache sets).
     std::uint16_t* pageFree;

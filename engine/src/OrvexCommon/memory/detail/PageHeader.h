@@ -1,6 +1,7 @@
 // A pool page's 4-byte header: the page offset of its first free unit (0:
-// none) and its free-unit count, 16 bits each; and a free unit's link, the
-// page offset of the next free unit, in the unit's last 4 bytes.
+// none) in bytes 0-1 (bytes 2-3 are not used: the page's free-unit count is
+// kept in its pool's pageFree array); and a free unit's link, the page offset
+// of the next free unit, in the unit's last 4 bytes.
 #ifndef ORVEX_MEMORY_DETAIL_PAGEHEADER_H
 #define ORVEX_MEMORY_DETAIL_PAGEHEADER_H
 
@@ -18,16 +19,6 @@ inline std::uint16_t FirstFree(const unsigned char* page) {
 
 inline void SetFirstFree(unsigned char* page, std::uint16_t offset) {
     std::memcpy(page, &offset, 2);
-}
-
-inline std::uint16_t PageFreeCount(const unsigned char* page) {
-    std::uint16_t count;
-    std::memcpy(&count, page + 2, 2);
-    return count;
-}
-
-inline void SetPageFreeCount(unsigned char* page, std::uint16_t count) {
-    std::memcpy(page + 2, &count, 2);
 }
 
 inline std::uint32_t NextFree(const unsigned char* unit, unsigned unitSize) {
