@@ -34,5 +34,16 @@ echo "installing: ${missing[*]}"
 if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
     $sudo dpkg --add-architecture i386
 fi
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# A mirror in the middle of a sync fails an update now and then; the index
+# it left is usually enough, so the install is tried anyway, and the whole
+# round is retried a few times before giving up.
+for attempt in 1 2 3 4 5; do
+    $sudo apt-get update -qq || echo "apt-get update failed (attempt $attempt)" >&2
+    if DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null; then
+        exit 0
+    fi
+    sleep $((attempt * 10))
+done
+echo "the packages could not be installed: ${missing[*]}" >&2
+exit 1

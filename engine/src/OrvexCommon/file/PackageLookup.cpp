@@ -1,6 +1,7 @@
 // Finding the package and the entry of a file name.
 #include "OrvexCommon/file/detail/NameKey.h"
 #include "OrvexCommon/file/detail/Package.h"
+#include "OrvexCommon/file/detail/SettledPackages.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
 namespace Orvex {
@@ -26,42 +27,56 @@ sys::RecursiveLock* ShallowSearchLock() {
     return lock.get();
 }
 
-// Opens the package named by the first `length` units of `name` plus ".pkg".
-SPackage* OpenDirectoryPackage(const wchar_t* name, std::size_t length, sys::RecursiveLock* lock) {
-    wchar_t path[kMaxPackagePath + sizeof(kPackageSuffix) / sizeof(wchar_t)];
+constexpr std::size_t kSuffixLength = sizeof(kPackageSuffix) / sizeof(wchar_t) - 1;
+
+// The package of the directory spelt by the first `length` units of `name`,
+// whose hash, without the suffix, is `headHash`: the registry's settled answer
+// when it has one, else an open of the directory's name plus ".pkg".
+SPackage* DirectoryPackage(const wchar_t* name, std::size_t length, std::uint64_t headHash,
+                           sys::RecursiveLock* lock) {
+    const SSpelling spelling{name, length, kPackageSuffix, kSuffixLength,
+                             AddSpellingHash(headHash, kPackageSuffix, kSuffixLength)};
+    SPackage* settled = nullptr;
+    if (FindSettledPackage(spelling, settled)) {
+        return settled;
+    }
+    wchar_t path[kMaxPackagePath + kSuffixLength + 1];
     for (std::size_t i = 0; i < length; ++i) {
         path[i] = name[i];
     }
-    for (std::size_t i = 0; i < sizeof(kPackageSuffix) / sizeof(wchar_t); ++i) {
+    for (std::size_t i = 0; i <= kSuffixLength; ++i) {
         path[length + i] = kPackageSuffix[i];
     }
     sys::ScopedLock hold(lock);
     return OpenPackage(path, nullptr, 0, false);
 }
 
-std::size_t NameLength(const wchar_t* name, std::size_t limit) {
-    std::size_t length = 0;
-    while (length <= limit && name[length] != 0) {
-        ++length;
-    }
-    return length;
-}
-
 // The deepest directory of the name that has a package; position 0 is never a
-// directory's end.
+// directory's end. One pass hashes the name and keeps the hash of the text
+// before each separator, so each directory's lookup adds only the suffix.
 PackageMatch FindDeep(const wchar_t* fileName, const wchar_t*& innerName) {
-    PackageMatch match;
-    const std::size_t length = NameLength(fileName, kMaxPackagePath);
-    if (length > kMaxPackagePath) {
-        return match;
-    }
-    for (std::size_t position = length; position-- > 1;) {
-        if (!IsSeparator(fileName[position])) {
-            continue;
+    struct SDirectory {
+        std::size_t end;
+        std::uint64_t hash;
+    } directories[kMaxPackagePath];
+    std::size_t count = 0;
+    std::uint64_t hash = kSpellingHashStart;
+    std::size_t position = 0;
+    for (; fileName[position] != 0; ++position) {
+        if (position == kMaxPackagePath) {
+            return PackageMatch(); // too long to have a package
         }
-        match.package = OpenDirectoryPackage(fileName, position, DeepSearchLock());
+        if (position > 0 && IsSeparator(fileName[position])) {
+            directories[count++] = {position, hash};
+        }
+        hash = AddSpellingHash(hash, fileName + position, 1);
+    }
+    PackageMatch match;
+    while (count-- > 0) {
+        const SDirectory& directory = directories[count];
+        match.package = DirectoryPackage(fileName, directory.end, directory.hash, DeepSearchLock());
         if (match.package != nullptr) {
-            innerName = fileName + position + 1;
+            innerName = fileName + directory.end + 1;
             break;
         }
     }
@@ -72,7 +87,9 @@ PackageMatch FindDeep(const wchar_t* fileName, const wchar_t*& innerName) {
 PackageMatch FindShallow(const wchar_t* fileName, const wchar_t*& innerName) {
     PackageMatch match;
     std::size_t position = 0;
+    std::uint64_t hash = kSpellingHashStart;
     while (fileName[position] != 0 && !IsSeparator(fileName[position])) {
+        hash = AddSpellingHash(hash, fileName + position, 1);
         if (++position >= kMaxPackagePath) {
             return match;
         }
@@ -80,7 +97,7 @@ PackageMatch FindShallow(const wchar_t* fileName, const wchar_t*& innerName) {
     if (fileName[position] == 0) {
         return match;
     }
-    match.package = OpenDirectoryPackage(fileName, position, ShallowSearchLock());
+    match.package = DirectoryPackage(fileName, position, hash, ShallowSearchLock());
     innerName = fileName + position + 1;
     return match;
 }
@@ -89,18 +106,21 @@ PackageMatch FindShallow(const wchar_t* fileName, const wchar_t*& innerName) {
 
 const SPackageEntry* FindEntryByName(const SPackage& package, const wchar_t* innerName) {
     const EntryKeyBytes name(innerName);
-    if (const SPackageEntry* found = package.index.Find(name.Key())) {
-        return found;
+    const std::uint32_t key = name.Key();
+    if (package.index.MayHold(key)) {
+        if (const SPackageEntry* found = package.index.Find(key)) {
+            return found;
+        }
     }
     // The one-digit fallback, in digit order: the 16 keys from one pass over
     // the name, and only those the index's filter may hold looked up.
     std::uint32_t keys[16];
     name.DigitKeys(keys);
-    for (const std::uint32_t key : keys) {
-        if (!package.index.MayHold(key)) {
+    for (const std::uint32_t digitKey : keys) {
+        if (!package.index.MayHold(digitKey)) {
             continue;
         }
-        if (const SPackageEntry* found = package.index.Find(key)) {
+        if (const SPackageEntry* found = package.index.Find(digitKey)) {
             return found;
         }
     }

@@ -6,6 +6,7 @@
 #include "OrvexCommon/file/detail/Patch.h"
 #include "OrvexCommon/file/detail/PooledBytes.h"
 #include "OrvexCommon/file/detail/Scramble.h"
+#include "OrvexCommon/file/detail/SettledPackages.h"
 #include "OrvexCommon/filesystem/OrvexFilesystem.h"
 
 #include <algorithm>
@@ -37,6 +38,9 @@ struct PackageRegistry {
     // Transparent: looked up by the caller's text without building a string.
     TOrvexMap<OrvexWString, SPackage, std::less<>> packages;
     TOrvexSet<OrvexWString, std::less<>> failed;
+    // Every entry of the two, as the spellings in their nodes, for lookups
+    // without the lock.
+    CSettledPackages settled;
 };
 
 PackageRegistry& Registry() {
@@ -75,7 +79,18 @@ EPackageLoad ReadIndex(SPackage& package, std::uint32_t count, std::uint32_t ind
     return EPackageLoad::Loaded;
 }
 
+// Remembers that the spelling is not a package. The insertion may throw,
+// leaving the spelling open to a retry.
+void RecordNotAPackage(PackageRegistry& registry, const OrvexWString& spelling) {
+    const OrvexWString& kept = *registry.failed.insert(spelling).first;
+    registry.settled.Publish(kept.c_str(), kept.size(), nullptr);
+}
+
 } // namespace
+
+bool FindSettledPackage(const SSpelling& spelling, SPackage*& package) {
+    return Registry().settled.Find(spelling, package);
+}
 
 PackageRegistry::~PackageRegistry() {
     // The loading thread may be reading through a package's handle.
@@ -173,7 +188,7 @@ SPackage* OpenPackage(const wchar_t* path, PackageProgressFun progress, std::uin
     const SFilePatch* patch = FileMgr().FindFilePatch(key);
     SFileReader reader;
     if (!OpenReader(reader, path) && patch == nullptr) {
-        registry.failed.insert(key);
+        RecordNotAPackage(registry, key);
         return nullptr;
     }
     SPackage* package = nullptr;
@@ -197,10 +212,11 @@ SPackage* OpenPackage(const wchar_t* path, PackageProgressFun progress, std::uin
             CloseReader(reader);
         }
         if (loaded == EPackageLoad::NotAPackage) {
-            registry.failed.insert(key); // may throw, leaving it open to retry
+            RecordNotAPackage(registry, key);
         }
         return nullptr;
     }
+    registry.settled.Publish(package->path.c_str(), package->path.size(), package);
     if (progress != nullptr) {
         progress(1.0f, userData);
     }

@@ -61,6 +61,11 @@ namespace detail {
 SPackage* OpenPackage(const wchar_t* path, PackageProgressFun progress, std::uint32_t userData,
                       bool keepMapped);
 
+struct SSpelling;
+// The registry's answer for the spelling when it is settled (a package, or
+// null: not one), found without a lock; false when it is not settled yet.
+bool FindSettledPackage(const SSpelling& spelling, SPackage*& package);
+
 struct PackageMatch {
     SPackage* package = nullptr; // null: not found
     const SPackageEntry* entry = nullptr;

@@ -2,10 +2,11 @@
 // The records are one array in key order (later records of a key replace
 // earlier ones) with an open-addressed table of {key, position} slots, at
 // least twice as many as records: a lookup costs one hash of the name and
-// about one cache line per try. A filter of two bits per key in a byte per
-// record (a Bloom filter: no key it holds is ever refused, about 5 % of
-// others pass) answers "may it hold this key" from far fewer lines, for the
-// tries of the digit fallback that mostly miss.
+// about one cache line per try. A filter of two bytes per record, three bits
+// per key all in one 64-bit word (a blocked Bloom filter: no key it holds is
+// ever refused, about 1 % of others pass), answers "may it hold this key"
+// from one read of a table an eighth the size, for the lookups that mostly
+// miss: names that are not there and the tries of the digit fallback.
 #ifndef ORVEX_FILE_DETAIL_PACKAGEINDEX_H
 #define ORVEX_FILE_DETAIL_PACKAGEINDEX_H
 
@@ -52,19 +53,19 @@ private:
         std::uint32_t item;
     };
     TOrvexVector<Slot> m_slots;
-    // Eight bits per record, at least 64, a power of two; two set per key.
+    // Sixteen bits per record, a power of two of 64-bit words.
     TOrvexVector<std::uint64_t> m_filter;
-    unsigned m_filterShift = 32; // 32 - log2(bits)
+    unsigned m_filterShift = 32; // 32 - log2(words)
 
-    struct FilterBits {
-        std::uint32_t first;
-        std::uint32_t second;
-    };
-    FilterBits BitsOf(std::uint32_t key) const {
-        // Keys are hashes already: the second bit from a multiplicative
-        // scramble, so the two do not repeat each other.
-        const std::uint32_t mask = ~std::uint32_t(0) >> m_filterShift;
-        return {key & mask, (key * 0x9E3779B1u) >> m_filterShift};
+    // Keys are hashes already: the word comes from a multiplicative scramble
+    // of the whole key, the three bits from its low 18 bits, so the word and
+    // the bits do not repeat each other.
+    std::size_t WordOf(std::uint32_t key) const {
+        return m_filterShift >= 32 ? 0 : (key * 0x9E3779B1u) >> m_filterShift;
+    }
+    static std::uint64_t BitsOf(std::uint32_t key) {
+        return std::uint64_t(1) << (key & 63) | std::uint64_t(1) << (key >> 6 & 63) |
+               std::uint64_t(1) << (key >> 12 & 63);
     }
 };
 
@@ -99,16 +100,14 @@ inline void TPackageIndex<Entry>::Assign(TOrvexVector<Item>&& itemsInFileOrder) 
         m_slots[slot] = Slot{m_items[i].first, static_cast<std::uint32_t>(i + 1)};
     }
 
-    unsigned bitsLog = 6;
-    while ((std::size_t(1) << bitsLog) < m_items.size() * 8 && bitsLog < 31) {
-        ++bitsLog;
+    unsigned wordsLog = 0;
+    while ((std::size_t(1) << wordsLog) * 4 < m_items.size() && wordsLog < 26) {
+        ++wordsLog;
     }
-    m_filterShift = 32 - bitsLog;
-    m_filter.assign((std::size_t(1) << bitsLog) / 64, 0);
+    m_filterShift = 32 - wordsLog;
+    m_filter.assign(std::size_t(1) << wordsLog, 0);
     for (const Item& item : m_items) {
-        const FilterBits bits = BitsOf(item.first);
-        m_filter[bits.first / 64] |= std::uint64_t(1) << (bits.first % 64);
-        m_filter[bits.second / 64] |= std::uint64_t(1) << (bits.second % 64);
+        m_filter[WordOf(item.first)] |= BitsOf(item.first);
     }
 }
 
@@ -116,9 +115,8 @@ template <typename Entry> inline bool TPackageIndex<Entry>::MayHold(std::uint32_
     if (m_filter.empty()) {
         return false;
     }
-    const FilterBits bits = BitsOf(key);
-    return (m_filter[bits.first / 64] >> (bits.first % 64) & 1) != 0 &&
-           (m_filter[bits.second / 64] >> (bits.second % 64) & 1) != 0;
+    const std::uint64_t bits = BitsOf(key);
+    return (m_filter[WordOf(key)] & bits) == bits;
 }
 
 template <typename Entry> inline const Entry* TPackageIndex<Entry>::Find(std::uint32_t key) const {
