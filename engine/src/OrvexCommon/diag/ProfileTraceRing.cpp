@@ -26,7 +26,8 @@ void CTraceRing::Reset(STraceSlot* slots, unsigned capacity) {
 }
 
 void CTraceRing::Open(const CProfile& profile, TraceKind kind, std::int64_t now) {
-    if (m_depth > 0 && m_open[m_depth - 1].profile == &profile && m_open[m_depth - 1].kind == kind) {
+    if (m_depth > 0 && m_open[m_depth - 1].profile == &profile &&
+        m_open[m_depth - 1].kind == kind) {
         m_open[m_depth - 1].begin = now;
         return;
     }

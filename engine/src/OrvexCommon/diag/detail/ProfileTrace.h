@@ -89,8 +89,8 @@ private:
 
     STraceSlot* m_slots;
     unsigned m_capacity;
-    unsigned m_nextSlot; // the owner's: where the next event goes
-    unsigned m_depth;    // the owner's: open sections
+    unsigned m_nextSlot;                  // the owner's: where the next event goes
+    unsigned m_depth;                     // the owner's: open sections
     std::atomic<std::uint64_t> m_written; // events recorded since the reset
     std::atomic<std::uint64_t> m_lost;    // too deep or without storage
     SOpenSection m_open[kMaxTraceDepth];
