@@ -3,9 +3,10 @@
 //
 // Only the owning thread opens, closes and records, without a lock. Another
 // thread reads the ring (Snapshot) while the owner goes on: each slot carries
-// the number of the event in it, cleared while the owner rewrites the slot, so
-// a reader keeps only slots whose number it saw unchanged before and after
-// reading them (a sequence lock per slot). Every shared field is an atomic;
+// the number of the event in it, cleared before the owner rewrites the slot's
+// fields (release stores, read with acquire loads), so a reader keeps only
+// slots whose number it saw unchanged before and after reading them (a
+// sequence lock per slot). Every shared field is an atomic;
 // the owner's open sections are its alone.
 #ifndef ORVEX_DIAG_DETAIL_PROFILETRACE_H
 #define ORVEX_DIAG_DETAIL_PROFILETRACE_H
