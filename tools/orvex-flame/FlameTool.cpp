@@ -1,6 +1,7 @@
 // The orvex-flame command line.
 #include "FlameChart.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
