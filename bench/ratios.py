@@ -13,7 +13,7 @@ add/delete pairs) per second.
 Groups listed in VARIANTS get one more table: for every case that has a
 variant (the case's name with the variant's suffix, such as a read with a
 patch laid over the file), our throughput in the variant divided by ours in
-the plain case.
+the plain case, and its inverse, the variant's cost in time per operation.
 
 Groups listed in BASELINES get a table of another kind: every contender,
 ours included, divided by the baseline (the allocators against glibc's
@@ -34,7 +34,8 @@ BASELINES = {"OrvexAlloc": "glibc"}
 
 # Group -> (suffix of a variant case, its label): ours in CASE+suffix divided
 # by ours in CASE.
-VARIANTS = {"OrvexPackageRead": ("-patched", "patched")}
+VARIANTS = {"OrvexPackageRead": ("-patched", "patched"),
+            "OrvexProfile": ("-recording", "recording")}
 
 # What Google Benchmark appends to a name: the timing kind, the thread count, a
 # fixed iteration count.
@@ -115,22 +116,26 @@ def table(group, cases, show=human):
              "|---|---:|" + "---:|" * len(peers)]
     for case, rates in cases.items():
         ours = rates["Orvex"]
-        cells = ["%.2fx (%s)" % (ours / rates[p], show(rates[p])) for p in peers]
+        # A variant case may run ours alone.
+        cells = ["%.2fx (%s)" % (ours / rates[p], show(rates[p])) if p in rates else "-"
+                 for p in peers]
         lines.append("| %s | %s | %s |" % (case, show(ours), " | ".join(cells)))
     return "\n".join(lines)
 
 
 def variant_table(group, cases, suffix, label, show):
-    """Ours in each variant case divided by ours in its plain case."""
-    lines = ["| %s | plain | %s | %s / plain |" % (group, label, label),
-             "|---|---:|---:|---:|"]
+    """Ours in each variant case divided by ours in its plain case, and the
+    cost: the variant's time per operation over the plain one's."""
+    lines = ["| %s | plain | %s | %s / plain | cost (time, %s / plain) |" % (
+        group, label, label, label),
+             "|---|---:|---:|---:|---:|"]
     for case, rates in cases.items():
         variant = cases.get(case + suffix)
         if case.endswith(suffix) or variant is None:
             continue
         plain, changed = rates["Orvex"], variant["Orvex"]
-        lines.append("| %s | %s | %s | %.2fx |" % (case, show(plain), show(changed),
-                                                    changed / plain))
+        lines.append("| %s | %s | %s | %.2fx | %.2fx |" % (case, show(plain), show(changed),
+                                                            changed / plain, plain / changed))
     return "\n".join(lines)
 
 

@@ -5,6 +5,7 @@
 #include <OrvexCommon/OrvexCommon.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 
 namespace {
@@ -32,10 +33,49 @@ void ShowStacks() {
 SFrameProfiles& FrameProfiles() {
     // Labels are identified by their address: each literal names one profile.
     static SFrameProfiles profiles = {
+        Orvex::GetProfileMgr().CreateProfile(__FILE__, __LINE__, __func__, "frame", 0),
         Orvex::GetProfileMgr().CreateProfile(__FILE__, __LINE__, __func__, "frame: tick update", 0),
         Orvex::GetProfileMgr().CreateProfile(__FILE__, __LINE__, __func__, "frame: work", 4),
+        Orvex::GetProfileMgr().CreateProfile(__FILE__, __LINE__, __func__, "worker: job", 0),
+        Orvex::GetProfileMgr().CreateProfile(__FILE__, __LINE__, __func__, "worker: step", 0),
     };
     return profiles;
+}
+
+CDemoWorker::CDemoWorker() : m_thread(nullptr), m_stop(false) {
+    FrameProfiles(); // made here, not raced for by the worker
+    Orvex::OrvexCreateThread(&m_thread, 0, Run, this);
+}
+
+CDemoWorker::~CDemoWorker() {
+    Stop();
+}
+
+void CDemoWorker::Stop() {
+    m_stop.store(true);
+    if (m_thread != nullptr) {
+        Orvex::OrvexJoinThread(m_thread);
+        m_thread = nullptr;
+    }
+}
+
+unsigned ORVEX_THREAD_CALL CDemoWorker::Run(void* context) {
+    auto* worker = static_cast<CDemoWorker*>(context);
+    Orvex::SetProfileThreadName("worker");
+    Orvex::CProfile* job = FrameProfiles().workerJob;
+    Orvex::CProfile* step = FrameProfiles().workerStep;
+    for (unsigned round = 0; !worker->m_stop.load(); ++round) {
+        job->CheckBegin();
+        // Two to four steps of a few milliseconds each.
+        for (unsigned k = 0; k < 2 + round % 3; ++k) {
+            step->CheckBegin();
+            Orvex::OrvexSleep(2 + (round + k) % 4);
+            step->CheckEnd();
+        }
+        job->CheckEnd();
+        Orvex::OrvexSleep(5);
+    }
+    return 0;
 }
 
 void DoProfiledFrameWork(long long frame) {
@@ -53,6 +93,12 @@ void DoProfiledFrameWork(long long frame) {
 
 void PrintProfileReport() {
     std::printf("\n== profile report ==\n");
+    // Beside the demo's other outputs, under output/.
+    std::error_code error;
+    std::filesystem::create_directories("output", error);
+    const bool saved = Orvex::SaveProfileRecord(L"output/profile.json");
+    std::printf("  the frame loop's timeline %s output/profile.json (orvex-flame draws it)\n",
+                saved ? "saved as" : "could not be saved as");
     Orvex::IProfileMgr& manager = Orvex::GetProfileMgr();
     for (Orvex::CProfile* profile = manager.GetFirstProfile(); profile != nullptr;
          profile = manager.GetNextProfile(profile)) {

@@ -171,7 +171,14 @@ void ShowTicks() {
     float frameRate = 0.0f;
     const long long start = Orvex::GetProcessTime();
     bool paused = false;
+    // The frame loop is recorded as a timeline (saved when the demo ends),
+    // with a worker thread beside it.
+    Orvex::SetProfileThreadName("main");
+    const bool recording = Orvex::StartProfileRecord(8192);
+    CDemoWorker worker;
     while (Orvex::GetProcessTime() - start < 1600) {
+        Orvex::CProfile* frame = FrameProfiles().frame;
+        frame->CheckBegin();
         const long long runFor = Orvex::GetProcessTime() - start;
         if (!paused && runFor >= 700 && runFor < 1000) {
             Orvex::PauseOrvexTime(true);
@@ -192,8 +199,12 @@ void ShowTicks() {
         frameRate = fps.GetFPS();
         DoProfiledFrameWork(frames);
         ++frames;
+        frame->CheckEnd();
         Orvex::OrvexSleep(12);
     }
+    worker.Stop();
+    Orvex::StopProfileRecord();
+    std::printf("  frame loop %s\n", recording ? "recorded" : "not recorded");
     std::printf("  %lld frames in %lld ms of process time, %llu ms of game time\n", frames,
                 Orvex::GetProcessTime() - start, gameTimer.GetElapse());
     for (const CDemoTick* tick : {&physics, &ai, &save}) {

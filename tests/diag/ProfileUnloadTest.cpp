@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -21,6 +23,8 @@ void Trace(const char* event) {
 }
 
 typedef void (*SetTraceFn)(Orvex::FrameTraceFun);
+typedef bool (*StartRecordFn)(unsigned);
+typedef void (*NameThreadFn)(const char*);
 typedef Orvex::IProfileMgr& (*GetProfileMgrFn)();
 
 std::size_t Position(const std::string& event) {
@@ -62,6 +66,35 @@ TEST(ProfileUnload, UnloadReleasesEveryProfileBeforeThePool) {
     EXPECT_EQ(1, std::count(g_events.begin(), g_events.end(), "torn down profile manager"));
     EXPECT_LT(Position("torn down profile manager"), Position("torn down allocator manager"));
     EXPECT_EQ("", output.Finish()) << "no leak reported: every profile was freed";
+}
+
+// A thread with a recording record of its own outlives the unload: the
+// recorder gave up its thread-exit call at teardown, so the thread's end calls
+// nothing in the unmapped library.
+TEST(ProfileUnload, AThreadThatRecordedMayEndAfterTheUnload) {
+    OrvexTest::SharedLibrary library(ORVEX_TEST_LIBRARY);
+    ASSERT_TRUE(library.IsLoaded()) << library.Error();
+    auto start = reinterpret_cast<StartRecordFn>(library.Symbol("_ZN5Orvex18StartProfileRecordEj"));
+    auto name =
+        reinterpret_cast<NameThreadFn>(library.Symbol("_ZN5Orvex20SetProfileThreadNameEPKc"));
+    ASSERT_NE(nullptr, start);
+    ASSERT_NE(nullptr, name);
+    ASSERT_TRUE(start(16));
+    std::atomic<int> stage{0};
+    std::thread late([&] {
+        name("late");
+        stage.store(1);
+        while (stage.load() != 2) {
+            std::this_thread::yield();
+        }
+    });
+    while (stage.load() != 1) {
+        std::this_thread::yield();
+    }
+    name("main");
+    EXPECT_TRUE(library.Unload());
+    stage.store(2);
+    late.join();
 }
 
 } // namespace

@@ -115,6 +115,47 @@ protected:
 // unload.
 ORVEX_API IProfileMgr& GetProfileMgr();
 
+// ---- Recording: a timeline of the measured sections ----
+//
+// While recording is on, every CheckBegin..CheckEnd pair and every detail
+// block (StartDetailBlock..EndDetailBlock) that the totals count is also kept
+// as an event: its label, thread, depth (sections open around it on its
+// thread), begin and end on a fine monotonic clock (nanoseconds on Linux, the
+// performance counter's steps on Windows). The totals keep their millisecond
+// clock. Each thread keeps its newest `capacity` events in a ring of its own;
+// when the ring is full the oldest event goes, and the loss is counted, as
+// are sections nested more than 64 deep and the events of a thread whose ring
+// could not be had. A CheckBegin with the same profile's section already
+// innermost starts that section again; a CheckEnd also closes the sections
+// opened inside its own that never ended. Sections begun before recording
+// started, or in an earlier session, are not recorded.
+//
+// Threads: any thread may record, and recording takes no lock and allocates
+// only on a thread's first event of a session. The other functions may be
+// called from any thread at any time, recording threads included: a save
+// while other threads record writes each thread's events as they stand, and
+// an event overwritten while the file is being written is left out and
+// counted as dropped. Starting, stopping and naming take the recorder's lock
+// briefly; a save holds it while it copies the events (not while it writes).
+
+// Starts a new session, each thread keeping up to `capacity` events (1 to
+// 16777216; each takes 40 bytes); the previous session's events are given up.
+// False, with recording off, for a capacity outside that range or when the
+// platform has no thread slot left.
+ORVEX_API bool StartProfileRecord(unsigned int capacity);
+// Recording off; the session's events stay for SaveProfileRecord.
+ORVEX_API void StopProfileRecord();
+ORVEX_API bool IsProfileRecording();
+// Writes the last session's events of every thread that recorded in it, those
+// that have ended included, as a trace-event file (JSON: complete events in
+// microseconds, thread names, the dropped events in "otherData") that trace
+// viewers open. The file is replaced. False when it cannot be written or no
+// memory is left for the copy; a session never started gives a file without
+// events.
+ORVEX_API bool SaveProfileRecord(const wchar_t* fileName);
+// Names the calling thread in the files (at most 63 bytes are kept).
+ORVEX_API void SetProfileThreadName(const char* name);
+
 } // namespace Orvex
 
 #endif // ORVEX_DIAG_ORVEXPROFILE_H

@@ -2,6 +2,7 @@
 // here locks; one thread at a time uses a profile.
 #include "OrvexCommon/diag/OrvexProfile.h"
 #include "OrvexCommon/diag/detail/ProfileMgr.h"
+#include "OrvexCommon/diag/detail/ProfileRecorder.h"
 #include "OrvexCommon/diag/detail/ProfileTiming.h"
 #include "OrvexCommon/time/OrvexClock.h"
 
@@ -116,24 +117,42 @@ CProfile& CProfile::operator=(const CProfile& other) {
 }
 
 // ---- Measuring: the clock is read only where the result is used ----
+// While recording, the section's ends go through ProfileTrace, which reads
+// both clocks at once.
 
 void CProfile::CheckBegin() {
+    if (detail::IsRecording()) {
+        detail::ProfileTrace::Begin(*this, detail::TraceKind::Hit, sys::ReadMonotonicClocks());
+        return;
+    }
     detail::ProfileTiming::Begin(*this, GetProcessTime());
 }
 
 void CProfile::CheckEnd() {
+    if (detail::IsRecording()) {
+        detail::ProfileTrace::End(*this, detail::TraceKind::Hit, sys::ReadMonotonicClocks());
+        return;
+    }
     if (detail::ProfileMgr().IsEnabled()) {
         detail::ProfileTiming::EndHit(*this, GetProcessTime());
     }
 }
 
 void CProfile::StartDetailBlock() {
+    if (detail::IsRecording()) {
+        detail::ProfileTrace::Begin(*this, detail::TraceKind::Block, sys::ReadMonotonicClocks());
+        return;
+    }
     if (detail::ProfileMgr().IsEnabled()) {
         detail::ProfileTiming::OpenBlock(*this);
     }
 }
 
 void CProfile::EndDetailBlock() {
+    if (detail::IsRecording()) {
+        detail::ProfileTrace::End(*this, detail::TraceKind::Block, sys::ReadMonotonicClocks());
+        return;
+    }
     if (detail::ProfileMgr().IsEnabled()) {
         detail::ProfileTiming::CloseBlock(*this);
     }

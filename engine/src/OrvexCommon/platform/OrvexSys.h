@@ -241,16 +241,20 @@ void SleepMilliseconds(unsigned milliseconds);
 // ---------------------------------------------------------------------------
 
 // One pointer per thread with a call at thread exit: the allocator's thread
-// caches. POSIX: a thread-local pointer with a pthread key for the exit call;
-// Windows: a fiber-local slot (FlsAlloc), whose callback runs at thread exit
-// in a DLL too. Nothing here keeps the library loaded: once the slot is
-// destroyed no exit call comes, so a thread that ends after an unload never
-// calls into unmapped code.
+// caches and the profiler's recording. POSIX: a thread-local pointer with a
+// pthread key for the exit call; Windows: a fiber-local slot (FlsAlloc), whose
+// callback runs at thread exit in a DLL too. Nothing here keeps the library
+// loaded: once the slot is destroyed no exit call comes, so a thread that
+// ends after an unload never calls into unmapped code.
 struct ThreadSlot;
 
-// One slot per process (the backends keep its value and exit call in
-// globals). Null when the system has no slot to give (or no memory). `atThreadExit`
-// gets the ending thread's value, when it is not null, on that thread.
+// At most this many slots live at once (the backends keep their values and
+// exit calls in static tables).
+constexpr unsigned kMaxThreadSlots = 2;
+
+// A new slot. Null when the system has no slot to give, all kMaxThreadSlots
+// are taken, or no memory is left. `atThreadExit` gets the ending thread's
+// value, when it is not null, on that thread.
 ThreadSlot* CreateThreadSlot(void (*atThreadExit)(void* value));
 
 // No exit call runs after this returns, on any thread (Windows may still call
@@ -269,6 +273,11 @@ void SetThreadSlot(ThreadSlot* slot, void* value);
 
 // The calling process's id.
 unsigned CurrentProcessId();
+
+// The calling thread's id as the system's tools show it (Linux: the kernel's
+// thread id, gettid; Windows: GetCurrentThreadId). A system call on Linux:
+// callers keep it.
+unsigned CurrentThreadId();
 
 // True when a process with this id exists and may be queried: a process that
 // does not exist and one that refuses the query both give false.
@@ -608,6 +617,18 @@ bool IsTerminal(ConsoleStream stream);
 // Milliseconds from an arbitrary fixed origin (typically system start),
 // monotonic, 64 bits wide, never wrapping.
 std::uint64_t MonotonicMilliseconds();
+
+// The millisecond counter and a finer monotonic count read together.
+struct ClockReading {
+    std::uint64_t milliseconds; // what MonotonicMilliseconds gives at this moment
+    std::uint64_t nanoseconds;  // from an arbitrary fixed origin
+};
+
+// POSIX: one CLOCK_MONOTONIC reading gives both (the milliseconds are its
+// truncation, as MonotonicMilliseconds computes them), so the pair costs one
+// read. Windows: the millisecond counter, then QueryPerformanceCounter scaled
+// to nanoseconds (steps of the counter's period, 100 ns on most systems).
+ClockReading ReadMonotonicClocks();
 
 // ---------------------------------------------------------------------------
 // Calendar and time zone (calendar.cpp)

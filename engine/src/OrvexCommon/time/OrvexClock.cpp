@@ -17,7 +17,7 @@ std::atomic<bool> g_paused{false};
 std::atomic<std::int64_t> g_pausedGameTime{0};
 
 std::int64_t Elapsed() {
-    return static_cast<std::int64_t>(sys::MonotonicMilliseconds() - detail::ProcessStartTick());
+    return detail::ProcessTimeAt(sys::MonotonicMilliseconds());
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace Orvex {
@@ -12,6 +13,10 @@ namespace sys {
 
 unsigned CurrentProcessId() {
     return static_cast<unsigned>(getpid());
+}
+
+unsigned CurrentThreadId() {
+    return static_cast<unsigned>(syscall(SYS_gettid));
 }
 
 bool ProcessExists(unsigned processId) {

@@ -11,6 +11,10 @@ unsigned CurrentProcessId() {
     return static_cast<unsigned>(_getpid());
 }
 
+unsigned CurrentThreadId() {
+    return static_cast<unsigned>(GetCurrentThreadId());
+}
+
 bool ProcessExists(unsigned processId) {
     const DWORD kQueryInformation = 0x400;
     HANDLE process = OpenProcess(kQueryInformation, FALSE, processId);

@@ -13,6 +13,11 @@ namespace detail {
 // The millisecond clock read once at load.
 std::uint64_t ProcessStartTick();
 
+// Process time (GetProcessTime) at a reading of the millisecond clock.
+inline std::int64_t ProcessTimeAt(std::uint64_t milliseconds) {
+    return static_cast<std::int64_t>(milliseconds - ProcessStartTick());
+}
+
 // Calendar time at load in milliseconds (re-based by the clock setters).
 std::atomic<std::int64_t>& StartNatureTime();
 

@@ -1,0 +1,81 @@
+// The recording functions of the profiler's interface, and the recording
+// half of the measuring operations.
+#include "OrvexCommon/diag/OrvexProfile.h"
+#include "OrvexCommon/diag/detail/ProfileMgr.h"
+#include "OrvexCommon/diag/detail/ProfileRecorder.h"
+#include "OrvexCommon/diag/detail/ProfileTiming.h"
+#include "OrvexCommon/time/detail/ClockState.h"
+
+#include <new>
+
+namespace Orvex {
+
+namespace detail {
+
+void ProfileTrace::Begin(CProfile& profile, TraceKind kind, sys::ClockReading now) {
+    if (kind == TraceKind::Hit) {
+        ProfileTiming::Begin(profile, ProcessTimeAt(now.milliseconds));
+    } else if (ProfileMgr().IsEnabled()) {
+        ProfileTiming::OpenBlock(profile);
+    }
+    if (CTraceRing* ring = ProfileRecorder().CurrentRing()) {
+        ring->Open(profile, kind, static_cast<std::int64_t>(now.nanoseconds));
+    }
+}
+
+void ProfileTrace::End(CProfile& profile, TraceKind kind, sys::ClockReading now) {
+    // A disabled manager counts nothing, and the timeline shows what it counts.
+    const bool enabled = ProfileMgr().IsEnabled();
+    if (enabled && kind == TraceKind::Hit) {
+        ProfileTiming::EndHit(profile, ProcessTimeAt(now.milliseconds));
+    } else if (enabled) {
+        ProfileTiming::CloseBlock(profile);
+    }
+    if (CTraceRing* ring = ProfileRecorder().CurrentRing()) {
+        ring->Close(profile, kind, static_cast<std::int64_t>(now.nanoseconds), enabled);
+    }
+}
+
+} // namespace detail
+
+bool StartProfileRecord(unsigned int capacity) {
+    const sys::ClockReading now = sys::ReadMonotonicClocks();
+    return detail::ProfileRecorder().Start(capacity, static_cast<std::int64_t>(now.nanoseconds));
+}
+
+void StopProfileRecord() {
+    if (detail::IsRecording()) {
+        detail::ProfileRecorder().Stop();
+    }
+}
+
+bool IsProfileRecording() {
+    return detail::IsRecording();
+}
+
+bool SaveProfileRecord(const wchar_t* fileName) {
+    if (fileName == nullptr) {
+        return false;
+    }
+    try {
+        detail::STraceFile trace;
+        if (!detail::ProfileRecorder().Collect(trace)) {
+            return false;
+        }
+        detail::SortTraceEvents(trace);
+        std::FILE* file = sys::OpenFileStream(fileName, "wb");
+        if (file == nullptr) {
+            return false;
+        }
+        const bool written = detail::WriteTraceJson(file, trace);
+        return std::fclose(file) == 0 && written;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+void SetProfileThreadName(const char* name) {
+    detail::ProfileRecorder().NameThread(name);
+}
+
+} // namespace Orvex

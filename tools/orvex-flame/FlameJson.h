@@ -1,0 +1,29 @@
+// A JSON reader for orvex-flame: the whole text into a tree of values.
+#ifndef ORVEX_TOOLS_ORVEXFLAME_FLAMEJSON_H
+#define ORVEX_TOOLS_ORVEXFLAME_FLAMEJSON_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace OrvexFlame {
+
+struct JsonValue {
+    enum Type { Null, Bool, Number, String, Array, Object } type = Null;
+    bool boolean = false;
+    double number = 0;
+    std::string text; // a string's UTF-8 text
+    std::vector<JsonValue> items;
+    std::vector<std::pair<std::string, JsonValue>> members; // in the file's order
+
+    // The member `name` of an object, or null.
+    const JsonValue* Find(const char* name) const;
+};
+
+// Parses `text` (RFC 8259; a \u escape of a lone surrogate becomes U+FFFD).
+// False with `error` set ("offset N: what") when it is not JSON.
+bool ParseJson(const std::string& text, JsonValue& value, std::string& error);
+
+} // namespace OrvexFlame
+
+#endif // ORVEX_TOOLS_ORVEXFLAME_FLAMEJSON_H
