@@ -92,12 +92,21 @@ Path FloatPath() {
     return Traits().floats ? Path::Ours : Path::Runtime;
 }
 
-// '#' on %g goes to the runtime when the exponent reaches the precision.
+// A width given in the format (after its flags).
+bool HasWidth(const char* format) {
+    const char* at = std::strchr(format, '%') + 1;
+    at += std::strspn(at, "-+ #0");
+    return *at == '*' || (*at >= '1' && *at <= '9');
+}
+
+// %g: with a width it goes to a runtime that pads it short; under '#' to
+// every runtime when the exponent reaches the precision (some values only).
 Path FloatPath(const char* format) {
-    return Traits().floats && std::strchr(format, '#') != nullptr &&
-                   std::strpbrk(format, "gG") != nullptr
-               ? Path::Either
-               : FloatPath();
+    const bool general = std::strpbrk(format, "gG") != nullptr;
+    if (!Traits().floats || (general && HasWidth(format) && !Traits().generalWidth)) {
+        return Path::Runtime;
+    }
+    return general && std::strchr(format, '#') != nullptr ? Path::Either : Path::Ours;
 }
 
 TEST(PrintFormat, EveryTargetFormatsFloatsItself) {
@@ -237,6 +246,12 @@ TEST(PrintFormat, Floats) {
     Expect(Traits().floats ? Path::Runtime : FloatPath(), "%#g", 999999.5);
     Expect(Traits().floats ? Path::Runtime : FloatPath(), "%#.3G", 1e3);
     Expect(FloatPath(), "%*.*f|%-*.*e|%.*g", 12, 3, 2.5, 12, 2, -0.125, -1, 1e-7);
+    // The values a runtime pads short in %g.
+    for (const char* format : {"%6g", "%-10g|", "%010g", "%+010.8g", "%5G"}) {
+        for (const double value : {1000.0, 10000.0, 100000.0, 1e6, 1200.0}) {
+            Expect(FloatPath(format), format, value);
+        }
+    }
 }
 
 TEST(PrintFormat, LongDoublesThatADoubleHolds) {

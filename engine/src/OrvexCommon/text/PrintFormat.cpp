@@ -454,6 +454,9 @@ char* WriteGeneral(char* text, char* limit, double magnitude, int precision, boo
 bool PutFloat(SSink& sink, const SField& field, double value, const SPrintTraits& traits) {
     const char conversion = field.conversion;
     const bool upper = conversion == 'F' || conversion == 'E' || conversion == 'G';
+    if ((conversion == 'g' || conversion == 'G') && field.width != 0 && !traits.generalWidth) {
+        return false;
+    }
     const bool nan = std::isnan(value);
     const bool negative = std::signbit(value) && (!nan || traits.nanSign);
     const char sign = negative ? '-' : field.plus ? '+' : field.space ? ' ' : 0;

@@ -47,6 +47,8 @@ SPrintTraits ProbePrintTraits() {
                              static_cast<void*>(nullptr), reinterpret_cast<void*>(0x1abc),
                              reinterpret_cast<void*>(0x1abc), reinterpret_cast<void*>(0x1abc));
     traits.octalZeroKept = Writes("0", "%#.0o", 0u);
+    traits.generalWidth =
+        Writes("  1000|100000    |0000100000", "%6g|%-10g|%010g", 1000.0, 100000.0, 100000.0);
     return traits;
 }
 

@@ -38,6 +38,10 @@ struct SPrintTraits {
     bool pointers = false;
     // "%#.0o" of zero writes "0"; without this it writes nothing.
     bool octalZeroKept = false;
+    // %g and %G pad to their width; without this the runtime pads some
+    // values (those whose fixed form dropped zeros) short, so a %g with a
+    // width goes to it.
+    bool generalWidth = false;
 };
 
 // What the C runtime's std::snprintf does in each case of SPrintTraits.
