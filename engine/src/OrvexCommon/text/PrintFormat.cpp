@@ -29,7 +29,15 @@ struct SSink {
 };
 
 inline void Put(SSink& sink, const char* data, std::size_t size) {
-    if (sink.room != 0) {
+    if (size <= sink.room && size <= 8) {
+        // The usual pieces of a log line (a space, a sign, a few digits) are
+        // shorter than a library call.
+        for (std::size_t k = 0; k < size; ++k) {
+            sink.out[k] = data[k];
+        }
+        sink.out += size;
+        sink.room -= size;
+    } else if (sink.room != 0) {
         const std::size_t kept = size < sink.room ? size : sink.room;
         std::memcpy(sink.out, data, kept);
         sink.out += kept;
@@ -39,6 +47,9 @@ inline void Put(SSink& sink, const char* data, std::size_t size) {
 }
 
 inline void Fill(SSink& sink, char c, std::size_t size) {
+    if (size == 0) {
+        return;
+    }
     if (sink.room != 0) {
         const std::size_t kept = size < sink.room ? size : sink.room;
         std::memset(sink.out, c, kept);
@@ -407,6 +418,92 @@ int ExponentOf(const char* text, const char* end) {
     return e[1] == '-' ? -exponent : exponent;
 }
 
+// A 128-bit unsigned number as two halves: the exact product of a double's
+// significand and a power of ten.
+struct SWide {
+    std::uint64_t high;
+    std::uint64_t low;
+};
+
+SWide Multiply(std::uint64_t a, std::uint32_t b) {
+    const std::uint64_t lowProduct = (a & 0xFFFFFFFFu) * b;
+    const std::uint64_t highProduct = (a >> 32) * b + (lowProduct >> 32);
+    return {highProduct >> 32, (highProduct << 32) | (lowProduct & 0xFFFFFFFFu)};
+}
+
+constexpr std::uint32_t kPowersOfTen[] = {1,      10,      100,      1000,      10000,
+                                          100000, 1000000, 10000000, 100000000, 1000000000};
+
+// %f of a magnitude below 1e9 at a precision up to 9, in integer arithmetic:
+// the significand times 10^precision, shifted right by the binary exponent,
+// rounded to nearest with ties to even on the exact remainder (as the exact
+// decimal expansion rounds). Null for other magnitudes and precisions.
+char* WriteFixedShort(char* text, double magnitude, int precision) {
+    if (precision > 9 || !(magnitude < 1e9)) {
+        return nullptr;
+    }
+    std::uint64_t bits;
+    std::memcpy(&bits, &magnitude, sizeof bits);
+    const int biased = static_cast<int>(bits >> 52);
+    std::uint64_t scaled = 0;
+    if (biased != 0) { // subnormals round to 0 at these precisions
+        const std::uint64_t significand = (bits & ((std::uint64_t(1) << 52) - 1)) | std::uint64_t(1)
+                                                                                        << 52;
+        // magnitude = significand / 2^shift, with shift >= 23 below 1e9.
+        const int shift = 1075 - biased;
+        const SWide product = Multiply(significand, kPowersOfTen[precision]);
+        // The product is below 2^83: from a shift of 84 on, it is below half.
+        if (shift < 84) {
+            std::uint64_t quotient;
+            std::uint64_t rest;
+            std::uint64_t half;
+            bool above;
+            bool exactHalf;
+            if (shift < 64) {
+                quotient = (product.low >> shift) | (product.high << (64 - shift));
+                rest = product.low & ((std::uint64_t(1) << shift) - 1);
+                half = std::uint64_t(1) << (shift - 1);
+                above = rest > half;
+                exactHalf = rest == half;
+            } else {
+                quotient = product.high >> (shift - 64);
+                const std::uint64_t highRest =
+                    product.high & ((std::uint64_t(1) << (shift - 64)) - 1);
+                // Half is 2^(shift-1): bit shift-65 of the high part when
+                // shift > 64, the top bit of the low part when shift == 64.
+                if (shift == 64) {
+                    half = std::uint64_t(1) << 63;
+                    above = product.low > half;
+                    exactHalf = product.low == half;
+                } else {
+                    half = std::uint64_t(1) << (shift - 65);
+                    above = highRest > half || (highRest == half && product.low != 0);
+                    exactHalf = highRest == half && product.low == 0;
+                }
+            }
+            scaled = quotient + ((above || (exactHalf && (quotient & 1) != 0)) ? 1 : 0);
+        }
+    }
+    const std::uint64_t unit = kPowersOfTen[precision];
+    char digits[24];
+    char* const digitsEnd = digits + sizeof digits;
+    const char* start = WriteDigits(digitsEnd, scaled / unit, 10, false);
+    const std::size_t whole = static_cast<std::size_t>(digitsEnd - start);
+    std::memcpy(text, start, whole);
+    char* end = text + whole;
+    if (precision != 0) {
+        *end++ = '.';
+        char* fractionEnd = end + precision;
+        std::uint64_t fraction = scaled % unit;
+        for (char* at = fractionEnd; at != end;) {
+            *--at = static_cast<char>('0' + fraction % 10);
+            fraction /= 10;
+        }
+        end = fractionEnd;
+    }
+    return end;
+}
+
 // %g: the shorter of %e and %f at the precision's significant digits, its
 // trailing zeros dropped unless '#'. Null for the one case runtimes write
 // differently: '#' on a value whose exponent reaches the precision, where
@@ -471,7 +568,10 @@ bool PutFloat(SSink& sink, const SField& field, double value, const SPrintTraits
     char* const limit = text + sizeof text;
     char* end;
     if (conversion == 'f' || conversion == 'F') {
-        end = std::to_chars(text, limit, magnitude, std::chars_format::fixed, precision).ptr;
+        end = WriteFixedShort(text, magnitude, precision);
+        if (end == nullptr) {
+            end = std::to_chars(text, limit, magnitude, std::chars_format::fixed, precision).ptr;
+        }
         if (field.alt && precision == 0) {
             *end++ = '.';
         }
@@ -579,12 +679,16 @@ const char* FormatField(SSink& sink, const char* at, SArgs& args, const SPrintTr
 int FormatAll(SSink& sink, const char* format, SArgs& args, const SPrintTraits& traits) {
     const char* at = format;
     for (;;) {
-        const char* percent = std::strchr(at, '%');
-        if (percent == nullptr) {
-            Put(sink, at, std::strlen(at));
-            break;
+        // The text between conversions is short in log formats: a plain loop
+        // beats a library call.
+        const char* percent = at;
+        while (*percent != '%' && *percent != '\0') {
+            ++percent;
         }
         Put(sink, at, static_cast<std::size_t>(percent - at));
+        if (*percent == '\0') {
+            break;
+        }
         at = FormatField(sink, percent + 1, args, traits);
         if (at == nullptr) {
             return kPrintFallback;
