@@ -4,6 +4,7 @@
 #include "OrvexCommon/log/OrvexLog.h"
 #include "OrvexCommon/log/detail/LogFileRegistry.h"
 #include "OrvexCommon/text/OrvexText.h"
+#include "OrvexCommon/text/detail/PrintFormat.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -22,6 +23,12 @@ constexpr std::size_t kLineEndLength = sizeof(kLineEnd) - 1;
 
 // A UTF-8 name of at most kLogNameCapacity bytes never needs more units.
 typedef wchar_t WideLogName[kLogNameCapacity];
+
+// How this runtime's vsnprintf writes the cases runtimes differ on, read once.
+const SPrintTraits& RuntimePrintTraits() {
+    static const SPrintTraits traits = ProbePrintTraits();
+    return traits;
+}
 
 // Creates the directories a log's name starts with, so that "x/y/z" can open
 // its file in x/y. A failure is left for the open to meet.
@@ -191,7 +198,12 @@ unsigned CLogFile::VPrint(const char* format, va_list args) {
     char line[kMaxLineText + kLineEndLength + 1];
     int produced = 0;
     if (format != nullptr) {
-        produced = std::vsnprintf(line, kMaxLineText + 1, format, args);
+        // Our formatter writes the same bytes as vsnprintf; what it leaves to
+        // the runtime goes there whole, with the arguments still unread.
+        produced = FormatPrint(line, kMaxLineText + 1, format, args, RuntimePrintTraits());
+        if (produced == kPrintFallback) {
+            produced = std::vsnprintf(line, kMaxLineText + 1, format, args);
+        }
     }
     // vsnprintf counts the text that did not fit too; a format it cannot
     // render (a negative result) leaves only the line end.

@@ -55,6 +55,8 @@ public:
     virtual unsigned Write(const char* data, unsigned size) = 0;
     // Formats one line (at most 1024 bytes of text, longer text is cut) and
     // appends it with "\r\n" in one Write; returns the bytes handed to Write.
+    // The text is byte for byte what the C runtime's vsnprintf writes (the
+    // library formats the usual conversions itself and hands the rest to it).
     virtual unsigned Print(const char* format, ...) = 0;
     virtual unsigned VPrint(const char* format, va_list args) = 0;
     // The bytes in the current file: its length when opened plus every size
