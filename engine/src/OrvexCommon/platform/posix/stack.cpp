@@ -8,6 +8,7 @@
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/platform/posix/FrameRule.h"
 
+#include <cstring>
 #include <unwind.h>
 
 // Fills in its caller's frame as of the return from this call: the return
@@ -84,7 +85,9 @@ __attribute__((always_inline)) inline unsigned WalkWithUnwinder(void** out, unsi
 // Reads a saved slot of another frame: not a variable of this program, so
 // outside what AddressSanitizer tracks.
 __attribute__((no_sanitize("address"))) std::uintptr_t ReadSlot(std::uintptr_t address) {
-    return *reinterpret_cast<const std::uintptr_t*>(address);
+    std::uintptr_t value;
+    std::memcpy(&value, reinterpret_cast<const void*>(address), sizeof(value));
+    return value;
 }
 
 // Walks from `frame` (frame 0). False when a frame needs the runtime's
