@@ -82,7 +82,7 @@ struct SRuleSlot {
     std::atomic<std::uint64_t> entry; // code check << 32 | rule bits; 0 while unset
 };
 
-constexpr unsigned kRuleSlotBits = 12;
+constexpr unsigned kRuleSlotBits = 14; // 256 KiB, touched only as filled
 constexpr std::size_t kRuleSlotCount = std::size_t{1} << kRuleSlotBits;
 extern SRuleSlot g_ruleSlots[kRuleSlotCount];
 

@@ -434,12 +434,12 @@ SFrameRule ReadFrameRule(std::uintptr_t resume) {
         return unwinder;
     }
     Reader in(body + sizeof(cieDistance), end);
-    in.SkipEncoded(cie.fdeEncoding);        // the start: the lookup gave it
-    in.SkipEncoded(cie.fdeEncoding & 0x0f); // the length
+    // The start (the lookup gave it) and the length.
+    bool readable = in.SkipEncoded(cie.fdeEncoding) && in.SkipEncoded(cie.fdeEncoding & 0x0f);
     if (cie.hasAugmentationData) {
-        in.Skip(in.Uleb());
+        readable = readable && in.Skip(in.Uleb());
     }
-    if (!in.Ok()) {
+    if (!readable || !in.Ok()) {
         return unwinder;
     }
     const auto start = reinterpret_cast<std::uintptr_t>(bases.function);

@@ -17,7 +17,7 @@
 // information holds throughout.
 extern "C" void OrvexCallerFrame(std::uintptr_t* registers);
 
-__asm__(".text\n"
+__asm__(".pushsection .text\n"
         ".globl OrvexCallerFrame\n"
         ".hidden OrvexCallerFrame\n"
         ".type OrvexCallerFrame, @function\n"
@@ -30,7 +30,8 @@ __asm__(".text\n"
         "    movq %rbp, 16(%rdi)\n"
         "    ret\n"
         "    .cfi_endproc\n"
-        ".size OrvexCallerFrame, .-OrvexCallerFrame\n");
+        ".size OrvexCallerFrame, .-OrvexCallerFrame\n"
+        ".popsection\n");
 
 namespace Orvex {
 namespace sys {
