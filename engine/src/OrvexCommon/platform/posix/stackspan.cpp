@@ -6,6 +6,7 @@
 // (an alternate signal stack, a main stack grown below it) reads it again.
 #include "OrvexCommon/platform/posix/FrameRule.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -102,12 +103,24 @@ SSpan ReadSpan(std::uintptr_t sp) {
 } // namespace
 
 std::uintptr_t StackEndAbove(std::uintptr_t sp) {
-    if (t_span.start <= sp && sp < t_span.end) {
-        return t_span.end;
+    // The end read before and after the start: a handler that replaced the
+    // span in between (a different mapping, so a different end) is noticed.
+    const std::uintptr_t end = t_span.end;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    const std::uintptr_t start = t_span.start;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (start <= sp && sp < end && t_span.end == end) {
+        return end;
     }
     const SSpan span = ReadSpan(sp);
     if (span.end != 0) {
-        t_span = span;
+        // A signal handler on this thread may read the span between these
+        // stores: it sees an end of 0 (no span) until both halves are new.
+        t_span.end = 0;
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        t_span.start = span.start;
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        t_span.end = span.end;
     }
     return span.end;
 }
