@@ -14,8 +14,14 @@
 // (IMAGE_FILE_MACHINE_AMD64) from a context captured by RtlCaptureContext,
 // each step unwinding through the module's table of function entries, which
 // the walk gets from RtlLookupFunctionEntry rather than from dbghelp (which
-// knows only the modules it has loaded). Linux walks with the C++ runtime's
-// unwinder (_Unwind_Backtrace). How functions are named: detail/SymbolState.h.
+// knows only the modules it has loaded). Linux steps each frame by a rule
+// kept per return address (where the caller's frame starts, the return
+// address and the saved frame pointer), read once from the call frame
+// information the C++ runtime's unwinder uses, and hands the walk to that
+// unwinder (_Unwind_Backtrace) at any frame without such a rule, a signal
+// frame for one; the frames are the same either way
+// (platform/posix/FrameRule.h). How functions are named:
+// detail/SymbolState.h.
 #ifndef ORVEX_DIAG_ORVEXSTACK_H
 #define ORVEX_DIAG_ORVEXSTACK_H
 

@@ -340,9 +340,18 @@ inline bool RefuseMemoryRequest() {
 // the outermost frame or at a frame it cannot unwind. Never inlined, so the
 // numbering holds. Windows: StackWalk64, on 32-bit x86 from this routine's
 // own registers along the frame pointers, on x86-64 from a context captured
-// here through the modules' tables of function entries; POSIX: the runtime's
-// unwinder.
+// here through the modules' tables of function entries; POSIX: each frame
+// stepped by a rule cached per return address, read once from the call frame
+// information, with the runtime's unwinder taking over the walk at any frame
+// without such a rule. Safe in a signal handler: no allocation, no lock the
+// runtime's unwinder would not take.
 unsigned CaptureStack(void** out, unsigned first, unsigned last);
+
+// The same walk made by the platform's unwinder alone, step by step, with no
+// cached rule: the reference CaptureStack must agree with from frame 1 on
+// (frame 0 is each routine itself). POSIX: the runtime's unwinder
+// (_Unwind_Backtrace); Windows: StackWalk64 as in CaptureStack.
+unsigned CaptureStackWithUnwinder(void** out, unsigned first, unsigned last);
 
 // Prepares the platform's symbol handler for the current process without
 // loading module symbols yet (Windows: SymInitialize). Called once.

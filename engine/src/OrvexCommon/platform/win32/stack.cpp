@@ -97,5 +97,17 @@ __attribute__((noinline)) unsigned CaptureStack(void** out, unsigned first, unsi
 #endif
 }
 
+// The walk above is already the platform's own: this frame becomes frame 0
+// by asking it for one frame more.
+__attribute__((noinline)) unsigned CaptureStackWithUnwinder(void** out, unsigned first,
+                                                            unsigned last) {
+    if (first >= last) {
+        return 0;
+    }
+    const unsigned stored = CaptureStack(out, first + 1, last + 1);
+    __asm__ __volatile__("" ::: "memory");
+    return stored;
+}
+
 } // namespace sys
 } // namespace Orvex
