@@ -52,20 +52,26 @@ SPackage* DirectoryPackage(const wchar_t* name, std::size_t length, std::uint64_
 }
 
 // The deepest directory of the name that has a package; position 0 is never a
-// directory's end. One pass hashes the name and keeps the hash of the text
-// before each separator, so each directory's lookup adds only the suffix.
+// directory's end. The text before the last separator is hashed once, and
+// the hash kept at each separator, so each directory's lookup adds only the
+// suffix; the file's own name is never hashed.
 PackageMatch FindDeep(const wchar_t* fileName, const wchar_t*& innerName) {
+    std::size_t lastSeparator = 0;
+    for (std::size_t position = 0; fileName[position] != 0; ++position) {
+        if (position == kMaxPackagePath) {
+            return PackageMatch(); // too long to have a package
+        }
+        if (position > 0 && IsSeparator(fileName[position])) {
+            lastSeparator = position;
+        }
+    }
     struct SDirectory {
         std::size_t end;
         std::uint64_t hash;
     } directories[kMaxPackagePath];
     std::size_t count = 0;
     std::uint64_t hash = kSpellingHashStart;
-    std::size_t position = 0;
-    for (; fileName[position] != 0; ++position) {
-        if (position == kMaxPackagePath) {
-            return PackageMatch(); // too long to have a package
-        }
+    for (std::size_t position = 0; position <= lastSeparator && lastSeparator > 0; ++position) {
         if (position > 0 && IsSeparator(fileName[position])) {
             directories[count++] = {position, hash};
         }
