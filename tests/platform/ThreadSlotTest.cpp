@@ -1,10 +1,12 @@
-// Thread slots beside the allocator's, the thread id and the paired clock
-// reading.
+// Thread slots beside the allocator's, the thread id, the decimal point and the
+// paired clock reading.
 #include "OrvexCommon/platform/OrvexSys.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <clocale>
+#include <string>
 #include <thread>
 
 namespace {
@@ -59,6 +61,14 @@ TEST(ThreadId, DiffersBetweenThreadsAndStays) {
     std::thread([&] { theirs = CurrentThreadId(); }).join();
     EXPECT_NE(theirs, mine);
     EXPECT_NE(mine, 0u);
+}
+
+// In the C locale, on any thread, the record the runtime's printf reads.
+TEST(DecimalPoint, IsTheLocaleRecords) {
+    EXPECT_STREQ(DecimalPoint(), std::localeconv()->decimal_point);
+    std::string theirs;
+    std::thread([&] { theirs = DecimalPoint(); }).join();
+    EXPECT_EQ(theirs, ".");
 }
 
 // Both counts move together: the milliseconds are the millisecond clock's,

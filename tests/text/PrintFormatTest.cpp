@@ -304,4 +304,31 @@ TEST(PrintFormat, WhatTheRuntimeFormats) {
     Expect(Path::Runtime, "trailing %");
 }
 
+// A decimal point other than '.' hands floats (and only floats) back to the
+// runtime; the traits' reader is asked instead of the C runtime's record.
+TEST(PrintFormat, AskTheDecimalPointReaderBeforeEachFloat) {
+    if (!Traits().floats) {
+        GTEST_SKIP() << "this runtime formats every float itself";
+    }
+    static int asked = 0;
+    SPrintTraits comma = Traits();
+    comma.decimalPoint = [] { return ++asked, ","; };
+    SPrintTraits dot = Traits();
+    dot.decimalPoint = [] { return ++asked, "."; };
+    char buffer[64];
+    const auto print = [&](const SPrintTraits& traits, const char* format, ...) {
+        va_list args;
+        va_start(args, format);
+        const int length = FormatPrint(buffer, sizeof buffer, format, args, traits);
+        va_end(args);
+        return length;
+    };
+    EXPECT_EQ(print(comma, "%d %f", 1, 1.5), kPrintFallback);
+    EXPECT_EQ(print(comma, "%d %s", 1, "x"), 3);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(print(dot, "%.1f %g", 1.5, 2.5), 7);
+    EXPECT_STREQ(buffer, "1.5 2.5");
+    EXPECT_EQ(asked, 3);
+}
+
 } // namespace

@@ -3,6 +3,7 @@
 #include "OrvexCommon/filesystem/OrvexPathMgr.h"
 #include "OrvexCommon/log/OrvexLog.h"
 #include "OrvexCommon/log/detail/LogFileRegistry.h"
+#include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/text/OrvexText.h"
 #include "OrvexCommon/text/detail/PrintFormat.h"
 
@@ -26,7 +27,12 @@ typedef wchar_t WideLogName[kLogNameCapacity];
 
 // How this runtime's vsnprintf writes the cases runtimes differ on, read once.
 const SPrintTraits& RuntimePrintTraits() {
-    static const SPrintTraits traits = ProbePrintTraits();
+    static const SPrintTraits traits = [] {
+        SPrintTraits probed = ProbePrintTraits();
+        // Log lines are formatted on many threads at once.
+        probed.decimalPoint = &sys::DecimalPoint;
+        return probed;
+    }();
     return traits;
 }
 

@@ -279,6 +279,12 @@ unsigned CurrentProcessId();
 // callers keep it.
 unsigned CurrentThreadId();
 
+// The decimal point of the calling thread's C locale (LC_NUMERIC), read the
+// way the C runtime's printf reads it, and safe while other threads do the
+// same (POSIX: nl_langinfo; Windows: localeconv, which the runtime's own
+// printf calls).
+const char* DecimalPoint();
+
 // True when a process with this id exists and may be queried: a process that
 // does not exist and one that refuses the query both give false.
 bool ProcessExists(unsigned processId);

@@ -26,7 +26,8 @@ bool FloatsAsHere(const SPrintTraits& traits) {
     if (!traits.floats || std::fegetround() != FE_TONEAREST) {
         return false;
     }
-    const char* point = std::localeconv()->decimal_point;
+    const char* point =
+        traits.decimalPoint != nullptr ? traits.decimalPoint() : std::localeconv()->decimal_point;
     return point[0] == '.' && point[1] == '\0';
 }
 

@@ -5,6 +5,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <langinfo.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -38,6 +39,12 @@ std::uint64_t AddressSpaceInUse() {
     const int read = std::fscanf(statm, "%llu", &pages);
     std::fclose(statm);
     return read == 1 ? pages * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
+}
+
+const char* DecimalPoint() {
+    // localeconv rewrites one static record on every call; this reads the
+    // thread's locale without writing anything.
+    return nl_langinfo(RADIXCHAR);
 }
 
 } // namespace sys

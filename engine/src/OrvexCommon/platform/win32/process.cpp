@@ -2,6 +2,7 @@
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/platform/win32/WindowsHeaders.h"
 
+#include <clocale>
 #include <process.h>
 
 namespace Orvex {
@@ -39,6 +40,10 @@ std::uint64_t AddressSpaceInUse() {
     // whole difference on the 64-bit one.
     const SIZE_T inUse = static_cast<SIZE_T>(status.ullTotalVirtual - status.ullAvailVirtual);
     return static_cast<std::uint64_t>(inUse);
+}
+
+const char* DecimalPoint() {
+    return std::localeconv()->decimal_point;
 }
 
 } // namespace sys

@@ -42,6 +42,9 @@ struct SPrintTraits {
     // values (those whose fixed form dropped zeros) short, so a %g with a
     // width goes to it.
     bool generalWidth = false;
+    // The current decimal point, read before each float conversion; null:
+    // std::localeconv's, which is not safe while other threads call it.
+    const char* (*decimalPoint)() = nullptr;
 };
 
 // What the C runtime's std::snprintf does in each case of SPrintTraits.
