@@ -16,6 +16,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchLines.h"
 #include "BenchMain.h"
 #include <fmt/format.h>
 
@@ -49,25 +50,9 @@ const Orvex::detail::SPrintTraits& Traits() {
 
 // The argument sets of the log benchmark's print case (same seed, same draws).
 void MakeArgs() {
-    std::mt19937 random(20261209);
-    const auto between = [&random](int low, int high) {
-        return std::uniform_int_distribution<int>(low, high)(random);
-    };
-    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789_";
-    const auto text = [&](int length) {
-        std::string out;
-        int word = between(2, 10);
-        while (static_cast<int>(out.size()) < length) {
-            if (word == 0 && static_cast<int>(out.size()) < length - 1) {
-                out.push_back(' ');
-                word = between(2, 10);
-            } else {
-                out.push_back(kLetters[between(0, 36)]);
-                word = word == 0 ? 0 : word - 1;
-            }
-        }
-        return out;
-    };
+    BenchLines::Draw draw(20261209);
+    const auto between = [&draw](int low, int high) { return draw.Between(low, high); };
+    const auto text = [&draw](int length) { return draw.Text(length); };
     for (std::size_t i = 0; i < kLineSets; ++i) {
         PrintArgs args{text(between(58, 74)), between(-99999, 999999),
                        between(-10000000, 99999999) / 997.0};

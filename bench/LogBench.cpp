@@ -41,6 +41,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchLines.h"
 #include "BenchMain.h"
 #include "BenchScratch.h"
 #include <spdlog/logger.h>
@@ -162,26 +163,9 @@ inline void WritePeer(spdlog::logger& logger, const char* line) {
 // ---- The lines ----
 
 void MakeLines(Data& data) {
-    std::mt19937 random(20261209);
-    const auto between = [&random](int low, int high) {
-        return std::uniform_int_distribution<int>(low, high)(random);
-    };
-    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789_";
-    // A text of `length` characters: words of 2-10 letters separated by spaces.
-    const auto text = [&](int length) {
-        std::string out;
-        int word = between(2, 10);
-        while (static_cast<int>(out.size()) < length) {
-            if (word == 0 && static_cast<int>(out.size()) < length - 1) {
-                out.push_back(' ');
-                word = between(2, 10);
-            } else {
-                out.push_back(kLetters[between(0, 36)]);
-                word = word == 0 ? 0 : word - 1;
-            }
-        }
-        return out;
-    };
+    BenchLines::Draw draw(20261209);
+    const auto between = [&draw](int low, int high) { return draw.Between(low, high); };
+    const auto text = [&draw](int length) { return draw.Text(length); };
     std::size_t printBytes = 0;
     for (std::size_t i = 0; i < kLineSets; ++i) {
         PrintArgs args{text(between(58, 74)), between(-99999, 999999),

@@ -9,6 +9,7 @@
 
 #include "MiniJson.h"
 #include "OrvexScratch.h"
+#include "ProfileRecordSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -37,19 +38,11 @@ using OrvexTest::Json;
 constexpr std::int64_t kOrigin = 7000000000;
 
 CProfile* ProcessWide(const char* label) {
-    CProfile* profile = GetProfileMgr().GetProfile(label);
-    return profile != nullptr
-               ? profile
-               : GetProfileMgr().CreateProfile("ProfileRecordTest.cpp", 1, "Test", label, 0);
+    return OrvexTest::ProcessWideProfile(label, "ProfileRecordTest.cpp");
 }
 
-// Both clocks at `nanoseconds` after the origin; the millisecond clock as the
-// platform would read it at that moment.
 sys::ClockReading At(std::int64_t nanoseconds) {
-    const std::int64_t fine = kOrigin + nanoseconds;
-    return sys::ClockReading{detail::ProcessStartTick() +
-                                 static_cast<std::uint64_t>(fine / 1000000),
-                             static_cast<std::uint64_t>(fine)};
+    return OrvexTest::ClockAt(kOrigin, nanoseconds);
 }
 
 // A session of the process's recorder for one test, started at kOrigin.

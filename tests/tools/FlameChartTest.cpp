@@ -11,6 +11,7 @@
 #include "MiniJson.h"
 #include "MiniXml.h"
 #include "OrvexScratch.h"
+#include "ProfileRecordSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -42,16 +43,11 @@ std::string ReadText(const std::filesystem::path& path) {
 }
 
 CProfile* ProcessWide(const char* label) {
-    CProfile* profile = GetProfileMgr().GetProfile(label);
-    return profile != nullptr
-               ? profile
-               : GetProfileMgr().CreateProfile("FlameChartTest.cpp", 1, "Test", label, 0);
+    return OrvexTest::ProcessWideProfile(label, "FlameChartTest.cpp");
 }
 
 sys::ClockReading At(std::int64_t ns) {
-    return sys::ClockReading{detail::ProcessStartTick() +
-                                 static_cast<std::uint64_t>((kOrigin + ns) / 1000000),
-                             static_cast<std::uint64_t>(kOrigin + ns)};
+    return OrvexTest::ClockAt(kOrigin, ns);
 }
 
 // Sections begin (true) and end at the times given, in this order.

@@ -183,24 +183,6 @@ private:
         return value;
     }
 
-    static void PutUtf8(std::string& out, unsigned code) {
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | code >> 6);
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | code >> 12);
-            out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | code >> 18);
-            out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-
     void Escape(std::string& out) {
         const char c = m_text[m_at++];
         const char* from = "\"\\/bfnrt";
@@ -217,7 +199,7 @@ private:
                     m_at = back;
                 }
             }
-            PutUtf8(out, code >= 0xD800 && code < 0xE000 ? 0xFFFD : code);
+            AppendUtf8(out, code >= 0xD800 && code < 0xE000 ? 0xFFFD : code);
             return;
         }
         const char* found = c != 0 ? std::strchr(from, c) : nullptr;
@@ -267,6 +249,24 @@ bool ParseJson(const std::string& text, JsonValue& value, std::string& error) {
     } catch (const ParseFailure& failure) {
         error = "offset " + std::to_string(failure.offset) + ": " + failure.what;
         return false;
+    }
+}
+
+void AppendUtf8(std::string& out, unsigned code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | code >> 6);
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | code >> 12);
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | code >> 18);
+        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
     }
 }
 

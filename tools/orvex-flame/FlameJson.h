@@ -24,6 +24,9 @@ struct JsonValue {
 // False with `error` set ("offset N: what") when it is not JSON.
 bool ParseJson(const std::string& text, JsonValue& value, std::string& error);
 
+// Appends the UTF-8 form of the code point `code` (at most U+10FFFF).
+void AppendUtf8(std::string& out, unsigned code);
+
 } // namespace OrvexFlame
 
 #endif // ORVEX_TOOLS_ORVEXFLAME_FLAMEJSON_H

@@ -1,6 +1,7 @@
 // orvex-flame's entry where the command line arrives as UTF-16 text, so that
 // every file name survives whatever the system's narrow code page is.
 #include "FlameChart.h"
+#include "FlameJson.h"
 
 #include <iostream>
 
@@ -17,21 +18,7 @@ std::string Utf8Of(const wchar_t* wide) {
         } else if (code >= 0xD800 && code < 0xE000) {
             code = 0xFFFD;
         }
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | code >> 6);
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | code >> 12);
-            out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | code >> 18);
-            out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
+        OrvexFlame::AppendUtf8(out, code);
     }
     return out;
 }
