@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the benchmarks (Release), runs all eleven and prints the ratio tables that
+# Builds the benchmarks (Release), runs all twelve and prints the ratio tables that
 # docs/PERFORMANCE.md quotes. The raw results stay in build/linux-bench/results.
 #   bench/run-bench.sh [REPETITIONS [TICK_REPETITIONS]]
 # Repetitions are interleaved at random, so that a disturbance of a shared
@@ -31,9 +31,10 @@ options=(--benchmark_min_time=0.05 --benchmark_repetitions="$repetitions"
 "$bin/tab_bench" "${options[@]}" --benchmark_out="$results/tab.json" >/dev/null
 "$bin/log_bench" "${options[@]}" --benchmark_min_time=0.3 \
     --benchmark_out="$results/log.json" >/dev/null
+"$bin/format_bench" "${options[@]}" --benchmark_out="$results/format.json" >/dev/null
 "$bin/profile_bench" "${options[@]}" --benchmark_out="$results/profile.json" >/dev/null
 "$bin/math_bench" "${options[@]}" --benchmark_out="$results/math.json" >/dev/null
 "$bin/stack_bench" "${options[@]}" --benchmark_out="$results/stack.json" >/dev/null
 python3 bench/ratios.py "$results/hash.json" "$results/utf8.json" "$results/alloc.json" \
     "$results/tick.json" "$results/package.json" "$results/ini.json" "$results/tab.json" \
-    "$results/log.json" "$results/profile.json" "$results/math.json" "$results/stack.json"
+    "$results/log.json" "$results/format.json" "$results/profile.json" "$results/math.json" "$results/stack.json"
