@@ -34,14 +34,52 @@ echo "installing: ${missing[*]}"
 if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
     $sudo dpkg --add-architecture i386
 fi
+# When one architecture's index cannot be fetched (a mirror in the middle of
+# a sync), a library installed for amd64 may have no i386 twin of its
+# version, which Multi-Arch libraries need. Prints "name:amd64=V name:i386=V"
+# for each i386 package the wanted ones pull in whose i386 candidate V
+# differs from the amd64 version installed while amd64 offers V too.
+twin_pins() {
+    local roots=() package name installed version
+    for package in "${missing[@]}"; do
+        [[ $package == *:i386 ]] && roots+=("$package")
+    done
+    [ ${#roots[@]} -eq 0 ] && return 0
+    apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
+        --no-replaces --no-enhances "${roots[@]}" 2>/dev/null | grep -v '^ ' | grep ':i386$' |
+        sort -u | while read -r package; do
+            name=${package%:i386}
+            installed=$(dpkg-query -W -f='${Version}' "$name:amd64" 2>/dev/null) || continue
+            version=$(apt-cache policy "$package" | awk '/Candidate:/ {print $2}')
+            [ -n "$version" ] && [ "$version" != "(none)" ] && [ "$version" != "$installed" ] ||
+                continue
+            if apt-cache madison "$name" | grep -q " | $version | .* amd64 Packages"; then
+                echo "$name:amd64=$version $package=$version"
+            fi
+        done
+}
+
+install_missing() {
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        --allow-downgrades "$@" "${missing[@]}" >/dev/null
+}
+
 # A mirror in the middle of a sync fails an update now and then; the index
-# it left is usually enough, so the install is tried anyway, and the whole
-# round is retried a few times before giving up.
+# it left is usually enough, so the install is tried anyway (then once more
+# with the twins' versions matched), and the whole round is retried a few
+# times before giving up.
 for attempt in 1 2 3 4 5; do
     $sudo apt-get update -qq || echo "apt-get update failed (attempt $attempt)" >&2
-    if DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null; then
+    if install_missing; then
         exit 0
+    fi
+    pins=$(twin_pins)
+    if [ -n "$pins" ]; then
+        echo "matching the versions of both architectures: $pins" >&2
+        # shellcheck disable=SC2086 # one word per pin
+        if install_missing $pins; then
+            exit 0
+        fi
     fi
     sleep $((attempt * 10))
 done
