@@ -51,8 +51,9 @@ twin_pins() {
             name=${package%:i386}
             installed=$(dpkg-query -W -f='${Version}' "$name:amd64" 2>/dev/null) || continue
             version=$(apt-cache policy "$package" | awk '/Candidate:/ {print $2}')
-            [ -n "$version" ] && [ "$version" != "(none)" ] && [ "$version" != "$installed" ] ||
+            if [ -z "$version" ] || [ "$version" = "(none)" ] || [ "$version" = "$installed" ]; then
                 continue
+            fi
             if apt-cache madison "$name" | grep -q " | $version | .* amd64 Packages"; then
                 echo "$name:amd64=$version $package=$version"
             fi
