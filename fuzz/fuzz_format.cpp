@@ -145,10 +145,10 @@ bool AppendConversion(std::string& format, Slot* slots, int& used, Bytes& bytes)
         format += "%%";
         return true;
     }
-    std::string spec = "%";
+    std::string field = "%";
     for (int k = 0; k < 5; ++k) {
         if (flags & 1 << k) {
-            spec += "-+ #0"[k];
+            field += "-+ #0"[k];
         }
     }
     const bool starWidth = (shape & 3) == 3;
@@ -167,22 +167,22 @@ bool AppendConversion(std::string& format, Slot* slots, int& used, Bytes& bytes)
         return byte < 200 ? byte % 40 : byte < 250 ? 990 + byte % 20 : 1100;
     };
     if (starWidth) {
-        spec += '*';
+        field += '*';
         slots[used].star = true;
         slots[used++].i = static_cast<signed char>(widthByte) * ((widthByte & 1) ? 9 : 1);
     } else if ((shape & 3) != 0) {
-        spec += std::to_string(count(widthByte));
+        field += std::to_string(count(widthByte));
     }
     if (starPrecision) {
-        spec += ".*";
+        field += ".*";
         slots[used].star = true;
         slots[used++].i = static_cast<signed char>(precisionByte) * ((precisionByte & 1) ? 9 : 1);
     } else if ((shape >> 2 & 3) == 1) {
-        spec += '.';
+        field += '.';
     } else if ((shape >> 2 & 3) == 2) {
-        spec += '.' + std::to_string(count(precisionByte));
+        field += '.' + std::to_string(count(precisionByte));
     }
-    format += spec + length + conversion;
+    format += field + length + conversion;
     slots[used++].kind = kind;
     return true;
 }
