@@ -11,8 +11,10 @@ target_link_options(orvex_build_flags INTERFACE ${ORVEX_RUNTIME_LINK_OPTIONS}
 
 # Link-time optimisation for optimised builds: the allocator's fast paths cross
 # translation units (pool, page supply, platform lock). Sanitizer and fuzz
-# builds keep ordinary linking.
+# builds keep ordinary linking, and so does a build that turns ORVEX_LTO off
+# (the native tools a cross build makes to run while building).
+option(ORVEX_LTO "Link-time optimisation for optimised builds" ON)
 include(CheckIPOSupported)
-if(NOT ORVEX_SANITIZE AND NOT ORVEX_BUILD_FUZZ AND NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
+if(ORVEX_LTO AND NOT ORVEX_SANITIZE AND NOT ORVEX_BUILD_FUZZ AND NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
     check_ipo_supported(RESULT ORVEX_IPO OUTPUT _orvex_ipo_output LANGUAGES CXX)
 endif()

@@ -305,7 +305,8 @@ TEST_F(PackInspectTest, HelpIsOnStandardOutputWithStatusZero) {
     EXPECT_EQ(tool.status, 0);
     EXPECT_EQ(tool.out.rfind("usage: orvex-pack COMMAND", 0), 0u) << tool.out;
     EXPECT_EQ(RunPack({"-h"}).out, tool.out);
-    for (const std::string command : {"pack", "list", "extract", "verify", "patch"}) {
+    for (const std::string command :
+         {"pack", "list", "extract", "verify", "patch", "head", "show"}) {
         SCOPED_TRACE(command);
         EXPECT_NE(tool.out.find("  " + command + " "), std::string::npos);
         // Help wins over other mistakes on the same line.

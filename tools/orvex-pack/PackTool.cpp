@@ -4,45 +4,65 @@
 
 #include "OrvexCommon/platform/OrvexSys.h"
 
+#include <cstddef>
 #include <streambuf>
+#include <string>
 
 namespace OrvexPack {
 
 namespace {
 
-const char kUsage[] =
-    "usage: orvex-pack COMMAND [ARGUMENTS]\n"
-    "\n"
-    "Builds, inspects and patches package files, and shows the heads of the\n"
-    "resource files and the configuration and table files inside them.\n"
-    "\n"
-    "commands:\n"
-    "  pack DIR OUT.pkg [--resident=N|all] [--scramble] [--no-manifest]\n"
-    "                            package every file below DIR\n"
-    "  list PKG                  show the header and the index\n"
-    "  extract PKG DIR [--patch PATCHFILE]\n"
-    "                            write every packaged file below DIR\n"
-    "  verify PKG [DIR]          check the package (and its files against DIR)\n"
-    "  patch ORIGINAL MODIFIED OUT\n"
-    "                            write the patch file turning ORIGINAL into MODIFIED\n"
-    "  head FILE | head PKG INNER-NAME\n"
-    "                            show the common head of a typed resource file\n"
-    "\n"
-    "'orvex-pack COMMAND --help' describes a command. Exit status: 0 success,\n"
-    "1 a failure or a problem found, 2 a wrong command line.\n";
-
 typedef int (*Command)(const std::vector<std::string>&, ToolStreams&);
 
+// The general help is made from this table, so a command cannot be left out
+// of it.
 struct NamedCommand {
     const char* name;
     Command run;
+    const char* synopsis; // the arguments, as in the command's own help
+    const char* summary;
 };
 
 const NamedCommand kCommands[] = {
-    {"pack", PackCommand},     {"list", ListCommand},   {"extract", ExtractCommand},
-    {"verify", VerifyCommand}, {"patch", PatchCommand}, {"head", HeadCommand},
-    {"show", ShowCommand},
+    {"pack", PackCommand, "pack DIR OUT.pkg [--resident=N|all] [--scramble] [--no-manifest]",
+     "package every file below DIR"},
+    {"list", ListCommand, "list PKG", "show the header and the index"},
+    {"extract", ExtractCommand, "extract PKG DIR [--patch PATCHFILE]",
+     "write every packaged file below DIR"},
+    {"verify", VerifyCommand, "verify PKG [DIR]", "check the package (and its files against DIR)"},
+    {"patch", PatchCommand, "patch ORIGINAL MODIFIED OUT",
+     "write the patch file turning ORIGINAL into MODIFIED"},
+    {"head", HeadCommand, "head FILE | head PKG INNER-NAME",
+     "show the common head of a typed resource file"},
+    {"show", ShowCommand, "show FILE | show PKG INNER-NAME [--as=config|table]",
+     "print a .ini or .tab file as the library reads it"},
 };
+
+// Synopses up to this width share a line with their summary.
+constexpr std::size_t kSynopsisColumn = 26;
+
+void WriteUsage(std::ostream& out) {
+    out << "usage: orvex-pack COMMAND [ARGUMENTS]\n"
+           "\n"
+           "Builds, inspects and patches package files, and shows the heads of the\n"
+           "resource files and the configuration and table files inside them.\n"
+           "\n"
+           "commands:\n";
+    const std::string indent(2 + kSynopsisColumn, ' ');
+    for (const NamedCommand& command : kCommands) {
+        const std::string synopsis = command.synopsis;
+        out << "  " << synopsis;
+        if (synopsis.size() < kSynopsisColumn) {
+            out << std::string(kSynopsisColumn - synopsis.size(), ' ');
+        } else {
+            out << "\n" << indent;
+        }
+        out << command.summary << "\n";
+    }
+    out << "\n"
+           "'orvex-pack COMMAND --help' describes a command. Exit status: 0 success,\n"
+           "1 a failure or a problem found, 2 a wrong command line.\n";
+}
 
 Command FindCommand(const std::string& name) {
     for (const NamedCommand& command : kCommands) {
@@ -97,7 +117,7 @@ int RunTool(const std::vector<std::string>& args, ToolStreams& io) {
             if (first == "help" && args.size() > 1 && FindCommand(args[1]) != nullptr) {
                 return FindCommand(args[1])({"--help"}, io);
             }
-            io.out << kUsage;
+            WriteUsage(io.out);
             return kExitSuccess;
         }
         if (!first.empty() && first[0] == '-') {
