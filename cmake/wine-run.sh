@@ -73,12 +73,16 @@ else
     export WINELOADER=$loader64
 fi
 
+# The prefix is made by the 32-bit loader where it starts, which sets up both
+# widths; elsewhere by the 64-bit loader, for 64-bit programs only.
 mkdir -p "$(dirname "$WINEPREFIX")"
 if [ ! -f "$WINEPREFIX/.orvex-ready" ]; then
     (
         flock 9
         if [ ! -f "$WINEPREFIX/.orvex-ready" ]; then
-            "$loader64" wineboot -i >/dev/null 2>&1 || true
+            boot_loader=$loader64
+            can_run_32 >/dev/null && boot_loader=$loader32
+            "$boot_loader" wineboot -i >/dev/null 2>&1 || true
             wineserver -w || true
             touch "$WINEPREFIX/.orvex-ready"
         fi
