@@ -7,8 +7,7 @@
 # directly, since the generic one picks the 32-bit loader first and some
 # kernels cannot run 32-bit programs at all. ORVEX_WINE64_LOADER and
 # ORVEX_WINE32_LOADER name other loaders (a loader that cannot start shows
-# what a machine without 32-bit support does). The prefix is created once;
-# concurrent first starts wait for each other.
+# what a machine without 32-bit support does).
 set -u
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEPREFIX=${WINEPREFIX:-${ORVEX_WINEPREFIX:-$HOME/.cache/orvex-wine}}
@@ -21,8 +20,8 @@ readonly cannot_run_status=77
 # nothing for a file that is no PE image.
 pe_width() {
     local header machine
-    header=$(od -An -t u4 -j 60 -N 4 "$1" 2>/dev/null | tr -d ' ') || return
-    [ -n "$header" ] || return
+    header=$(od -An -t u4 -j 60 -N 4 "$1" 2>/dev/null | tr -d ' ')
+    [ -n "$header" ] || return 0
     machine=$(od -An -t x2 -j $((header + 4)) -N 2 "$1" 2>/dev/null | tr -d ' ')
     case "$machine" in
         014c) echo 32 ;;
@@ -30,22 +29,14 @@ pe_width() {
     esac
 }
 
-# Whether the 32-bit loader starts; the verdict is kept beside the prefix,
-# keyed by the loader, so the question is asked once. Prints the cause when
-# it does not.
+# Whether the 32-bit loader starts (a few milliseconds, so it is asked at
+# each start rather than remembered). Prints the cause when it does not.
 can_run_32() {
-    local verdict=$WINEPREFIX.can-run-32 output
-    if [ -f "$verdict" ] && [ "$(cat "$verdict")" = "$loader32" ]; then
-        return 0
-    fi
-    if output=$("$loader32" --version 2>&1); then
-        mkdir -p "$(dirname "$verdict")"
-        echo "$loader32" >"$verdict"
-        return 0
-    fi
+    local output
+    output=$("$loader32" --version 2>&1) && return 0
     if [ ! -e "$loader32" ]; then
         echo "the 32-bit Wine loader $loader32 is not installed"
-    elif [[ $output == *"Exec format error"* ]] || [[ $output == *"cannot execute binary"* ]]; then
+    elif [[ $output == *"Exec format error"* ]]; then
         echo "this kernel cannot run 32-bit programs ($loader32: Exec format error)"
     else
         echo "the 32-bit Wine loader $loader32 does not start: ${output%%$'\n'*}"
@@ -60,6 +51,15 @@ if [ "${1:-}" = --check-32 ]; then
 fi
 [ $# -ge 1 ] || { echo "usage: $0 PROGRAM.exe [ARGUMENTS...] | --check-32" >&2; exit 2; }
 
+# A prefix made by the 32-bit loader holds both widths; one made where that
+# loader cannot start holds 64-bit Windows only and cannot be extended later,
+# so it lives beside the other under a name of its own.
+if can_run_32 >/dev/null; then
+    boot_loader=$loader32
+else
+    boot_loader=$loader64
+    WINEPREFIX=$WINEPREFIX-64
+fi
 if [ "$(pe_width "$1")" = 32 ]; then
     if ! cause=$(can_run_32); then
         echo "wine-run.sh: cannot run the 32-bit program $1: $cause" >&2
@@ -73,15 +73,12 @@ else
     export WINELOADER=$loader64
 fi
 
-# The prefix is made by the 32-bit loader where it starts, which sets up both
-# widths; elsewhere by the 64-bit loader, for 64-bit programs only.
+# The prefix is created once; concurrent first starts wait for each other.
 mkdir -p "$(dirname "$WINEPREFIX")"
 if [ ! -f "$WINEPREFIX/.orvex-ready" ]; then
     (
         flock 9
         if [ ! -f "$WINEPREFIX/.orvex-ready" ]; then
-            boot_loader=$loader64
-            can_run_32 >/dev/null && boot_loader=$loader32
             "$boot_loader" wineboot -i >/dev/null 2>&1 || true
             wineserver -w || true
             touch "$WINEPREFIX/.orvex-ready"
