@@ -442,6 +442,20 @@ TEST(ProfileRecord, StartStopAndSaveWithTheRealClock) {
     EXPECT_FALSE(SaveProfileRecord(nullptr));
 }
 
+// A thread's first section of a session takes the thread's ring, which for
+// this capacity takes about a second to make: none of that is the section's.
+TEST(ProfileRecord, AThreadsFirstSectionIsNotChargedForItsRing) {
+    CProfile* profile = ProcessWide("first section");
+    ASSERT_TRUE(StartProfileRecord(4194304));
+    std::thread([profile] {
+        profile->CheckBegin();
+        profile->CheckEnd();
+    }).join();
+    StopProfileRecord();
+    EXPECT_EQ(profile->GetHitCount(), 1);
+    EXPECT_LT(profile->GetCurDelta(), 50); // milliseconds; well below the ring's cost
+}
+
 // Files saved while another thread records: each is whole JSON, and the
 // recording thread's events in it are well-formed; at the end every event is
 // accounted for, kept or dropped.

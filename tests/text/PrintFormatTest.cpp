@@ -131,15 +131,22 @@ TEST(PrintFormat, SignedIntegers) {
 
 TEST(PrintFormat, UnsignedIntegers) {
     const unsigned values[] = {0u, 1u, 7u, 8u, 255u, 4096u, 0x80000000u, UINT_MAX};
-    const char* formats[] = {"%u",    "%x",     "%X",    "%o",    "%#x",     "%#X",      "%#o",
-                             "%#.0o", "%#.0x",  "%.0x",  "%.0o",  "%#08x",   "%#8x",     "%-#8x|",
-                             "%#.5x", "%#.5o",  "%08o",  "%+u",   "% x",     "%#08o",    "%#3o",
-                             "%.0u",  "%-12X|", "%012u", "%#.1o", "%#10.4x", "%#-10.4o|"};
+    const char* formats[] = {"%u",    "%x",     "%X",    "%o",    "%#x",     "%#X",       "%#o",
+                             "%#.0o", "%#.0x",  "%.0x",  "%.0o",  "%#08x",   "%#8x",      "%-#8x|",
+                             "%#.5x", "%#.5o",  "%08o",  "%+u",   "% x",     "%#08o",     "%#3o",
+                             "%.0u",  "%-12X|", "%012u", "%#.1o", "%#10.4x", "%#-10.4o|", "% u",
+                             "%+ u",  "% 5o",   "%+#X"};
     for (const char* format : formats) {
+        // A runtime that signs unsigned conversions keeps those fields.
+        const bool signFlag = std::strpbrk(format, "+ ") != nullptr;
+        const Path path = signFlag && !Traits().unsignedWithoutSign ? Path::Runtime : Path::Ours;
         for (const unsigned value : values) {
-            Expect(Path::Ours, format, value);
+            Expect(path, format, value);
         }
     }
+    const Path lengths = Traits().unsignedWithoutSign ? Path::Ours : Path::Runtime;
+    Expect(lengths, "% lu|%+ llu|% zu|% ju|% tu|% hhu|% hu", ULONG_MAX, ULLONG_MAX, SIZE_MAX,
+           UINTMAX_MAX, static_cast<std::size_t>(12), 300, 70000);
 }
 
 TEST(PrintFormat, LengthModifiers) {

@@ -122,7 +122,7 @@ CProfile& CProfile::operator=(const CProfile& other) {
 
 void CProfile::CheckBegin() {
     if (detail::IsRecording()) {
-        detail::ProfileTrace::Begin(*this, detail::TraceKind::Hit, sys::ReadMonotonicClocks());
+        detail::ProfileTrace::BeginNow(*this, detail::TraceKind::Hit);
         return;
     }
     detail::ProfileTiming::Begin(*this, GetProcessTime());
@@ -140,7 +140,7 @@ void CProfile::CheckEnd() {
 
 void CProfile::StartDetailBlock() {
     if (detail::IsRecording()) {
-        detail::ProfileTrace::Begin(*this, detail::TraceKind::Block, sys::ReadMonotonicClocks());
+        detail::ProfileTrace::BeginNow(*this, detail::TraceKind::Block);
         return;
     }
     if (detail::ProfileMgr().IsEnabled()) {

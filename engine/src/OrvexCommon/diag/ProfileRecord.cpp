@@ -12,15 +12,31 @@ namespace Orvex {
 
 namespace detail {
 
-void ProfileTrace::Begin(CProfile& profile, TraceKind kind, sys::ClockReading now) {
+namespace {
+
+void OpenSection(CProfile& profile, TraceKind kind, CTraceRing* ring, sys::ClockReading now) {
     if (kind == TraceKind::Hit) {
         ProfileTiming::Begin(profile, ProcessTimeAt(now.milliseconds));
     } else if (ProfileMgr().IsEnabled()) {
         ProfileTiming::OpenBlock(profile);
     }
-    if (CTraceRing* ring = ProfileRecorder().CurrentRing()) {
+    if (ring != nullptr) {
         ring->Open(profile, kind, static_cast<std::int64_t>(now.nanoseconds));
     }
+}
+
+} // namespace
+
+void ProfileTrace::Begin(CProfile& profile, TraceKind kind, sys::ClockReading now) {
+    OpenSection(profile, kind, ProfileRecorder().CurrentRing(), now);
+}
+
+void ProfileTrace::BeginNow(CProfile& profile, TraceKind kind) {
+    // The ring first: a thread's first section of a session takes its ring
+    // (storage for the whole capacity), and that must not count as the
+    // section's time.
+    CTraceRing* ring = ProfileRecorder().CurrentRing();
+    OpenSection(profile, kind, ring, sys::ReadMonotonicClocks());
 }
 
 void ProfileTrace::End(CProfile& profile, TraceKind kind, sys::ClockReading now) {

@@ -157,8 +157,10 @@ void CProfileRecorder::AtThreadExit(void* value) {
     CProfileRecorder& recorder = *record->recorder;
     sys::ScopedLock hold(recorder.m_lock.get());
     record->ended = true;
-    // Its events are kept while its session may still be written.
-    if (record->session != recorder.m_session) {
+    // Its events are kept while its session may still be written; a thread
+    // ended by force may not free on its way out, so its record waits for the
+    // next session or teardown.
+    if (record->session != recorder.m_session && !sys::ThreadEndedByForce()) {
         recorder.Unlink(record);
         FreeRecord(record);
     }

@@ -118,6 +118,12 @@ void ReleaseThreadCache(void* value) {
         g_allocatorPhase.load(std::memory_order_acquire) != kAllocatorLive) {
         return;
     }
+    // A thread ended by force may have been stopped inside its cache's
+    // bookkeeping, and its way out may not free: the cache stays linked, as it
+    // is, and teardown takes it back with the others.
+    if (sys::ThreadEndedByForce()) {
+        return;
+    }
     auto* cache = static_cast<SThreadCache*>(value);
     EmptyCache(state, *cache);
     {

@@ -33,12 +33,22 @@ std::uint64_t EndMemoryFaults() {
     return detail::g_requestsCounted.load(std::memory_order_relaxed);
 }
 
+// The C runtime's heap takes locks of its own: a forced end waits until the
+// call is over.
 void* AllocateBlock(std::size_t size) {
-    return RefuseMemoryRequest() ? nullptr : std::malloc(size);
+    if (RefuseMemoryRequest()) {
+        return nullptr;
+    }
+    HoldEndBack();
+    void* block = std::malloc(size);
+    AllowEnd();
+    return block;
 }
 
 void FreeBlock(void* block) {
+    HoldEndBack();
     std::free(block);
+    AllowEnd();
 }
 
 } // namespace sys

@@ -24,13 +24,13 @@ bool OrvexDestroyLock(void* lock) {
 
 void OrvexLock(void* lock) {
     if (lock != nullptr) {
-        sys::EnterLock(LockOf(lock));
+        sys::EnterHostLock(LockOf(lock));
     }
 }
 
 void OrvexUnlock(void* lock) {
     if (lock != nullptr) {
-        sys::LeaveLock(LockOf(lock));
+        sys::LeaveHostLock(LockOf(lock));
     }
 }
 

@@ -59,6 +59,12 @@ void EnterLock(RecursiveLock* lock);
 // Releases one level of the calling thread's hold. The caller must hold it.
 void LeaveLock(RecursiveLock* lock);
 
+// The same for a lock of the host's (OrvexLock): a forced end is never held
+// back for it (see HoldEndBack), so a thread ended while it holds or waits
+// for one ends at once and keeps what it holds, as on Windows.
+void EnterHostLock(RecursiveLock* lock);
+void LeaveHostLock(RecursiveLock* lock);
+
 // Holds a lock for one scope. Portable: built only on the two calls above.
 class ScopedLock {
 public:
@@ -220,6 +226,25 @@ void DetachThread(Thread* thread);
 // thread itself). The handle stays valid and a join gives `exitCode`. True
 // when the request was accepted.
 bool TerminateThread(Thread* thread, unsigned exitCode);
+
+// Forced ends held back. While a thread is between HoldEndBack and the
+// matching AllowEnd (sections nest), a forced end of it waits and takes effect
+// at the AllowEnd that closes the outermost section; the library's locks and
+// its heap calls are such sections on POSIX, so a forced end never leaves one
+// of them held. A thread that waits to take a library lock is ended once it
+// has taken and left it. Windows ends a thread at once: there these do
+// nothing.
+void HoldEndBack();
+void AllowEnd();
+// Whether this platform holds ends back at all (POSIX: true).
+bool EndsAreHeldBack();
+
+// True on a thread's way out after TerminateThread ended it: its abandoned
+// frames may hold the C runtime's locks (the heap's, a stream's), so
+// exit-time work must not free, allocate or print; it parks what it would
+// give back for another thread or teardown. Always false on Windows, where a
+// terminated thread runs no exit-time code.
+bool ThreadEndedByForce();
 
 // A pseudo-handle meaning "the calling thread" for SetThreadPriority; it needs
 // no release and cannot be joined.

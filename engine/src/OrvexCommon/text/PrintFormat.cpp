@@ -348,6 +348,10 @@ bool PutField(SSink& sink, const SField& field, SArgs& args, const SPrintTraits&
     case 'o':
     case 'x':
     case 'X': {
+        const bool isUnsigned = field.conversion != 'd' && field.conversion != 'i';
+        if (isUnsigned && (field.space || field.plus) && !traits.unsignedWithoutSign) {
+            return false;
+        }
         std::uint64_t magnitude;
         bool negative;
         if (!ReadInteger(field, args, magnitude, negative)) {

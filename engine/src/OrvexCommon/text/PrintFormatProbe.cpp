@@ -49,6 +49,8 @@ SPrintTraits ProbePrintTraits() {
     traits.octalZeroKept = Writes("0", "%#.0o", 0u);
     traits.generalWidth =
         Writes("  1000|100000    |0000100000", "%6g|%-10g|%010g", 1000.0, 100000.0, 100000.0);
+    traits.unsignedWithoutSign =
+        Writes("12|12|12|c|14|C", "% u|%+u|%+ u|% x|% o|%+X", 12u, 12u, 12u, 12u, 12u, 12u);
     return traits;
 }
 

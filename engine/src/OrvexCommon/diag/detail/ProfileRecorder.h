@@ -92,8 +92,10 @@ CProfileRecorder& ProfileRecorder();
 // reading the clock (as ProfileTiming is for the counters), so that tests
 // drive it with chosen times. Only while recording is on.
 struct ProfileTrace {
-    // CheckBegin (Hit) and StartDetailBlock (Block).
+    // CheckBegin (Hit) and StartDetailBlock (Block) at a given time.
     static void Begin(CProfile& profile, TraceKind kind, sys::ClockReading now);
+    // The same now: the clocks are read once the thread's ring is had.
+    static void BeginNow(CProfile& profile, TraceKind kind);
     // CheckEnd (Hit) and EndDetailBlock (Block).
     static void End(CProfile& profile, TraceKind kind, sys::ClockReading now);
 };

@@ -1,6 +1,8 @@
 // Recursive locks on POSIX: a recursive pthread mutex in malloc'd storage.
 #include "OrvexCommon/platform/OrvexSys.h"
 
+#include "EndGuard.h"
+
 #include <cstdlib>
 #include <new>
 #include <pthread.h>
@@ -46,12 +48,24 @@ void DestroyRecursiveLock(RecursiveLock* lock) {
     sys::FreeBlock(lock);
 }
 
-void EnterLock(RecursiveLock* lock) {
+void EnterHostLock(RecursiveLock* lock) {
     pthread_mutex_lock(MutexOf(lock));
 }
 
-void LeaveLock(RecursiveLock* lock) {
+void LeaveHostLock(RecursiveLock* lock) {
     pthread_mutex_unlock(MutexOf(lock));
+}
+
+// The library's own: a forced end waits while the lock is wanted or held
+// (EndGuard.h).
+void EnterLock(RecursiveLock* lock) {
+    HoldEndBackHere();
+    EnterHostLock(lock);
+}
+
+void LeaveLock(RecursiveLock* lock) {
+    LeaveHostLock(lock);
+    AllowEndHere();
 }
 
 } // namespace sys

@@ -4,6 +4,8 @@
 // when the holder has been preempted.
 #include "OrvexCommon/platform/OrvexSys.h"
 
+#include "EndGuard.h"
+
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -46,7 +48,9 @@ void DestroyShortLock(ShortLock* lock) {
     }
 }
 
+// A forced end waits while the lock is wanted or held (EndGuard.h).
 void EnterShortLock(ShortLock* lock) {
+    HoldEndBackHere();
     while (lock->held.exchange(true, std::memory_order_acquire)) {
         for (int spins = 0; lock->held.load(std::memory_order_relaxed); ++spins) {
             if (spins < 100) {
@@ -60,6 +64,7 @@ void EnterShortLock(ShortLock* lock) {
 
 void LeaveShortLock(ShortLock* lock) {
     lock->held.store(false, std::memory_order_release);
+    AllowEndHere();
 }
 
 } // namespace sys

@@ -4,10 +4,21 @@
 //
 // Forced ends work as on Windows: the thread stops where it is, nothing on
 // its stack is unwound (no destructor, no catch handler, no noexcept check
-// runs), locks it holds stay held. The trampoline keeps a jump point; the
-// thread's own OrvexExitThread jumps there, and OrvexTerminateThread sends the
-// thread a signal whose handler jumps there on the thread itself.
+// runs), locks of the host's that it holds stay held. The trampoline keeps a
+// jump point; the thread's own OrvexExitThread jumps there, and
+// OrvexTerminateThread sends the thread a signal whose handler jumps there on
+// the thread itself. Three things differ from a plain jump:
+// - inside one of the library's critical sections the end is held back to
+//   the section's close (EndGuard.h), so no library lock is left held;
+// - a condition wait that the jump abandons gives its mutex back
+//   (CondWaitCleanup.h);
+// - the exit path of a thread ended by force calls nothing that may wait on
+//   a lock the abandoned frames could hold (the C runtime's heap, stdio):
+//   exit-time work asks ThreadEndedByForce and parks what it would free.
 #include "OrvexCommon/platform/OrvexSys.h"
+
+#include "CondWaitCleanup.h"
+#include "EndGuard.h"
 
 #include <atomic>
 #include <cerrno>
@@ -37,12 +48,15 @@ struct Thread {
     ThreadProc proc;
     void* context;
     std::atomic<unsigned> exitCode;
-    sigjmp_buf endPoint;           // where a forced end resumes, in RunThread
-    std::atomic<bool> endPointSet; // while the procedure runs
-    std::atomic<bool> endAsked;    // TerminateThread was called
-    std::atomic<long> kernelId;    // set by the thread itself when it starts
-    std::atomic<int> state;        // ThreadState
-    Thread* previous;              // registry links, guarded by g_registryLock
+    sigjmp_buf endPoint;            // where a forced end resumes, in RunThread
+    std::atomic<bool> endPointSet;  // while the procedure runs
+    std::atomic<bool> endAsked;     // TerminateThread was called
+    std::atomic<bool> endedByForce; // the end came from TerminateThread
+    const void* stackMark;          // an address in RunThread's frame
+    SWaitMutexes waitMutexes;       // given back after a forced end's jump
+    std::atomic<long> kernelId;     // set by the thread itself when it starts
+    std::atomic<int> state;         // ThreadState
+    Thread* previous;               // registry links, guarded by g_registryLock
     Thread* next;
 };
 
@@ -50,7 +64,12 @@ namespace {
 
 pthread_mutex_t g_registryLock = PTHREAD_MUTEX_INITIALIZER;
 Thread* g_liveThreads = nullptr;
-thread_local Thread* t_currentThread = nullptr;
+// Initial-exec: read by the end signal's handler.
+thread_local Thread* t_currentThread __attribute__((tls_model("initial-exec"))) = nullptr;
+
+// Records of detached threads ended by force: their exit path may not free,
+// so they wait here for the next thread start.
+std::atomic<Thread*> g_recordsToFree{nullptr};
 
 Thread* const kCurrentThreadPseudoHandle = reinterpret_cast<Thread*>(~std::uintptr_t(1));
 
@@ -98,30 +117,65 @@ void FreeRecord(Thread* thread) {
     sys::FreeBlock(thread);
 }
 
+void ParkRecord(Thread* thread) {
+    Thread* head = g_recordsToFree.load();
+    do {
+        thread->next = head;
+    } while (!g_recordsToFree.compare_exchange_weak(head, thread));
+}
+
+void FreeParkedRecords() {
+    Thread* record = g_recordsToFree.exchange(nullptr);
+    while (record != nullptr) {
+        Thread* next = record->next;
+        FreeRecord(record);
+        record = next;
+    }
+}
+
 // Marks the thread ended however it ends (return, or a forced end, which
 // jumps back into RunThread above this object).
 struct EndOfThread {
     Thread* thread;
     ~EndOfThread() {
         int expected = kRunning;
-        if (!thread->state.compare_exchange_strong(expected, kFinished)) {
-            FreeRecord(thread); // detached: nobody will join it
+        if (thread->state.compare_exchange_strong(expected, kFinished)) {
+            return;
+        }
+        // Detached: nobody will join it.
+        if (thread->endedByForce.load()) {
+            ParkRecord(thread);
+        } else {
+            FreeRecord(thread);
         }
     }
 };
 
-// The signal that ends a thread by force, sent by TerminateThread.
-int EndSignal() {
-    return SIGRTMIN + 5;
+// Jumps to the thread's start, abandoning whatever it was doing. The jump
+// runs the cleanups of abandoned condition waits, which take their mutexes
+// again; RunThread gives those back.
+[[noreturn]] void JumpToEnd(Thread* thread) {
+    t_endGuard.pending = 0;
+    thread->endedByForce.store(true);
+    thread->endPointSet.store(false);
+    NoteWaitMutexes(thread->stackMark, thread->waitMutexes);
+    siglongjmp(thread->endPoint, 1);
 }
 
 // Runs on the thread to be ended. Jumping out of a handler is what
-// siglongjmp is for; whatever the thread was doing is abandoned.
+// siglongjmp is for.
 void OnEndSignal(int) {
     Thread* thread = t_currentThread;
-    if (thread != nullptr && thread->endPointSet.load()) {
-        thread->endPointSet.store(false);
-        siglongjmp(thread->endPoint, 1);
+    if (thread == nullptr) {
+        (void)AnswerCleanupProbe();
+        return;
+    }
+    if (t_endGuard.depth > 0) {
+        t_endGuard.pending = 1;
+        return;
+    }
+    if (thread->endPointSet.load()) {
+        JumpToEnd(thread);
     }
     // Not yet at its jump point: the thread sees endAsked when it gets there.
 }
@@ -133,7 +187,7 @@ void InstallEndSignal() {
     action.sa_handler = OnEndSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(EndSignal(), &action, nullptr);
+    sigaction(ForcedEndSignal(), &action, nullptr);
 }
 
 void* RunThread(void* record) {
@@ -141,6 +195,7 @@ void* RunThread(void* record) {
     t_currentThread = thread;
     thread->kernelId.store(static_cast<long>(syscall(SYS_gettid)));
     EndOfThread end{thread};
+    thread->stackMark = &end;
     // The signal mask is saved and restored with the jump: a handler left by
     // a jump would otherwise keep its signal blocked.
     if (sigsetjmp(thread->endPoint, 1) == 0) {
@@ -148,6 +203,10 @@ void* RunThread(void* record) {
         if (!thread->endAsked.load()) {
             thread->exitCode.store(thread->proc(thread->context));
         }
+    } else {
+        // Sections the jump left (OrvexExitThread inside one) stay closed.
+        t_endGuard.depth = 0;
+        ReleaseWaitMutexes(thread->waitMutexes);
     }
     thread->endPointSet.store(false);
     return nullptr;
@@ -184,6 +243,7 @@ Thread* StartThread(ThreadProc proc, void* context, unsigned /*stackSize*/) {
     if (storage == nullptr) {
         return nullptr;
     }
+    FreeParkedRecords();
     Thread* thread = new (storage) Thread;
     pthread_once(&g_endSignalOnce, InstallEndSignal);
     thread->proc = proc;
@@ -191,6 +251,9 @@ Thread* StartThread(ThreadProc proc, void* context, unsigned /*stackSize*/) {
     thread->exitCode.store(0);
     thread->endPointSet.store(false);
     thread->endAsked.store(false);
+    thread->endedByForce.store(false);
+    thread->stackMark = nullptr;
+    thread->waitMutexes.count = 0;
     thread->kernelId.store(0);
     thread->state.store(kRunning);
     pthread_mutex_lock(&g_registryLock);
@@ -246,6 +309,7 @@ void ExitCurrentThread(unsigned exitCode) {
     if (thread != nullptr && thread->endPointSet.load()) {
         thread->exitCode.store(exitCode);
         thread->endPointSet.store(false);
+        thread->waitMutexes.count = 0;
         siglongjmp(thread->endPoint, 1);
     }
     // A thread the library did not start has no jump point: it ends the
@@ -254,17 +318,50 @@ void ExitCurrentThread(unsigned exitCode) {
 }
 
 bool TerminateThread(Thread* thread, unsigned exitCode) {
+    LearnCondWaitCleanup();
     pthread_mutex_lock(&g_registryLock);
     bool accepted = IsLive(thread);
     if (accepted) {
         thread->exitCode.store(exitCode);
         thread->endAsked.store(true);
         // A thread that ended already takes no signal and needs none.
-        const int sent = pthread_kill(thread->id, EndSignal());
+        const int sent = pthread_kill(thread->id, ForcedEndSignal());
         accepted = sent == 0 || sent == ESRCH;
     }
     pthread_mutex_unlock(&g_registryLock);
     return accepted;
+}
+
+int ForcedEndSignal() {
+    return SIGRTMIN + 5;
+}
+
+thread_local SEndGuard t_endGuard __attribute__((tls_model("initial-exec"))) = {0, 0};
+
+void EndHeldBackThread() {
+    Thread* thread = t_currentThread;
+    if (thread == nullptr || !thread->endPointSet.load()) {
+        t_endGuard.pending = 0; // past its procedure: it is ending already
+        return;
+    }
+    JumpToEnd(thread);
+}
+
+bool ThreadEndedByForce() {
+    const Thread* thread = t_currentThread;
+    return thread != nullptr && thread->endedByForce.load();
+}
+
+void HoldEndBack() {
+    HoldEndBackHere();
+}
+
+void AllowEnd() {
+    AllowEndHere();
+}
+
+bool EndsAreHeldBack() {
+    return true;
 }
 
 Thread* CurrentThreadPseudoHandle() {

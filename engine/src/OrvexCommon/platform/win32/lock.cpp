@@ -44,5 +44,15 @@ void LeaveLock(RecursiveLock* lock) {
     LeaveCriticalSection(SectionOf(lock));
 }
 
+// Windows ends a thread at once whatever it holds: the host's locks and the
+// library's are alike.
+void EnterHostLock(RecursiveLock* lock) {
+    EnterLock(lock);
+}
+
+void LeaveHostLock(RecursiveLock* lock) {
+    LeaveLock(lock);
+}
+
 } // namespace sys
 } // namespace Orvex

@@ -88,6 +88,20 @@ bool TerminateThread(Thread* thread, unsigned exitCode) {
     return ::TerminateThread(HandleOf(thread), exitCode) != 0;
 }
 
+// A terminated thread runs no code at all here, so nothing is held back and
+// no exit path ever sees a forced end.
+void HoldEndBack() {}
+
+void AllowEnd() {}
+
+bool EndsAreHeldBack() {
+    return false;
+}
+
+bool ThreadEndedByForce() {
+    return false;
+}
+
 Thread* CurrentThreadPseudoHandle() {
     return reinterpret_cast<Thread*>(GetCurrentThread());
 }

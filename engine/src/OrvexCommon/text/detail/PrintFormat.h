@@ -42,6 +42,10 @@ struct SPrintTraits {
     // values (those whose fixed form dropped zeros) short, so a %g with a
     // width goes to it.
     bool generalWidth = false;
+    // The space and plus flags put no sign before an unsigned conversion
+    // (u, o, x, X); without this the runtime writes one there, so such a field
+    // goes to it.
+    bool unsignedWithoutSign = false;
     // The current decimal point, read before each float conversion; null:
     // std::localeconv's, which is not safe while other threads call it.
     const char* (*decimalPoint)() = nullptr;
