@@ -1,9 +1,7 @@
 // The pack command: every file below a directory into one package file.
-#include "ToolSupport.h"
+#include "PackPlan.h"
 
 #include "OrvexCommon/file/detail/PackageWriter.h"
-
-#include <map>
 
 namespace OrvexPack {
 
@@ -23,7 +21,8 @@ const char kUsage[] =
     "                  keys only)\n"
     "\n"
     "Two names with the same key (names that differ only in case, for one) are\n"
-    "refused, and so is the name .orvex-manifest, which holds the list of names.\n";
+    "refused, and so is the name .orvex-manifest, which holds the list of names;\n"
+    "every such name is reported (up to 20, then a count), and nothing is written.\n";
 
 // A bar on the error stream, redrawn in place when the whole percent changes.
 class ProgressBar {
@@ -106,24 +105,6 @@ private:
     bool m_kept = false;
 };
 
-// Fails when two names, or a name and the manifest, share a key.
-void CheckKeys(const std::vector<SourceFile>& files) {
-    const std::uint32_t manifestKey = InnerNameKey(kManifestName);
-    std::map<std::uint32_t, const std::string*> owners;
-    for (const SourceFile& file : files) {
-        const std::uint32_t key = InnerNameKey(file.name);
-        if (key == manifestKey) {
-            Fail("'" + file.name + "' has the key of the reserved name " + kManifestName + " (" +
-                 KeyText(key) + "); rename it");
-        }
-        const auto inserted = owners.emplace(key, &file.name);
-        if (!inserted.second) {
-            Fail("'" + *inserted.first->second + "' and '" + file.name + "' have the same key " +
-                 KeyText(key) + "; rename one of them");
-        }
-    }
-}
-
 } // namespace
 
 int PackCommand(const std::vector<std::string>& args, ToolStreams& io) {
@@ -145,7 +126,7 @@ int PackCommand(const std::vector<std::string>& args, ToolStreams& io) {
         const fs::path output = ArgPath(parsed.positional[1]);
 
         const std::vector<SourceFile> files = CollectFiles(directory, output);
-        CheckKeys(files);
+        CheckKeys(files, io.err);
 
         PartialOutput partial(output);
         Orvex::detail::PackageWriter writer;
