@@ -1,6 +1,9 @@
 // What pack decides before it writes a package.
 #include "PackPlan.h"
 
+#include "OrvexCommon/file/OrvexFileHead.h"
+#include "OrvexCommon/file/detail/FileHeadReader.h"
+
 #include <map>
 
 namespace OrvexPack {
@@ -47,6 +50,22 @@ void CheckKeys(const std::vector<SourceFile>& files, std::ostream& err) {
     }
     Fail("and " + std::to_string(clashes.size() - kMaxReportedClashes) +
          " more names have the key of another name (" + total + " in all); nothing was packed");
+}
+
+std::uint32_t HeadResidentSize(const Bytes& bytes) {
+    if (bytes.empty()) {
+        return 0;
+    }
+    const auto size = static_cast<std::uint32_t>(bytes.size());
+    Orvex::SLoadBuffer buffer{bytes.data(), 0, size, 0};
+    Orvex::CCommonFileHead head;
+    if (!Orvex::detail::ReadFileHead(buffer, head)) {
+        return 0;
+    }
+    const std::uint64_t end = static_cast<std::uint64_t>(buffer.pos) + head.GetExtraDataSize();
+    // A head whose extra data runs past the end is refused by a loose load
+    // too: such a file is no resource of its type.
+    return end <= size ? static_cast<std::uint32_t>(end) : 0;
 }
 
 } // namespace OrvexPack

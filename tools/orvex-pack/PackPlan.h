@@ -20,6 +20,13 @@ constexpr std::size_t kMaxReportedClashes = 20;
 // message counts them all, so that one run names every file to rename.
 void CheckKeys(const std::vector<SourceFile>& files, std::ostream& err);
 
+// The resident part pack gives a file unless told a size: its head and extra
+// data when it begins with a valid common head whose extra data it holds (what
+// a typed listener's OnLoadHead reads), else none. The loader reads a head
+// from any resident part, whatever the listener's type, so a file without a
+// head must have none to load whole for a listener of type -1.
+std::uint32_t HeadResidentSize(const Bytes& bytes);
+
 } // namespace OrvexPack
 
 #endif // ORVEX_TOOLS_ORVEXPACK_PACKPLAN_H
