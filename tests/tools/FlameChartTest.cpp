@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -255,40 +256,93 @@ TEST(FlameChart, NestingComesFromTheTimesAndLabelsStayText) {
     EXPECT_NE(svgText.find("5 events, 1 threads, 110.000 us, 4 dropped"), std::string::npos);
 }
 
+// True when the text holds "nan" or "inf" in any case: what a non-finite
+// number prints as.
+bool HoldsNonFinite(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text.find("nan") != std::string::npos || text.find("inf") != std::string::npos;
+}
+
 TEST(FlameChart, TheCommandRefusesWhatItCannotDraw) {
     OrvexTest::ScratchPaths scratch;
     const std::filesystem::path input(scratch.Add(OrvexTest::UniqueName("flame-in")));
     const std::filesystem::path output(scratch.Add(OrvexTest::UniqueName("flame-out")));
+    // An event "X" of thread 1 at `ts` lasting `dur` (both as written).
+    const auto event = [](const char* ts, const char* dur) {
+        return std::string("{\"name\":\"a\",\"ph\":\"X\",\"ts\":") + ts + ",\"dur\":" + dur +
+               ",\"tid\":1}";
+    };
+    const std::string huge = event("1e999", "1"), low = event("-1e308", "0"),
+                      high = event("1e308", "0"), far = event("1e308", "1e308"),
+                      tiny = event("0", "1e-320");
     const struct {
-        const char* content; // null: no input file
+        std::string content; // "(none)": no input file
         std::vector<std::string> extra;
         int status;
+        std::string message; // part of the error line
+        std::string at;      // the text at the offset the message names, when it names one
     } cases[] = {
-        {"{\"traceEvents\":[]}", {}, 0},
-        {"[{\"name\":\"a\",\"ph\":\"X\",\"ts\":1,\"dur\":2,\"tid\":1}]", {}, 0},
-        {"{\"traceEvents\":[", {}, 1},
-        {"{\"events\":[]}", {}, 1},
-        {"{\"traceEvents\":[{\"ph\":\"X\",\"ts\":\"1\"}]}", {}, 1},
-        {"{\"traceEvents\":[]} x", {}, 1},
-        {nullptr, {}, 1},
-        {"{\"traceEvents\":[]}", {"--width=5"}, 2},
-        {"{\"traceEvents\":[]}", {"--depth=3"}, 2},
+        {"{\"traceEvents\":[]}", {}, 0, "", ""},
+        {"[" + event("1", "2") + "]", {}, 0, "", ""},
+        {"[" + tiny + "," + event("0", "0") + "]", {}, 0, "", ""},
+        {"[" + event("-1e307", "0") + "," + event("1e307", "5") + "]", {}, 0, "", ""},
+        {"{\"traceEvents\":[", {}, 1, "value expected", ""},
+        {"{\"events\":[]}", {}, 1, "no \"traceEvents\" array", ""},
+        {"{\"traceEvents\":[{\"ph\":\"X\",\"ts\":\"1\"}]}",
+         {},
+         1,
+         "without a numeric \"ts\"",
+         "{\"ph\""},
+        {"{\"traceEvents\":[]} x", {}, 1, "text after the value", ""},
+        {"[" + huge + "]", {}, 1, "\"ts\" is beyond a double's range", huge},
+        {"[" + low + "," + high + "]", {}, 1, "the chart's span is beyond", high},
+        {"[" + high + "," + low + "]", {}, 1, "the chart's span is beyond", low},
+        {"[" + event("1", "2") + "," + far + "]", {}, 1, "the event's end", far},
+        {"[" + event("1", "-1e999") + "]", {}, 1, "\"dur\" is beyond a double's range", "{"},
+        {"[{\"ph\":\"X\",\"ts\":1,\"tid\":1}]", {}, 1, "without a numeric \"dur\"", "{"},
+        {"[{\"ph\":\"X\",\"ts\":1,\"dur\":\"2\"}]", {}, 1, "without a numeric \"dur\"", "{"},
+        {"[{\"ph\":\"X\",\"ts\":1,\"dur\":null}]", {}, 1, "without a numeric \"dur\"", "{"},
+        {"[{\"ph\":\"X\",\"ts\":1,\"dur\":1,\"tid\":1e999}]", {}, 1, "\"tid\"", "{"},
+        {"{\"traceEvents\":[],\"otherData\":{\"droppedEvents\":1e999}}",
+         {},
+         1,
+         "droppedEvents",
+         "1e999"},
+        {"hello world", {}, 1, "not JSON: 'h' cannot start a value", "hello"},
+        {"\xEF\xBB\xBF{\"traceEvents\":[]}", {}, 1, "byte-order mark", "\xEF"},
+        {"\x01", {}, 1, "not JSON: byte 0x01 cannot start a value", "\x01"},
+        {"(none)", {}, 1, "cannot read", ""},
+        {"{\"traceEvents\":[]}", {"--width=5"}, 2, "--width takes", ""},
+        {"{\"traceEvents\":[]}", {"--depth=3"}, 2, "unknown option --depth", ""},
     };
     for (const auto& item : cases) {
+        SCOPED_TRACE(item.content);
         std::filesystem::remove(input);
-        if (item.content != nullptr) {
+        std::filesystem::remove(output);
+        if (item.content != "(none)") {
             std::ofstream(input, std::ios::binary) << item.content;
         }
         std::vector<std::string> args = {input.u8string(), output.u8string()};
         args.insert(args.end(), item.extra.begin(), item.extra.end());
         std::ostringstream out, err;
-        EXPECT_EQ(OrvexFlame::RunFlameTool(args, out, err), item.status)
-            << (item.content ? item.content : "(none)");
+        EXPECT_EQ(OrvexFlame::RunFlameTool(args, out, err), item.status) << err.str();
         if (item.status == 0) {
-            EXPECT_NO_THROW(OrvexTest::XmlReader::Parse(ReadText(output)));
-        } else {
-            EXPECT_EQ(err.str().rfind("orvex-flame: ", 0) == 0 || item.status == 2, true)
-                << err.str();
+            const std::string svg = ReadText(output);
+            EXPECT_NO_THROW(OrvexTest::XmlReader::Parse(svg));
+            EXPECT_FALSE(HoldsNonFinite(svg)) << svg;
+            continue;
+        }
+        EXPECT_FALSE(std::filesystem::exists(output));
+        EXPECT_NE(err.str().find(item.message), std::string::npos) << err.str();
+        if (item.status == 1) {
+            EXPECT_EQ(err.str().rfind("orvex-flame: ", 0), 0u) << err.str();
+        }
+        if (!item.at.empty()) {
+            const std::string offset =
+                ": offset " + std::to_string(item.content.find(item.at)) + ": ";
+            EXPECT_NE(err.str().find(offset), std::string::npos) << offset << " in " << err.str();
         }
     }
     std::ostringstream out, err;

@@ -1,9 +1,9 @@
 // list, extract and verify on packages with and without a manifest and on
 // damaged ones; pack's refusals; the command line; the progress bar and the
 // terminal query behind it.
+#include "PackPlan.h"
 #include "PackToolTestSupport.h"
 
-#include "OrvexCommon/file/detail/NameKey.h"
 #include "OrvexCommon/file/detail/PackageWriter.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexTestSupport.h"
@@ -11,55 +11,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
-#include <iomanip>
 
 namespace {
 
 using namespace OrvexTest;
 using Orvex::detail::ReadLittleEndian32;
 using Orvex::detail::WriteLittleEndian32;
-
-std::string KeyHex(std::uint32_t key) {
-    std::ostringstream text;
-    text << std::hex << std::setw(8) << std::setfill('0') << key;
-    return text.str();
-}
-
-std::uint32_t KeyOf(const std::string& name) {
-    return Orvex::detail::EntryKey(Wide(name).c_str());
-}
-
-struct ListedEntry {
-    std::uint32_t offset;
-    std::uint32_t size;
-    std::uint32_t resident;
-    std::string name;
-};
-
-// The entry lines of list's output by key, and its header lines by label.
-void ParseListing(const std::string& text, std::map<std::string, ListedEntry>& entries,
-                  std::map<std::string, std::string>& header) {
-    std::istringstream lines(text);
-    std::string line;
-    bool inEntries = false;
-    while (std::getline(lines, line)) {
-        if (line.rfind("key ", 0) == 0) {
-            inEntries = true;
-        } else if (inEntries) {
-            std::istringstream fields(line);
-            std::string key;
-            ListedEntry entry{};
-            fields >> key >> entry.offset >> entry.size >> entry.resident;
-            fields >> std::ws;
-            std::getline(fields, entry.name);
-            entries[key] = entry;
-        } else {
-            const std::size_t gap = line.find("  ");
-            header[line.substr(0, gap)] = line.substr(line.find_first_not_of(' ', gap));
-        }
-    }
-}
 
 // Builds a package whose manifest names its files as given, bypassing pack.
 void WriteCustomPackage(const std::string& path, const std::vector<std::string>& names) {
@@ -98,14 +57,16 @@ TEST_F(PackInspectTest, ListShowsTheHeaderAndEveryEntryWithItsName) {
     EXPECT_EQ(header["index offset"], std::to_string(ReadLittleEndian32(raw.data() + 12)));
     EXPECT_EQ(header["scrambled"], "yes");
     EXPECT_EQ(header["manifest"], "yes");
+    EXPECT_EQ(header["resident"], "0 of " + std::to_string(tree.size() + 1) + " files, 0 bytes");
     ASSERT_EQ(entries.size(), tree.size() + 1);
     for (const auto& file : tree) {
         SCOPED_TRACE(file.first);
         const ListedEntry& entry = entries[KeyHex(KeyOf(file.first))];
         EXPECT_EQ(entry.name, file.first);
         EXPECT_EQ(entry.size, file.second.size());
-        // The default resident part is 256 bytes.
-        EXPECT_EQ(entry.resident, std::min<std::size_t>(256, file.second.size()));
+        // Files without a head have no resident part by default.
+        EXPECT_EQ(entry.resident, 0u);
+        EXPECT_EQ(entry.head, "-");
         ASSERT_LE(entry.offset + file.second.size(), raw.size());
     }
     EXPECT_EQ(entries[KeyHex(KeyOf(".orvex-manifest"))].name, ".orvex-manifest");
@@ -221,18 +182,82 @@ TEST_F(PackInspectTest, PackRefusesTheManifestNameAndNamesSharingAKey) {
     // --no-manifest does not free the name: list would take the file for one.
     EXPECT_EQ(RunPack({"pack", root, path, "--no-manifest"}).status, 1);
 
+    // Every clash of one run is reported, in the order of the names.
     const std::string cased = m_scratch.Path("case");
     WriteFile(U8(cased) / "Sub/Name.dat", Bytes(1, 'x'));
     WriteFile(U8(cased) / "sub/name.DAT", Bytes(1, 'y'));
-    if (ReadTree(cased).size() != 2) {
+    WriteFile(U8(cased) / "A.txt", Bytes(1, 'a'));
+    WriteFile(U8(cased) / "a.TXT", Bytes(1, 'b'));
+    if (ReadTree(cased).size() != 4) {
         GTEST_SKIP() << "the file system ignores case";
     }
     const Outcome collided = RunPack({"pack", cased, path});
     EXPECT_EQ(collided.status, 1);
-    EXPECT_NE(collided.err.find("have the same key " + KeyHex(KeyOf("sub/name.dat"))),
-              std::string::npos)
-        << collided.err;
+    EXPECT_EQ(collided.err, "orvex-pack: 'A.txt' and 'a.TXT' have the same key " +
+                                KeyHex(KeyOf("a.txt")) +
+                                "; rename one of them\n"
+                                "orvex-pack: 'Sub/Name.dat' and 'sub/name.DAT' have the same key " +
+                                KeyHex(KeyOf("sub/name.dat")) +
+                                "; rename one of them\n"
+                                "orvex-pack: 2 names have the key of another name; nothing was "
+                                "packed\n");
     EXPECT_FALSE(fs::exists(U8(path)));
+}
+
+// The clashes of keys among names as pack checks them: every one reported up
+// to the limit, then a count.
+TEST_F(PackInspectTest, EveryClashOfKeysIsReportedUpToALimit) {
+    // `count` names, each with a twin that differs in case, and the lines
+    // expected for them.
+    const auto twins = [](std::size_t count, std::vector<OrvexPack::SourceFile>& files) {
+        std::vector<std::string> lines;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string name = "Dir/File" + std::to_string(i) + ".dat";
+            std::string twin = name;
+            std::transform(twin.begin(), twin.end(), twin.begin(),
+                           [](char c) { return static_cast<char>(std::tolower(c)); });
+            files.push_back({U8(name), name});
+            files.push_back({U8(twin), twin});
+            lines.push_back("'" + name + "' and '" + twin + "' have the same key " +
+                            KeyHex(KeyOf(twin)) + "; rename one of them");
+        }
+        return lines;
+    };
+    const std::size_t limit = OrvexPack::kMaxReportedClashes;
+    for (const std::size_t pairs :
+         {std::size_t(0), std::size_t(1), std::size_t(3), limit, limit + 1, limit + 7}) {
+        SCOPED_TRACE(pairs);
+        std::vector<OrvexPack::SourceFile> files = {{U8("other.bin"), "other.bin"}};
+        std::vector<std::string> lines = twins(pairs, files);
+        if (pairs == 3) {
+            files.push_back({U8(".ORVEX-manifest"), ".ORVEX-manifest"});
+            lines.push_back("'.ORVEX-manifest' has the key of the reserved name .orvex-manifest (" +
+                            KeyHex(KeyOf(".orvex-manifest")) + "); rename it");
+        }
+        std::ostringstream err;
+        std::string message = "(none)";
+        try {
+            OrvexPack::CheckKeys(files, err);
+        } catch (const OrvexPack::ToolFailure& failure) {
+            message = failure.message;
+        }
+        std::string expectedErr;
+        std::string expectedMessage = lines.empty() ? "(none)" : lines[0];
+        if (lines.size() > 1) {
+            for (std::size_t i = 0; i < lines.size() && i < limit; ++i) {
+                expectedErr += "orvex-pack: " + lines[i] + "\n";
+            }
+            const std::string total = std::to_string(lines.size());
+            expectedMessage =
+                lines.size() <= limit
+                    ? total + " names have the key of another name; nothing was packed"
+                    : "and " + std::to_string(lines.size() - limit) +
+                          " more names have the key of another name (" + total +
+                          " in all); nothing was packed";
+        }
+        EXPECT_EQ(err.str(), expectedErr);
+        EXPECT_EQ(message, expectedMessage);
+    }
 }
 
 TEST_F(PackInspectTest, ExtractRefusesNamesThatLeaveTheDirectory) {

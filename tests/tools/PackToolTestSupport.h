@@ -6,12 +6,14 @@
 #include "../file/PackageTestSupport.h"
 #include "PackCommands.h"
 
+#include "OrvexCommon/file/detail/NameKey.h"
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/memory/detail/TextStrings.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <map>
 #include <random>
 #include <sstream>
@@ -47,6 +49,49 @@ inline fs::path U8(const std::string& utf8) {
 inline std::wstring Wide(const std::string& utf8) {
     const Orvex::OrvexWString wide = Orvex::Utf8ToWideString(utf8.c_str());
     return std::wstring(wide.begin(), wide.end());
+}
+
+// The key of a UTF-8 inner name, and a key as list shows it.
+inline std::uint32_t KeyOf(const std::string& name) {
+    return Orvex::detail::EntryKey(Wide(name).c_str());
+}
+
+inline std::string KeyHex(std::uint32_t key) {
+    std::ostringstream text;
+    text << std::hex << std::setw(8) << std::setfill('0') << key;
+    return text.str();
+}
+
+struct ListedEntry {
+    std::uint32_t offset;
+    std::uint32_t size;
+    std::uint32_t resident;
+    std::string head; // what the loader reads from the resident part
+    std::string name;
+};
+
+// The entry lines of list's output by key, and its header lines by label.
+inline void ParseListing(const std::string& text, std::map<std::string, ListedEntry>& entries,
+                         std::map<std::string, std::string>& header) {
+    std::istringstream lines(text);
+    std::string line;
+    bool inEntries = false;
+    while (std::getline(lines, line)) {
+        if (line.rfind("key ", 0) == 0) {
+            inEntries = true;
+        } else if (inEntries) {
+            std::istringstream fields(line);
+            std::string key;
+            ListedEntry entry{};
+            fields >> key >> entry.offset >> entry.size >> entry.resident >> entry.head;
+            fields >> std::ws;
+            std::getline(fields, entry.name);
+            entries[key] = entry;
+        } else {
+            const std::size_t gap = line.find("  ");
+            header[line.substr(0, gap)] = line.substr(line.find_first_not_of(' ', gap));
+        }
+    }
 }
 
 using OrvexTest::RandomBytes;

@@ -9,6 +9,7 @@
 //
 // Geometry, in SVG user units, for a chart `width` wide:
 //   x(t)   = kSide + (t - start) * (width - 2 * kSide) / span   (t in us)
+//            span = end - start, at least kShortestSpan (1 when it is 0)
 //   box    = x(ts), width dur * (width - 2 * kSide) / span, height kBoxHeight
 //   y      = the lane's top + kLaneHeading + depth * kRowHeight
 // with the lanes from kChartTop down, each kLaneHeading + rows * kRowHeight
@@ -30,6 +31,7 @@ constexpr double kRowHeight = 18;
 constexpr double kBoxHeight = 16;
 constexpr double kLaneGap = 8;
 constexpr double kDefaultWidth = 1200;
+constexpr double kShortestSpan = 1e-6; // microseconds
 
 struct FlameEvent {
     std::string name;
@@ -56,7 +58,11 @@ struct FlameTrace {
 
 // The complete events and thread names of a trace-event file (an object with
 // "traceEvents", or a bare array of events), each thread's events nested by
-// their times. False with `error` set when the text is not such a file.
+// their times. False with `error` set ("offset N: what", N the offending
+// value's byte offset) when the text is not such a file: not JSON, a complete
+// event without a numeric "ts" or "dur", a time, an end or the span of all
+// events beyond a double's range (a number such as 1e999), a "tid" no 64-bit
+// integer holds. Every time of an accepted trace, and its span, is finite.
 bool ReadTrace(const std::string& json, FlameTrace& trace, std::string& error);
 
 // The chart as SVG text.

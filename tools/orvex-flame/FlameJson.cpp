@@ -1,6 +1,7 @@
 // A recursive-descent JSON reader.
 #include "FlameJson.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,14 +23,29 @@ constexpr int kMaxNesting = 256;
 
 struct ParseFailure {
     std::size_t offset;
-    const char* what;
+    std::string what;
 };
+
+// The byte at `at` as a message shows it: 'c' when printable ASCII, else hex.
+std::string Shown(const std::string& text, std::size_t at) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    char shown[16];
+    if (c >= 0x20 && c < 0x7F) {
+        std::snprintf(shown, sizeof(shown), "'%c'", c);
+    } else {
+        std::snprintf(shown, sizeof(shown), "byte 0x%02X", c);
+    }
+    return shown;
+}
 
 class CParser {
 public:
     explicit CParser(const std::string& text) : m_text(text), m_at(0) {}
 
     void Document(JsonValue& value) {
+        if (m_text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+            Fail("not JSON: the text starts with a UTF-8 byte-order mark (save it without one)");
+        }
         Value(value, 0);
         SkipSpace();
         if (m_at != m_text.size()) {
@@ -38,7 +54,7 @@ public:
     }
 
 private:
-    [[noreturn]] void Fail(const char* what) { throw ParseFailure{m_at, what}; }
+    [[noreturn]] void Fail(const std::string& what) { throw ParseFailure{m_at, what}; }
 
     void SkipSpace() {
         while (m_at < m_text.size() && std::strchr(" \t\r\n", m_text[m_at]) != nullptr &&
@@ -78,6 +94,7 @@ private:
         if (m_at >= m_text.size()) {
             Fail("value expected");
         }
+        value.offset = m_at;
         const char first = m_text[m_at];
         if (first == '{') {
             ObjectValue(value, nesting);
@@ -93,9 +110,11 @@ private:
         } else if (first == 'n') {
             value.type = JsonValue::Null;
             Word("null");
-        } else {
+        } else if (first == '-' || (first >= '0' && first <= '9')) {
             value.type = JsonValue::Number;
             NumberValue(value.number);
+        } else {
+            Fail("not JSON: " + Shown(m_text, m_at) + " cannot start a value");
         }
     }
 

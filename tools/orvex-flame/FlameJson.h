@@ -11,8 +11,9 @@ namespace OrvexFlame {
 struct JsonValue {
     enum Type { Null, Bool, Number, String, Array, Object } type = Null;
     bool boolean = false;
-    double number = 0;
-    std::string text; // a string's UTF-8 text
+    double number = 0;      // infinite when the text's number is beyond a double's range
+    std::size_t offset = 0; // where the value starts in the text, for messages
+    std::string text;       // a string's UTF-8 text
     std::vector<JsonValue> items;
     std::vector<std::pair<std::string, JsonValue>> members; // in the file's order
 
@@ -21,7 +22,9 @@ struct JsonValue {
 };
 
 // Parses `text` (RFC 8259; a \u escape of a lone surrogate becomes U+FFFD).
-// False with `error` set ("offset N: what") when it is not JSON.
+// False with `error` set ("offset N: what") when it is not JSON; a text that
+// starts with a byte-order mark, or with a character no value starts with,
+// is refused as such rather than as a broken number.
 bool ParseJson(const std::string& text, JsonValue& value, std::string& error);
 
 // Appends the UTF-8 form of the code point `code` (at most U+10FFFF).

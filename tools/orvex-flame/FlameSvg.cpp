@@ -1,6 +1,7 @@
 // The flame chart drawn as SVG.
 #include "FlameChart.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -97,6 +98,14 @@ std::string Duration(double microseconds) {
     return text;
 }
 
+// The span the scale divides by: the trace's, but at least a picosecond, so
+// that the scale stays finite however close the times lie (1 for a trace of
+// one instant).
+double ScaleSpan(const FlameTrace& trace) {
+    const double span = trace.end - trace.start;
+    return span > 0 ? std::max(span, kShortestSpan) : 1;
+}
+
 struct Scale {
     double start;
     double perMicrosecond;
@@ -163,8 +172,7 @@ std::string RenderSvg(const FlameTrace& trace, double width) {
     for (const FlameThread& thread : trace.threads) {
         height += kLaneHeading + thread.rows * kRowHeight + kLaneGap;
     }
-    const double span = trace.end > trace.start ? trace.end - trace.start : 1;
-    const Scale scale{trace.start, (width - 2 * kSide) / span};
+    const Scale scale{trace.start, (width - 2 * kSide) / ScaleSpan(trace)};
     std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                       "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
                       Number(width) + "\" height=\"" + Number(height) + "\" viewBox=\"0 0 " +

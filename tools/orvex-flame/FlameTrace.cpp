@@ -3,6 +3,7 @@
 #include "FlameJson.h"
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 namespace OrvexFlame {
@@ -11,6 +12,42 @@ namespace {
 
 double NumberOr(const JsonValue* value, double fallback) {
     return value != nullptr && value->type == JsonValue::Number ? value->number : fallback;
+}
+
+// Sets `error` to a message about the value at `at` and returns false.
+bool Refuse(const JsonValue& at, const std::string& what, std::string& error) {
+    error = "offset " + std::to_string(at.offset) + ": " + what;
+    return false;
+}
+
+// The event's thread id: its "tid" (0 without one), which must be a number
+// that a 64-bit integer holds.
+bool ThreadIdOf(const JsonValue& event, std::int64_t& tid, std::string& error) {
+    const double id = NumberOr(event.Find("tid"), 0);
+    // 2^63: the first value above the 64-bit range, exact as a double.
+    const double limit = 9223372036854775808.0;
+    if (!(id >= -limit && id < limit)) {
+        return Refuse(event, "the event's \"tid\" is no 64-bit thread id", error);
+    }
+    tid = static_cast<std::int64_t>(id);
+    return true;
+}
+
+// The member `name` of a complete event, a finite number.
+bool TimeOf(const JsonValue& event, const char* name, double& time, std::string& error) {
+    const JsonValue* value = event.Find(name);
+    if (value == nullptr || value->type != JsonValue::Number) {
+        return Refuse(event,
+                      std::string("a complete event (\"ph\":\"X\") without a numeric \"") + name +
+                          "\"",
+                      error);
+    }
+    if (!std::isfinite(value->number)) {
+        return Refuse(event, std::string("the event's \"") + name + "\" is beyond a double's range",
+                      error);
+    }
+    time = value->number;
+    return true;
 }
 
 FlameThread& ThreadOf(FlameTrace& trace, std::map<std::int64_t, std::size_t>& index,
@@ -55,6 +92,36 @@ void Nest(FlameThread& thread, std::vector<Pending>& pending) {
     }
 }
 
+// A complete event's times, refused unless its begin, its end and the span
+// of the chart with it all stay finite.
+bool ReadCompleteEvent(const JsonValue& event, FlameTrace& trace, Pending& item,
+                       std::string& error) {
+    double duration = 0;
+    if (!TimeOf(event, "ts", item.event.begin, error) || !TimeOf(event, "dur", duration, error)) {
+        return false;
+    }
+    item.event.duration = std::max(0.0, duration);
+    const double end = item.event.begin + item.event.duration;
+    if (!std::isfinite(end)) {
+        return Refuse(event, "the event's end (\"ts\" + \"dur\") is beyond a double's range",
+                      error);
+    }
+    const bool first = trace.eventCount == 0;
+    const double start = first ? item.event.begin : std::min(trace.start, item.event.begin);
+    const double last = first ? end : std::max(trace.end, end);
+    if (!std::isfinite(last - start)) {
+        return Refuse(event, "with this event the chart's span is beyond a double's range", error);
+    }
+    trace.start = start;
+    trace.end = last;
+    ++trace.eventCount;
+    const JsonValue* name = event.Find("name");
+    const JsonValue* args = event.Find("args");
+    item.event.name = name != nullptr && name->type == JsonValue::String ? name->text : "";
+    item.fileDepth = NumberOr(args != nullptr ? args->Find("depth") : nullptr, 0);
+    return true;
+}
+
 bool ReadEvents(const JsonValue& events, FlameTrace& trace, std::string& error) {
     std::map<std::int64_t, std::size_t> index;
     std::map<std::int64_t, std::vector<Pending>> pending;
@@ -66,42 +133,32 @@ bool ReadEvents(const JsonValue& events, FlameTrace& trace, std::string& error) 
             phase->type != JsonValue::String) {
             continue; // not an event this chart draws
         }
-        const auto tid = static_cast<std::int64_t>(NumberOr(event.Find("tid"), 0));
-        if (phase->text == "M" && name != nullptr && name->text == "thread_name") {
+        const bool threadName =
+            phase->text == "M" && name != nullptr && name->text == "thread_name";
+        if (!threadName && phase->text != "X") {
+            continue;
+        }
+        std::int64_t tid = 0;
+        if (!ThreadIdOf(event, tid, error)) {
+            return false;
+        }
+        if (threadName) {
             const JsonValue* args = event.Find("args");
-            const JsonValue* threadName = args != nullptr ? args->Find("name") : nullptr;
-            if (threadName != nullptr && threadName->type == JsonValue::String) {
-                ThreadOf(trace, index, tid).name = threadName->text;
+            const JsonValue* text = args != nullptr ? args->Find("name") : nullptr;
+            if (text != nullptr && text->type == JsonValue::String) {
+                ThreadOf(trace, index, tid).name = text->text;
             }
             continue;
         }
-        if (phase->text != "X") {
-            continue;
-        }
-        const JsonValue* ts = event.Find("ts");
-        if (ts == nullptr || ts->type != JsonValue::Number) {
-            error = "a complete event without a numeric \"ts\"";
+        Pending item;
+        if (!ReadCompleteEvent(event, trace, item, error)) {
             return false;
         }
         ThreadOf(trace, index, tid);
-        const JsonValue* args = event.Find("args");
-        Pending item;
-        item.event.name = name != nullptr && name->type == JsonValue::String ? name->text : "";
-        item.event.begin = ts->number;
-        item.event.duration = std::max(0.0, NumberOr(event.Find("dur"), 0));
-        item.fileDepth = NumberOr(args != nullptr ? args->Find("depth") : nullptr, 0);
         item.order = order++;
         pending[tid].push_back(std::move(item));
     }
-    bool first = true;
     for (FlameThread& thread : trace.threads) {
-        for (const Pending& item : pending[thread.id]) {
-            const double end = item.event.begin + item.event.duration;
-            trace.start = first ? item.event.begin : std::min(trace.start, item.event.begin);
-            trace.end = first ? end : std::max(trace.end, end);
-            first = false;
-        }
-        trace.eventCount += pending[thread.id].size();
         Nest(thread, pending[thread.id]);
     }
     return true;
@@ -122,6 +179,9 @@ bool ReadTrace(const std::string& json, FlameTrace& trace, std::string& error) {
     const JsonValue* other = root.Find("otherData");
     const JsonValue* dropped = other != nullptr ? other->Find("droppedEvents") : nullptr;
     if (dropped != nullptr && dropped->type == JsonValue::Number) {
+        if (!std::isfinite(dropped->number)) {
+            return Refuse(*dropped, "\"droppedEvents\" is beyond a double's range", error);
+        }
         trace.droppedKnown = true;
         trace.dropped = dropped->number;
     }

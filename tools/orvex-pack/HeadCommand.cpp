@@ -24,20 +24,6 @@ const char kUsage[] =
     "Types show as their three letters, 'none' for -1, or in hexadecimal when\n"
     "they are no known type. Exit status 1 when the file has no valid head.\n";
 
-std::string TypeText(std::int32_t type) {
-    if (Orvex::detail::IsLetterFileType(type)) {
-        std::string letters;
-        for (int i = 0; i < 3; ++i) {
-            letters.push_back(static_cast<char>((type >> (8 * i)) & 0xFF));
-        }
-        return letters;
-    }
-    if (type == Orvex::eFT_None) {
-        return "none";
-    }
-    return "0x" + KeyText(static_cast<std::uint32_t>(type));
-}
-
 // Where a read stopped and what it gave.
 struct HeadRead {
     bool valid;
@@ -85,13 +71,13 @@ HeadRead ReadPackagedHead(const fs::path& path, const std::string& inner,
 }
 
 void ShowHead(std::ostream& out, const Orvex::CCommonFileHead& head, const HeadRead& read) {
-    out << "type          " << TypeText(head.GetType()) << '\n'
+    out << "type          " << FileTypeText(head.GetType()) << '\n'
         << "version       " << head.GetVersion() << '\n'
         << "groups        " << head.GetDependentResCount() << '\n';
     for (unsigned i = 0; i < head.GetDependentResCount(); ++i) {
         const Orvex::CDependentRes& group = head.GetDependentRes(i);
         const unsigned count = group.GetFileCount();
-        out << "group " << i << "       " << TypeText(group.GetType()) << ", " << count
+        out << "group " << i << "       " << FileTypeText(group.GetType()) << ", " << count
             << (count == 1 ? " name" : " names") << '\n';
         for (unsigned j = 0; j < count; ++j) {
             out << "  " << PrintableText(group.GetFileName(j)) << '\n';
@@ -134,7 +120,7 @@ int HeadCommand(const std::vector<std::string>& args, ToolStreams& io) {
             }
             const std::int32_t type = head.GetType();
             if (type != Orvex::eFT_None && !Orvex::detail::IsLetterFileType(type)) {
-                Fail(label + " has no file head: " + TypeText(type) + " is not a file type");
+                Fail(label + " has no file head: " + FileTypeText(type) + " is not a file type");
             }
             Fail(label + " has a damaged file head: it breaks off at byte " +
                  std::to_string(read.end) +

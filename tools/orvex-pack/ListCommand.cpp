@@ -1,8 +1,11 @@
 // The list command: the header and one line per index entry.
 #include "ToolSupport.h"
 
+#include "OrvexCommon/file/OrvexFileHead.h"
+#include "OrvexCommon/file/detail/FileHeadReader.h"
 #include "OrvexCommon/file/detail/Package.h"
 
+#include <algorithm>
 #include <iomanip>
 
 namespace OrvexPack {
@@ -12,10 +15,47 @@ namespace {
 const char kUsage[] =
     "usage: orvex-pack list PKG\n"
     "\n"
-    "Shows the package's header (file count, index offset, scrambling) and one\n"
-    "line per index entry in index order: its key (8 hexadecimal digits), data\n"
-    "offset, size and resident size in bytes, and its name when the package holds\n"
-    "a manifest.\n";
+    "Shows the package's header (file count, index offset, scrambling, how many\n"
+    "files have a resident part) and one line per index entry in index order: its\n"
+    "key (8 hexadecimal digits), data offset, size and resident size in bytes, the\n"
+    "head the loader reads from its resident part, and its name when the package\n"
+    "holds a manifest.\n"
+    "\n"
+    "The head column: '-' for no resident part (the file loads whole for a\n"
+    "listener of any type); the head's type ('tex', ..., 'none' for -1) when the\n"
+    "resident part holds a valid head (the file loads only for a listener of that\n"
+    "type); 'invalid' when it holds none (every load of the file fails); '?' when\n"
+    "the resident part is not inside the package (see 'orvex-pack verify').\n";
+
+// The head column of an entry: what the loader makes of its resident part.
+std::string ResidentHead(Orvex::detail::SPackage* package, const RawEntry& entry) {
+    const std::uint32_t resident = std::min(entry.residentSize, entry.size);
+    if (resident == 0) {
+        return "-";
+    }
+    const std::uint64_t end = static_cast<std::uint64_t>(entry.offset) + resident;
+    if (package == nullptr || end > Orvex::detail::PackageExtent(*package)) {
+        return "?";
+    }
+    Bytes bytes(resident);
+    Orvex::detail::ReadPackageBytes(*package, bytes.data(), entry.offset, resident);
+    Orvex::SLoadBuffer buffer{bytes.data(), 0, resident, 0};
+    Orvex::CCommonFileHead head;
+    return Orvex::detail::ReadFileHead(buffer, head) ? FileTypeText(head.GetType()) : "invalid";
+}
+
+// "N of M files, B bytes": the entries with a resident part.
+std::string ResidentSummary(const RawPackage& raw) {
+    std::size_t count = 0;
+    std::uint64_t bytes = 0;
+    for (const RawEntry& entry : raw.entries) {
+        const std::uint32_t resident = std::min(entry.residentSize, entry.size);
+        count += resident > 0 ? 1 : 0;
+        bytes += resident;
+    }
+    return std::to_string(count) + " of " + std::to_string(raw.entries.size()) + " files, " +
+           std::to_string(bytes) + " bytes";
+}
 
 } // namespace
 
@@ -33,7 +73,7 @@ int ListCommand(const std::vector<std::string>& args, ToolStreams& io) {
             Fail("the index of '" + Display(path) +
                  "' runs beyond the end of the file (see 'orvex-pack verify')");
         }
-        const Orvex::detail::SPackage* package = OpenLibraryPackage(path);
+        Orvex::detail::SPackage* package = OpenLibraryPackage(path);
         const Manifest manifest = package != nullptr ? ReadManifest(*package) : Manifest();
 
         io.out << "package       " << Display(path) << " (" << raw.fileSize << " bytes)\n"
@@ -45,10 +85,13 @@ int ListCommand(const std::vector<std::string>& args, ToolStreams& io) {
                    : manifest.present ? "yes"
                                       : "no")
                << '\n'
-               << "key           offset        size    resident  name\n";
+               << "resident      " << ResidentSummary(raw) << '\n'
+               << "key           offset        size    resident  head     name\n";
         for (const RawEntry& entry : raw.entries) {
             io.out << KeyText(entry.key) << "  " << std::setw(10) << entry.offset << "  "
-                   << std::setw(10) << entry.size << "  " << std::setw(10) << entry.residentSize;
+                   << std::setw(10) << entry.size << "  " << std::setw(10) << entry.residentSize
+                   << "  " << std::left << std::setw(7) << ResidentHead(package, entry)
+                   << std::right;
             const std::string name = NameOf(manifest, entry.key);
             if (!name.empty()) {
                 io.out << "  " << name;

@@ -1,9 +1,7 @@
 // The pack command: every file below a directory into one package file.
-#include "ToolSupport.h"
+#include "PackPlan.h"
 
 #include "OrvexCommon/file/detail/PackageWriter.h"
-
-#include <map>
 
 namespace OrvexPack {
 
@@ -15,15 +13,22 @@ const char kUsage[] =
     "Packages every regular file below DIR under its path relative to DIR, with\n"
     "'/' between directories, in the byte order of those names.\n"
     "\n"
-    "  --resident=N    the first N bytes of each file form its resident part, kept in\n"
-    "                  memory while the package is open in private mode (default 256)\n"
+    "  --resident=N    the first N bytes of every file form its resident part, kept\n"
+    "                  in memory while the package is open in private mode\n"
     "  --resident=all  every file is resident as a whole\n"
     "  --scramble      scramble the file data\n"
     "  --no-manifest   do not store the list of names (list and extract then show\n"
     "                  keys only)\n"
     "\n"
+    "Without --resident, a file that begins with a valid common head keeps its head\n"
+    "and extra data resident, and every other file has no resident part. The\n"
+    "loader reads a head from any resident part, whatever the listener's type: a\n"
+    "file with one loads only for a listener of its head's type, a file without\n"
+    "one loads whole for any listener (type -1 included).\n"
+    "\n"
     "Two names with the same key (names that differ only in case, for one) are\n"
-    "refused, and so is the name .orvex-manifest, which holds the list of names.\n";
+    "refused, and so is the name .orvex-manifest, which holds the list of names;\n"
+    "every such name is reported (up to 20, then a count), and nothing is written.\n";
 
 // A bar on the error stream, redrawn in place when the whole percent changes.
 class ProgressBar {
@@ -106,24 +111,6 @@ private:
     bool m_kept = false;
 };
 
-// Fails when two names, or a name and the manifest, share a key.
-void CheckKeys(const std::vector<SourceFile>& files) {
-    const std::uint32_t manifestKey = InnerNameKey(kManifestName);
-    std::map<std::uint32_t, const std::string*> owners;
-    for (const SourceFile& file : files) {
-        const std::uint32_t key = InnerNameKey(file.name);
-        if (key == manifestKey) {
-            Fail("'" + file.name + "' has the key of the reserved name " + kManifestName + " (" +
-                 KeyText(key) + "); rename it");
-        }
-        const auto inserted = owners.emplace(key, &file.name);
-        if (!inserted.second) {
-            Fail("'" + *inserted.first->second + "' and '" + file.name + "' have the same key " +
-                 KeyText(key) + "; rename one of them");
-        }
-    }
-}
-
 } // namespace
 
 int PackCommand(const std::vector<std::string>& args, ToolStreams& io) {
@@ -136,16 +123,15 @@ int PackCommand(const std::vector<std::string>& args, ToolStreams& io) {
         }
         RequirePositional("pack", parsed, 2, 2);
         const auto resident = parsed.options.find("resident");
-        const std::uint32_t residentSize = resident == parsed.options.end()
-                                               ? kDefaultResidentSize
-                                               : ParseResident(resident->second);
+        const bool residentForced = resident != parsed.options.end();
+        const std::uint32_t forcedSize = residentForced ? ParseResident(resident->second) : 0;
         const bool scramble = parsed.options.count("scramble") != 0;
         const bool manifest = parsed.options.count("no-manifest") == 0;
         const fs::path directory = ArgPath(parsed.positional[0]);
         const fs::path output = ArgPath(parsed.positional[1]);
 
         const std::vector<SourceFile> files = CollectFiles(directory, output);
-        CheckKeys(files);
+        CheckKeys(files, io.err);
 
         PartialOutput partial(output);
         Orvex::detail::PackageWriter writer;
@@ -178,7 +164,7 @@ int PackCommand(const std::vector<std::string>& args, ToolStreams& io) {
                 Fail("'" + Display(files[i].path) + "' is larger than a package can hold");
             }
             const Bytes bytes = ReadWholeFile(files[i].path);
-            add(files[i].name, bytes, residentSize);
+            add(files[i].name, bytes, residentForced ? forcedSize : HeadResidentSize(bytes));
             dataBytes += bytes.size();
             names.push_back(files[i].name);
             progress.Show(i + 1);

@@ -16,9 +16,6 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1; // an input, an output or a check failed
 constexpr int kExitUsage = 2;   // the command line itself is wrong
 
-// Resident bytes per file when pack is given no --resident option.
-constexpr std::uint32_t kDefaultResidentSize = 256;
-
 // The inner name under which pack stores the list of names.
 constexpr char kManifestName[] = ".orvex-manifest";
 

@@ -1,6 +1,7 @@
 // What the package tool's commands share.
 #include "ToolSupport.h"
 
+#include "OrvexCommon/file/detail/FileHeadReader.h"
 #include "OrvexCommon/file/detail/NameKey.h"
 #include "OrvexCommon/file/detail/Package.h"
 
@@ -269,6 +270,20 @@ std::string KeyText(std::uint32_t key) {
         text[static_cast<std::size_t>(i)] = digits[key & 0xF];
     }
     return text;
+}
+
+std::string FileTypeText(std::int32_t type) {
+    if (Orvex::detail::IsLetterFileType(type)) {
+        std::string letters;
+        for (int i = 0; i < 3; ++i) {
+            letters.push_back(static_cast<char>((type >> (8 * i)) & 0xFF));
+        }
+        return letters;
+    }
+    if (type == Orvex::eFT_None) {
+        return "none";
+    }
+    return "0x" + KeyText(static_cast<std::uint32_t>(type));
 }
 
 std::uint32_t InnerNameKey(const std::string& name) {

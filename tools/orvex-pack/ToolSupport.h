@@ -81,6 +81,10 @@ std::string PrintableText(const std::wstring& text);
 // Eight lower-case hexadecimal digits.
 std::string KeyText(std::uint32_t key);
 
+// A file type as its three letters, "none" for -1, or "0x" and eight
+// hexadecimal digits for any other value.
+std::string FileTypeText(std::int32_t type);
+
 // The package key of a UTF-8 inner name.
 std::uint32_t InnerNameKey(const std::string& name);
 

@@ -38,6 +38,15 @@
 // the end of the file; a pool out of memory after OnLoadHead makes Load return
 // -1 without OnLoadData.
 //
+// Resident parts and listeners of type -1: a packaged file with a resident
+// part is loaded head first whatever the listener asks for. The head is read
+// from the resident part and must carry the listener's type, so a listener of
+// type -1 gets such a file only when its head says -1; a file with no valid
+// head there fails every load (Load -1 before any callback). A packaged file
+// without a resident part is never read for a head: every listener, typed or
+// not, gets it whole in OnLoadData alone. orvex-pack gives a resident part by
+// default only to files that begin with a valid head (docs/PACKAGE_FORMAT.md).
+//
 // The loading thread, started by the first SetAsyncLoad(true) at the highest
 // normal priority, serves pending requests in order (through a copy of the
 // package's reader, or a fresh handle for a loose file, retried every
@@ -89,7 +98,8 @@ struct SLoadBuffer {
 class IFileLoadListener {
 public:
     // The file-type code the file's common head must carry, or -1 for files
-    // without a head.
+    // without a head (a packaged file with a resident part still has its head
+    // read, which must then say -1: see the top of this header).
     virtual std::int32_t GetFileType() = 0;
     // The head was read and matches; `buffer` stands just after it.
     virtual void OnLoadHead(const CCommonFileHead& head, SLoadBuffer& buffer) = 0;
