@@ -28,10 +28,25 @@ ORVEX_API void OrvexDetachThread(void* thread);
 ORVEX_API void OrvexExitThread(unsigned int exitCode);
 
 // Forcibly ends the thread wherever it is (spinning, blocked, in a system
-// call), without unwinding its stack: locks it holds stay held, memory it
-// owns stays taken. True when the platform accepted; the handle stays open
-// and a join then succeeds. Linux sends the thread the signal SIGRTMIN + 5,
-// which hosts must leave to the library.
+// call), without unwinding its stack: locks of the host's that it holds
+// (OrvexLock's included) stay held, memory it owns stays taken. True when the
+// platform accepted; the handle stays open and a join then succeeds. Linux
+// sends the thread the signal SIGRTMIN + 5, which hosts must leave to the
+// library.
+//
+// Linux holds the end back while the thread is inside one of the library's
+// own critical sections (its internal locks, the allocator's, a log's, and
+// its calls into the C heap): the thread ends as it leaves the outermost one,
+// so no library lock is left held and the next call into the same facility
+// goes through. A thread waiting to take such a lock ends once it has taken
+// and left it (they are held briefly). Everything else is endable at once:
+// sleeps, joins, waits for work or for an event, console and file I/O outside
+// those sections, and the host's own code. A thread ended inside a
+// std::condition_variable or pthread condition wait does not keep the wait's
+// mutex, and the condition variable stays usable. Its way out frees nothing
+// (its allocator cache and profiler record are parked until the library's
+// teardown or the next recording). Windows ends the thread at once wherever
+// it is, as its TerminateThread does.
 ORVEX_API bool OrvexTerminateThread(void* thread, unsigned int exitCode);
 
 // The pseudo-handle of the calling thread; it needs no release.

@@ -19,6 +19,10 @@ extern "C" {
 void _pthread_cleanup_push(struct _pthread_cleanup_buffer* buffer, void (*routine)(void*),
                            void* arg);
 void _pthread_cleanup_pop(struct _pthread_cleanup_buffer* buffer, int execute);
+// Present only under ThreadSanitizer, which does not see the cleanup take the
+// mutex again (the runtime's own call inside its wait) and must be told.
+void __tsan_mutex_pre_lock(void* mutex, unsigned flags) __attribute__((weak));
+void __tsan_mutex_post_lock(void* mutex, unsigned flags, int recursion) __attribute__((weak));
 }
 
 namespace Orvex {
@@ -184,6 +188,10 @@ void ReleaseWaitMutexes(const SWaitMutexes& noted) {
         pthread_mutex_t* mutex = noted.mutexes[k];
         // Only a mutex the cleanup did take again, by this thread.
         if (mutex != nullptr && mutex->__data.__owner == self) {
+            if (__tsan_mutex_pre_lock != nullptr && __tsan_mutex_post_lock != nullptr) {
+                __tsan_mutex_pre_lock(mutex, 0);
+                __tsan_mutex_post_lock(mutex, 0, 0);
+            }
             pthread_mutex_unlock(mutex);
         }
     }
