@@ -24,6 +24,10 @@
 #include <string>
 #include <thread>
 
+// Present under LeakSanitizer: a block taken just before the thread's end is
+// never freed, as a forced end promises, and is not the library's leak.
+extern "C" void __lsan_disable() __attribute__((weak));
+
 namespace {
 
 using namespace Orvex;
@@ -40,6 +44,9 @@ void Started(SLoopState& state) {
 }
 
 unsigned ORVEX_THREAD_CALL AllocateAndFree(void* context) {
+    if (__lsan_disable != nullptr) {
+        __lsan_disable();
+    }
     Started(*static_cast<SLoopState*>(context));
     // Sizes from the classes to the blocks above them, which go to the heap.
     for (unsigned size = 2000;; size = size >= 72000 ? 2000 : size + 3500) {
