@@ -29,10 +29,13 @@ if(NOT _rc EQUAL 0)
     message(FATAL_ERROR "${LIST_TOOL} failed on ${LIBRARY}")
 endif()
 
+# The list for c++filt goes below CMakeFiles/: tests that run beside this one
+# in the same folder check that nothing new appears there.
 string(REPLACE ";" "\n" _mangled "${_names}")
-file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/exported-mangled.txt "${_mangled}\n")
-execute_process(COMMAND c++filt INPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/exported-mangled.txt
-    OUTPUT_VARIABLE _demangled)
+set(_mangled_file ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/exported-mangled.txt)
+file(WRITE ${_mangled_file} "${_mangled}\n")
+execute_process(COMMAND c++filt INPUT_FILE ${_mangled_file} OUTPUT_VARIABLE _demangled)
+file(REMOVE ${_mangled_file})
 string(STRIP "${_demangled}" _demangled)
 string(REPLACE "\n" ";" _actual "${_demangled}")
 list(REMOVE_DUPLICATES _actual)
