@@ -110,15 +110,18 @@ void WaitAndWakeOnce(SLoopState& state) {
 }
 
 // Runs `work` on a helper; false when it has not finished within two
-// seconds (the helper is then left behind, still blocked).
+// seconds (the helper is then left behind, still blocked). A helper that
+// finished is joined, so none is still ending while the process exits.
 bool FinishesInTime(std::function<void()> work) {
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> finished = done->get_future();
-    std::thread([work, done] {
+    std::thread helper([work, done] {
         work();
         done->set_value();
-    }).detach();
-    return finished.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    });
+    const bool inTime = finished.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    inTime ? helper.join() : helper.detach();
+    return inTime;
 }
 
 int Rounds() {

@@ -78,8 +78,8 @@ void TearDown(SAllocatorState& state) {
     sys::DestroyShortLock(state.largeLock.exchange(nullptr));
     sys::DestroyShortLock(state.pageListLock);
     state.pageListLock = nullptr;
-    sys::DestroyShortLock(state.cacheLock);
-    state.cacheLock = nullptr;
+    // The cache lock is kept: a thread ending while the process exits may
+    // still take it to read the phase.
     ReleasePageMap();
     sys::ReleaseSymbolHandler();
     ReportLeaks(state);

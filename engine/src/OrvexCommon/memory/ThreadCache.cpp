@@ -125,14 +125,20 @@ void ReleaseThreadCache(void* value) {
         return;
     }
     auto* cache = static_cast<SThreadCache*>(value);
-    EmptyCache(state, *cache);
     {
+        // A thread may end while the process exits: under the cache lock the
+        // phase is read again, and teardown passes through this lock before
+        // it frees the caches, so the cache goes back once, by one of them.
         sys::ScopedShortLock hold(state.cacheLock);
+        if (g_allocatorPhase.load(std::memory_order_acquire) != kAllocatorLive) {
+            return;
+        }
+        EmptyCache(state, *cache);
         RetireCounters(state, *cache);
         Unlink(state, cache);
+        // What this thread still frees or takes goes straight to the pools.
+        sys::SetThreadSlot(state.cacheSlot, kNoCache);
     }
-    // What this thread still frees or takes goes straight to the pools.
-    sys::SetThreadSlot(state.cacheSlot, kNoCache);
     cache->~SThreadCache();
     sys::FreeBlock(cache);
 }
@@ -228,12 +234,15 @@ void StartThreadCaches(SAllocatorState& state) {
         state.cacheLock != nullptr ? sys::CreateThreadSlot(ReleaseThreadCache) : nullptr;
 }
 
+// The phase is torn down already. The slot and lock pointers stay as they
+// are: a thread ending now reads them, then finds the phase changed.
 void StopThreadCaches(SAllocatorState& state) {
-    sys::DestroyThreadSlot(state.cacheSlot);
-    state.cacheSlot = nullptr;
     if (state.cacheLock == nullptr) {
         return;
     }
+    // Any release of an ending thread's cache in progress finishes first.
+    { sys::ScopedShortLock wait(state.cacheLock); }
+    sys::DestroyThreadSlot(state.cacheSlot);
     sys::ScopedShortLock hold(state.cacheLock);
     while (SThreadCache* cache = state.caches) {
         EmptyCache(state, *cache);
