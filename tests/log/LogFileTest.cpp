@@ -6,6 +6,7 @@
 #include "OrvexCommon/log/detail/LogFileName.h"
 
 #include "OrvexTestSupport.h"
+#include "SpecialFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -155,6 +156,41 @@ TEST(LogFile, UnopenableLogDropsWritesHarmlesslyAndSaysSoOnce) {
     EXPECT_EQ(1, std::count(said.begin(), said.end(), '\n')) << said;
     EXPECT_NE(std::string::npos, said.find(scratch.Path("blocker/log_2020-01-31-0.3.log"))) << said;
     EXPECT_EQ(std::string("b"), ReadWhole(scratch.Path("blocker")));
+}
+
+// A log whose file name leads to something other than a file opens nothing
+// (writing into a FIFO would wait once the pipe is full, and a device is no
+// place for a log): it drops its writes and says so once, and the name stays
+// what it was.
+TEST(LogFile, ANameThatIsNoFileIsNotOpened) {
+    using OrvexTest::NameKind;
+    MovedCalendar calendar(LocalTime(2020, 1, 31));
+    ScratchLogs scratch("notafile");
+    const NameKind kinds[] = {NameKind::Fifo, NameKind::Directory, NameKind::LinkToDevice,
+                              NameKind::DanglingLink};
+    int number = 0;
+    for (const NameKind kind : kinds) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        const std::string name = "log" + std::to_string(++number);
+        const std::string file = scratch.Path(name + "_2020-01-31-0.7.log");
+        const std::wstring wide = std::filesystem::u8path(file).wstring();
+        if (!OrvexTest::MakeNameOfKind(wide, kind, {})) {
+            continue; // no FIFOs, devices or links here
+        }
+        const OrvexTest::NameState before = OrvexTest::StateOf(wide);
+        OrvexTest::ConsoleCapture errors(OrvexTest::ConsoleTarget::Error);
+        Orvex::ILog* log = scratch.Log(name, 7);
+        ASSERT_NE(nullptr, log);
+        EXPECT_EQ(file, log->GetFileName());
+        EXPECT_EQ(0u, log->Write("abc", 3));
+        EXPECT_EQ(0u, log->Write("def", 3));
+        log->Flush();
+        const std::string said = errors.Finish();
+        EXPECT_EQ(1, std::count(said.begin(), said.end(), '\n')) << said;
+        EXPECT_NE(std::string::npos, said.find(file)) << said;
+        EXPECT_TRUE(OrvexTest::StateOf(wide) == before);
+        EXPECT_FALSE(std::filesystem::exists(OrvexTest::DanglingTarget(wide)));
+    }
 }
 
 TEST(LogFile, LongNamesAreCutAndTheDateAndNumbersSurvive) {

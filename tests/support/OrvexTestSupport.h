@@ -79,6 +79,26 @@ private:
 // Makes a named pipe (FIFO) at `path`; false where the platform has none.
 bool MakeFifo(const std::string& path);
 
+// One end of the FIFO at `path`, opened without waiting and held until the
+// object goes: the reading end always opens, and releases a writer waiting
+// for a reader; the writing end opens only while a reader waits, and
+// releases it. IsOpen is false where the platform has no FIFOs.
+class FifoEnd {
+public:
+    FifoEnd(const std::string& path, bool writingEnd);
+    ~FifoEnd();
+    FifoEnd(const FifoEnd&) = delete;
+    FifoEnd& operator=(const FifoEnd&) = delete;
+    bool IsOpen() const { return m_descriptor >= 0; }
+
+private:
+    int m_descriptor;
+};
+
+// The hidden attribute of a file (Windows); false where files have none.
+bool MarkHidden(const std::wstring& path);
+bool IsHidden(const std::wstring& path);
+
 // The operating system's id of the calling thread (the one dumps name).
 unsigned CurrentThreadId();
 

@@ -146,6 +146,23 @@ bool MakeFifo(const std::string& path) {
     return mkfifo(path.c_str(), 0600) == 0;
 }
 
+FifoEnd::FifoEnd(const std::string& path, bool writingEnd)
+    : m_descriptor(open(path.c_str(), (writingEnd ? O_WRONLY : O_RDONLY) | O_NONBLOCK)) {}
+
+FifoEnd::~FifoEnd() {
+    if (m_descriptor >= 0) {
+        close(m_descriptor);
+    }
+}
+
+bool MarkHidden(const std::wstring&) {
+    return false;
+}
+
+bool IsHidden(const std::wstring&) {
+    return false;
+}
+
 unsigned CurrentThreadId() {
     return static_cast<unsigned>(syscall(SYS_gettid));
 }

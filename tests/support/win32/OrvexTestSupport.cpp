@@ -177,6 +177,21 @@ bool MakeFifo(const std::string&) {
     return false;
 }
 
+FifoEnd::FifoEnd(const std::string&, bool) : m_descriptor(-1) {}
+
+FifoEnd::~FifoEnd() {}
+
+bool MarkHidden(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           SetFileAttributesW(path.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN) != 0;
+}
+
+bool IsHidden(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+}
+
 unsigned CurrentThreadId() {
     return static_cast<unsigned>(GetCurrentThreadId());
 }

@@ -175,8 +175,11 @@ public:
     virtual std::int32_t Load(const wchar_t* fileName, IFileLoadListener* listener) = 0;
     // True when a package holds the name or the file opens as given; aliases
     // are not applied. A loose file counts when it is a regular file the
-    // process may read (sys::IsReadableRegularFile: a FIFO never blocks it,
-    // directories and devices are refused on every target).
+    // process may read (sys::IsReadableRegularFile: its type is asked before
+    // anything is opened, so a FIFO is never opened, and neither waits nor
+    // releases a writer waiting on it; directories and devices are refused on
+    // every target). Load, IReadFile::Open and package opening refuse the
+    // same names the same way (the file gate in platform/OrvexSys.h).
     virtual bool IsFileExist(const wchar_t* fileName) = 0;
     virtual IReadFile* CreateReadFile() = 0;
     virtual IIniFile* CreateIniFile() = 0;

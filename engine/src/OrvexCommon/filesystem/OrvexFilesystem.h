@@ -26,7 +26,10 @@ namespace Orvex {
 // maps its first `size` bytes. On return `size` holds the bytes mapped.
 // `readOnly` false gives a view that may be written: writes reach the file and
 // every other view of it, in this process and in others. Each call gives a
-// view of its own, to be given back with OrvexMemoryUnMap.
+// view of its own, to be given back with OrvexMemoryUnMap. Only a regular
+// file is mapped or created: a directory, a FIFO, a device or a link that
+// leads nowhere gives null and is never opened (the file gate in
+// platform/OrvexSys.h).
 ORVEX_API void* OrvexMemoryMap(const wchar_t* fileName, unsigned& size, bool readOnly);
 
 // Unmaps a view from OrvexMemoryMap and closes its handles. An address that is

@@ -438,16 +438,29 @@ extern "C" void* OrvexCallerAddress();
 // Files (file.cpp)
 // ---------------------------------------------------------------------------
 
+// Every name the library opens as a file, for reading or for writing, passes
+// one gate: it must name a regular file (links followed) or, for a mode that
+// creates, nothing yet. A directory, a FIFO, a device or a socket is never
+// opened, not even to look at it: opening a FIFO waits for its other end and
+// releases a writer waiting there, and opening a device may act on it.
+// POSIX asks the type first (stat), opens a regular file without waiting and
+// asks the opened file again (fstat); a missing name is created exclusively,
+// so a link that leads nowhere is refused rather than followed to create its
+// target (posix/RegularFile.h). Windows refuses names in the device namespace
+// ("\\.\...", named pipes, and the reserved names NUL, CON, COM1, ... that
+// resolve there) and directories before opening, and a handle that is not a
+// disk file after (win32/RegularFile.h).
+
 // Opens a file with the runtime's stream functions: the name is wide text
-// (Windows: _wfopen; POSIX: fopen of the name as UTF-8), `mode` a fopen mode.
-// Returns null when `name` is null or the file cannot be opened. The caller
-// closes the stream with fclose.
+// (Windows: _wfopen; POSIX: open through the gate, then fdopen, the name as
+// UTF-8), `mode` a fopen mode. Returns null when `name` is null, the gate
+// refuses it or the file cannot be opened. The caller closes the stream with
+// fclose.
 std::FILE* OpenFileStream(const wchar_t* name, const char* mode);
 
 // Whether `name` is a regular file this process can open for reading: false
 // for a null name, directories, devices, pipes and anything that cannot be
-// opened. Never blocks (POSIX opens without waiting for a FIFO's writer;
-// Windows refuses what is not a disk file).
+// opened. Never blocks and never opens anything but a regular file.
 bool IsReadableRegularFile(const wchar_t* name);
 
 // Flushes a stream's buffer and then asks the system to put the file's bytes
@@ -611,10 +624,11 @@ struct MappedFile {
     std::size_t length;
 };
 
-// Opens `path`, creating it when it does not exist (read access for
-// `readOnly`, read and write otherwise; other openers may read and write it at
-// the same time), makes a mapping of its first `size` bytes and maps a view of
-// `size` bytes from offset 0. Windows: the mapping object is named `name`, so
+// Opens `path` through the file gate (see "Files": a regular file only),
+// creating it when it does not exist (read access for `readOnly`, read and
+// write otherwise; other openers may read and write it at the same time),
+// makes a mapping of its first `size` bytes and maps a view of `size` bytes
+// from offset 0. Windows: the mapping object is named `name`, so
 // every view of that name, in any process, shares one object; when that
 // object cannot serve the request (made read-only, or smaller than `size`, by
 // an earlier view) the view gets an unnamed object of its own, which shares

@@ -2,11 +2,13 @@
 // the kernel and the C runtime take as file names here.
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/platform/posix/NarrowName.h"
+#include "OrvexCommon/platform/posix/RegularFile.h"
 #include "OrvexCommon/text/OrvexText.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <limits.h>
 #include <new>
@@ -17,12 +19,53 @@
 namespace Orvex {
 namespace sys {
 
+namespace {
+
+// The open(2) flags of an fopen mode: its first letter, '+' and 'x'. False
+// for a mode fopen would refuse.
+bool FlagsOfMode(const char* mode, int& flags) {
+    const bool update = std::strchr(mode, '+') != nullptr;
+    const int access = update ? O_RDWR : O_WRONLY;
+    switch (mode[0]) {
+    case 'r':
+        flags = update ? O_RDWR : O_RDONLY;
+        break;
+    case 'w':
+        flags = access | O_CREAT | O_TRUNC;
+        break;
+    case 'a':
+        flags = access | O_CREAT | O_APPEND;
+        break;
+    default:
+        return false;
+    }
+    if (std::strchr(mode, 'x') != nullptr) {
+        flags |= O_EXCL;
+    }
+    return true;
+}
+
+} // namespace
+
 std::FILE* OpenFileStream(const wchar_t* name, const char* mode) {
-    if (name == nullptr || mode == nullptr) {
+    int flags = 0;
+    if (name == nullptr || mode == nullptr || !FlagsOfMode(mode, flags)) {
         return nullptr;
     }
     const NarrowName narrow(name);
-    return narrow.IsWhole() ? std::fopen(narrow.c_str(), mode) : nullptr;
+    if (!narrow.IsWhole()) {
+        return nullptr;
+    }
+    // fopen's own permissions for a file it creates.
+    const int descriptor = OpenRegularFile(narrow.c_str(), flags, 0666);
+    if (descriptor < 0) {
+        return nullptr;
+    }
+    std::FILE* stream = fdopen(descriptor, mode);
+    if (stream == nullptr) {
+        close(descriptor);
+    }
+    return stream;
 }
 
 bool IsReadableRegularFile(const wchar_t* name) {
@@ -33,16 +76,12 @@ bool IsReadableRegularFile(const wchar_t* name) {
     if (!narrow.IsWhole()) {
         return false;
     }
-    // Non-blocking: opening a FIFO for reading would otherwise wait for a
-    // writer.
-    const int descriptor = open(narrow.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int descriptor = OpenRegularFile(narrow.c_str(), O_RDONLY, 0);
     if (descriptor < 0) {
         return false;
     }
-    struct stat status;
-    const bool regular = fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
     close(descriptor);
-    return regular;
+    return true;
 }
 
 bool FlushStreamToDisk(std::FILE* stream) {

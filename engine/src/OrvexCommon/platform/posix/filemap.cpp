@@ -4,8 +4,8 @@
 // descriptor stays open for the life of the view, as the handles do there.
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/platform/posix/NarrowName.h"
+#include "OrvexCommon/platform/posix/RegularFile.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
 #include <new>
@@ -18,17 +18,15 @@ namespace sys {
 
 namespace {
 
+// Only a regular file is mapped (RegularFile.h): mapping a device maps
+// whatever the device gives (/dev/zero: anonymous memory), and a FIFO would
+// be waited on.
 int OpenForMapping(const wchar_t* path, bool readOnly) {
     const NarrowName narrow(path);
     if (!narrow.IsWhole()) {
         return -1;
     }
-    const int flags = (readOnly ? O_RDONLY : O_RDWR) | O_CREAT | O_CLOEXEC;
-    int descriptor;
-    do {
-        descriptor = open(narrow.c_str(), flags, 0666);
-    } while (descriptor < 0 && errno == EINTR);
-    return descriptor;
+    return OpenRegularFile(narrow.c_str(), (readOnly ? O_RDONLY : O_RDWR) | O_CREAT, 0666);
 }
 
 } // namespace

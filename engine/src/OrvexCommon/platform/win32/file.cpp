@@ -1,5 +1,6 @@
 // Files on Windows: the runtime's wide open and the system's path resolver.
 #include "OrvexCommon/platform/OrvexSys.h"
+#include "OrvexCommon/platform/win32/RegularFile.h"
 #include "OrvexCommon/platform/win32/WindowsHeaders.h"
 
 #include <io.h>
@@ -15,6 +16,12 @@ std::FILE* OpenFileStream(const wchar_t* name, const char* mode) {
     if (name == nullptr || mode == nullptr) {
         return nullptr;
     }
+    // Only files on a disk (RegularFile.h); a missing name only for a mode
+    // that creates.
+    const NameKind kind = KindOfName(name);
+    if (kind == NameKind::Other || (kind == NameKind::Missing && mode[0] == 'r')) {
+        return nullptr;
+    }
     // fopen modes are a few ASCII letters; widened unit by unit.
     wchar_t wideMode[16];
     std::size_t length = 0;
@@ -25,22 +32,26 @@ std::FILE* OpenFileStream(const wchar_t* name, const char* mode) {
         wideMode[length] = static_cast<wchar_t>(static_cast<unsigned char>(mode[length]));
     }
     wideMode[length] = L'\0';
-    return _wfopen(name, wideMode);
+    std::FILE* stream = _wfopen(name, wideMode);
+    if (stream != nullptr &&
+        !IsDiskFile(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))))) {
+        std::fclose(stream);
+        return nullptr;
+    }
+    return stream;
 }
 
 bool IsReadableRegularFile(const wchar_t* name) {
-    if (name == nullptr) {
+    if (name == nullptr || KindOfName(name) != NameKind::File) {
         return false;
     }
-    // Without backup semantics a directory does not open; a device (NUL,
-    // CON, a pipe) does, and is told apart by its type. The sharing is the
-    // runtime's for a stream opened for reading.
+    // The sharing is the runtime's for a stream opened for reading.
     const HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
-    const bool regular = GetFileType(file) == FILE_TYPE_DISK;
+    const bool regular = IsDiskFile(file);
     CloseHandle(file);
     return regular;
 }

@@ -4,6 +4,7 @@
 // call, and still coherent with other views of the file. A request the named
 // object cannot serve (it is read-only or smaller) gets a private object.
 #include "OrvexCommon/platform/OrvexSys.h"
+#include "OrvexCommon/platform/win32/RegularFile.h"
 #include "OrvexCommon/platform/win32/WindowsHeaders.h"
 
 namespace Orvex {
@@ -37,13 +38,18 @@ void* MapObjectView(HANDLE file, const wchar_t* name, unsigned size, bool readOn
 
 bool MapFileView(const wchar_t* path, const wchar_t* name, unsigned size, bool readOnly,
                  MappedFile& out) {
-    if (path == nullptr || size == 0) {
+    // Only files on a disk are mapped (RegularFile.h).
+    if (path == nullptr || size == 0 || KindOfName(path) == NameKind::Other) {
         return false;
     }
     HANDLE file = CreateFileW(path, readOnly ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    if (!IsDiskFile(file)) {
+        CloseHandle(file);
         return false;
     }
     const wchar_t* objectName = name != nullptr && name[0] != L'\0' ? name : nullptr;
