@@ -9,6 +9,7 @@
 
 #include "MiniJson.h"
 #include "OrvexScratch.h"
+#include "OrvexTestSupport.h"
 #include "ProfileRecordSupport.h"
 
 #include <gtest/gtest.h>
@@ -454,6 +455,43 @@ TEST(ProfileRecord, AThreadsFirstSectionIsNotChargedForItsRing) {
     StopProfileRecord();
     EXPECT_EQ(profile->GetHitCount(), 1);
     EXPECT_LT(profile->GetCurDelta(), 50); // milliseconds; well below the ring's cost
+}
+
+// A save that fails part-way (the disk fills up) returns false and leaves the
+// previous file whole, with no temporary file beside it.
+TEST(ProfileRecord, AFailedSaveKeepsThePreviousFile) {
+    const OrvexTest::ScratchFolder folder(OrvexTest::TestScratchName(
+        "oxtrace", *::testing::UnitTest::GetInstance()->current_test_info()));
+    const std::wstring path = (folder.Path() / "trace.json").wstring();
+    CProfile* profile = ProcessWide("a section saved many times over");
+    {
+        Session session(512);
+        for (std::int64_t k = 0; k < 400; ++k) {
+            Play({{profile, TraceKind::Hit, true, 10 * k},
+                  {profile, TraceKind::Hit, false, 10 * k + 5}});
+        }
+    }
+    ASSERT_TRUE(SaveProfileRecord(path.c_str()));
+    const std::uintmax_t saved = std::filesystem::file_size(path);
+    ASSERT_GT(saved, 8192u) << "the file must outgrow the limit below";
+    std::ifstream first(std::filesystem::path(path), std::ios::binary);
+    const std::string before((std::istreambuf_iterator<char>(first)),
+                             std::istreambuf_iterator<char>());
+    first.close();
+    {
+        OrvexTest::FileSizeLimit limit(4096);
+        if (!limit.IsActive()) {
+            GTEST_SKIP() << "no file size limit on this platform";
+        }
+        EXPECT_FALSE(SaveProfileRecord(path.c_str()));
+    }
+    std::ifstream second(std::filesystem::path(path), std::ios::binary);
+    const std::string after((std::istreambuf_iterator<char>(second)),
+                            std::istreambuf_iterator<char>());
+    EXPECT_EQ(after, before);
+    for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
+        EXPECT_EQ(entry.path().filename(), "trace.json") << "left behind";
+    }
 }
 
 // Files saved while another thread records: each is whole JSON, and the

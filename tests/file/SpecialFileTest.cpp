@@ -104,6 +104,15 @@ const EntryPoint kEntryPoints[] = {
          NoHeadListener listener;
          return Files().Load((name + L"/inner.txt").c_str(), &listener) >= 0;
      }},
+    {"IIniFile::Save", L"", false, true,
+     [](const std::wstring& name) {
+         return WithObject<Orvex::IIniFile>(Files().CreateIniFile(), [&](Orvex::IIniFile* ini) {
+             ini->SetString(L"s", L"k", L"saved");
+             return ini->Save(name.c_str(), Orvex::eIniNoBom);
+         });
+     }},
+    {"SaveProfileRecord", L"", false, true,
+     [](const std::wstring& name) { return Orvex::SaveProfileRecord(name.c_str()); }},
 };
 
 struct Kind {

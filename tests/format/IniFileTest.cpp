@@ -4,6 +4,7 @@
 #include "TextFileTestSupport.h"
 
 #include "../support/OrvexTestSupport.h"
+#include "../support/SpecialFiles.h"
 #include "OrvexCommon/format/detail/IniFile.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/text/OrvexText.h"
@@ -12,6 +13,7 @@
 
 #include <clocale>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <random>
 
@@ -262,18 +264,11 @@ TEST_F(IniFileTest, SaveReportsAFileItCannotWrite) {
     EXPECT_FALSE(m_ini->Save(inside.c_str(), eIniNoBom));
 }
 
-// A save that cannot finish leaves the file it would replace as it was, and
-// no temporary file behind: the disk fills up halfway, or the name is taken
-// by a directory.
-// Files a save left beside `target` (temporary ones it did not clean up).
-std::size_t LeftBeside(const std::wstring& target) {
-    const std::filesystem::path path(target);
-    const std::filesystem::path folder =
-        path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    const std::string prefix = path.filename().string() + ".~save";
+// Temporary files a save left in `folder`.
+std::size_t TemporaryFilesIn(const std::filesystem::path& folder) {
     std::size_t count = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        count += entry.path().filename().string().rfind(prefix, 0) == 0 ? 1 : 0;
+        count += entry.path().filename().string().rfind(".~save", 0) == 0 ? 1 : 0;
     }
     return count;
 }
@@ -282,8 +277,10 @@ std::size_t LeftBeside(const std::wstring& target) {
 // no temporary file behind: the disk fills up halfway, or the name is taken
 // by a directory.
 TEST_F(IniFileTest, AFailedSaveKeepsTheOldFileWhole) {
+    const OrvexTest::ScratchFolder folder(OrvexTest::TestScratchName("oxini", *test_info_));
     const Bytes old = Utf8Of(L"[old]\r\nkey = kept\r\n", false);
-    const std::wstring path = m_files.Write("keep", L".ini", old);
+    const std::wstring path = (folder.Path() / "keep.ini").wstring();
+    OrvexTest::WriteRawFile(path, old);
     for (int i = 0; i < 2000; ++i) {
         m_ini->SetString(L"big", std::to_wstring(i).c_str(), L"a value long enough to fill pages");
     }
@@ -294,17 +291,114 @@ TEST_F(IniFileTest, AFailedSaveKeepsTheOldFileWhole) {
         }
     }
     EXPECT_EQ(old, OrvexTest::ReadRawFile(path));
-    EXPECT_EQ(0u, LeftBeside(path));
+    EXPECT_EQ(0u, TemporaryFilesIn(folder.Path()));
 
-    const std::wstring taken = m_files.Name("taken", L".ini");
-    std::filesystem::create_directories(std::filesystem::path(taken) / "inside");
-    EXPECT_FALSE(m_ini->Save(taken.c_str(), eIniNoBom));
-    EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(taken) / "inside"));
-    EXPECT_EQ(0u, LeftBeside(taken));
+    const std::filesystem::path taken = folder.Path() / "taken.ini";
+    std::filesystem::create_directories(taken / "inside");
+    EXPECT_FALSE(m_ini->Save(taken.wstring().c_str(), eIniNoBom));
+    EXPECT_TRUE(std::filesystem::is_directory(taken / "inside"));
+    EXPECT_EQ(0u, TemporaryFilesIn(folder.Path()));
 
     ASSERT_TRUE(m_ini->Save(path.c_str(), eIniNoBom));
     EXPECT_NE(old, OrvexTest::ReadRawFile(path));
-    EXPECT_EQ(0u, LeftBeside(path));
+    EXPECT_EQ(0u, TemporaryFilesIn(folder.Path()));
+}
+
+// What a save does to the name it is given. It writes a file where there was
+// none; it replaces a file the caller may write, and the file keeps its
+// permission bits and attributes, and a link to it stays a link; it refuses a
+// file without write permission and leaves it as it was, whoever runs the
+// test, root included (root may write any file, but a file nobody may write
+// was made read-only on purpose). Names of any valid length save: 255 bytes
+// is the longest a file system allows. Other kinds of names (FIFOs, devices,
+// directories) are in tests/file/SpecialFileTest.cpp.
+struct SaveCase {
+    const char* what;
+    std::size_t nameBytes; // 0: a short name
+    bool exists;           // made as a file (or a link to one) before the save
+    bool linked;
+    std::filesystem::perms perms; // given to the file; unknown: left as made
+    bool hidden;
+    bool saves;
+};
+
+constexpr auto kLeft = std::filesystem::perms::unknown;
+constexpr auto kReadOnly = static_cast<std::filesystem::perms>(0444);
+
+const SaveCase kSaveCases[] = {
+    {"a new file", 0, false, false, kLeft, false, true},
+    {"a file of mode 0640", 0, true, false, static_cast<std::filesystem::perms>(0640), false, true},
+    {"a file of mode 0604", 0, true, false, static_cast<std::filesystem::perms>(0604), false, true},
+    {"a read-only file", 0, true, false, kReadOnly, false, false},
+    {"a file only its owner may read", 0, true, false, static_cast<std::filesystem::perms>(0400),
+     false, false},
+    {"a hidden file", 0, true, false, kLeft, true, true},
+    {"a link to a file", 0, true, true, static_cast<std::filesystem::perms>(0660), false, true},
+    {"a link to a read-only file", 0, true, true, kReadOnly, false, false},
+    {"a new file named with 242 bytes", 242, false, false, kLeft, false, true},
+    {"a new file named with 255 bytes", 255, false, false, kLeft, false, true},
+    {"a file of mode 0640 named with 255 bytes", 255, true, false,
+     static_cast<std::filesystem::perms>(0640), false, true},
+};
+
+// "<n>" and as many letters as make `bytes` bytes with ".ini", or
+// "case<n>.ini" for 0.
+std::wstring SaveCaseName(std::size_t number, std::size_t bytes) {
+    std::wstring name = bytes == 0 ? L"case" : L"";
+    name += std::to_wstring(number);
+    if (bytes > 0) {
+        name.append(bytes - name.size() - 4, L'n');
+    }
+    return name + L".ini";
+}
+
+// Makes the case's name; false where the platform cannot.
+bool MakeSaveCase(const SaveCase& test, const std::wstring& path, const Bytes& old) {
+    if (!test.exists) {
+        return true;
+    }
+    const OrvexTest::NameKind kind =
+        test.linked ? OrvexTest::NameKind::LinkToRegular : OrvexTest::NameKind::Regular;
+    if (!OrvexTest::MakeNameOfKind(path, kind, old)) {
+        return false;
+    }
+    if (test.perms != kLeft) {
+        std::filesystem::permissions(path, test.perms);
+    }
+    return !test.hidden || OrvexTest::MarkHidden(path);
+}
+
+TEST_F(IniFileTest, SaveReplacesOnlyWhatTheCallerMayWriteAndKeepsItsPermissions) {
+    const OrvexTest::ScratchFolder folder(OrvexTest::TestScratchName("oxsave", *test_info_));
+    const Bytes old = BytesOf("[s]\r\nk = old\r\n");
+    m_ini->SetString(L"s", L"k", L"new");
+    for (std::size_t number = 0; number < std::size(kSaveCases); ++number) {
+        const SaveCase& test = kSaveCases[number];
+        SCOPED_TRACE(test.what);
+        const std::wstring path = (folder.Path() / SaveCaseName(number, test.nameBytes)).wstring();
+        if (!MakeSaveCase(test, path, old)) {
+            continue; // links or attributes this platform has not
+        }
+        const OrvexTest::NameState before = OrvexTest::StateOf(path);
+        EXPECT_EQ(m_ini->Save(path.c_str(), eIniNoBom), test.saves);
+        const OrvexTest::NameState after = OrvexTest::StateOf(path);
+        if (!test.saves) {
+            EXPECT_TRUE(after == before);
+        } else {
+            EXPECT_EQ(after.bytes, BytesOf("[s]\r\nk = new\r\n"));
+            EXPECT_EQ(after.own, test.linked ? std::filesystem::file_type::symlink
+                                             : std::filesystem::file_type::regular);
+            if (test.exists) {
+                EXPECT_EQ(after.perms, before.perms);
+                EXPECT_EQ(after.hidden, before.hidden);
+            }
+        }
+        EXPECT_EQ(0u, TemporaryFilesIn(folder.Path()));
+        // Read-only files cannot be removed on Windows.
+        std::error_code ignored;
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+    }
 }
 
 TEST_F(IniFileTest, Utf16IsReadAndKeptAsUtf16) {

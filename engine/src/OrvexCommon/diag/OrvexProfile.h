@@ -149,9 +149,12 @@ ORVEX_API bool IsProfileRecording();
 // Writes the last session's events of every thread that recorded in it, those
 // that have ended included, as a trace-event file (JSON: complete events in
 // microseconds, thread names, the dropped events in "otherData") that trace
-// viewers open. The file is replaced. False when it cannot be written or no
-// memory is left for the copy; a session never started gives a file without
-// events.
+// viewers open. The file is replaced the way configuration files are saved
+// (a temporary file beside it, put on the disk, then renamed over it), so a
+// save that fails part-way leaves the previous file whole. False when it
+// cannot be written, when the name is not a file the caller may write (see
+// IIniFile::Save), or when no memory is left for the copy; a session never
+// started gives a file without events.
 ORVEX_API bool SaveProfileRecord(const wchar_t* fileName);
 // Names the calling thread in the files (at most 63 bytes are kept).
 ORVEX_API void SetProfileThreadName(const char* name);

@@ -4,6 +4,7 @@
 #include "OrvexCommon/diag/detail/ProfileMgr.h"
 #include "OrvexCommon/diag/detail/ProfileRecorder.h"
 #include "OrvexCommon/diag/detail/ProfileTiming.h"
+#include "OrvexCommon/filesystem/detail/FileReplace.h"
 #include "OrvexCommon/time/detail/ClockState.h"
 
 #include <new>
@@ -52,6 +53,14 @@ void ProfileTrace::End(CProfile& profile, TraceKind kind, sys::ClockReading now)
     }
 }
 
+namespace {
+
+bool WriteTrace(std::FILE* stream, const void* trace) {
+    return WriteTraceJson(stream, *static_cast<const STraceFile*>(trace));
+}
+
+} // namespace
+
 } // namespace detail
 
 bool StartProfileRecord(unsigned int capacity) {
@@ -79,12 +88,7 @@ bool SaveProfileRecord(const wchar_t* fileName) {
             return false;
         }
         detail::SortTraceEvents(trace);
-        std::FILE* file = sys::OpenFileStream(fileName, "wb");
-        if (file == nullptr) {
-            return false;
-        }
-        const bool written = detail::WriteTraceJson(file, trace);
-        return std::fclose(file) == 0 && written;
+        return detail::SaveByReplacing(fileName, detail::WriteTrace, &trace);
     } catch (const std::bad_alloc&) {
         return false;
     }

@@ -1,9 +1,9 @@
 // The configuration file object: loading, lookups and changes.
 #include "OrvexCommon/format/detail/IniFile.h"
+#include "OrvexCommon/filesystem/detail/FileReplace.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexCommon/text/OrvexText.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cwchar>
 #include <new>
@@ -90,41 +90,9 @@ EIniEncoding CIniFile::Decode(const unsigned char* bytes, std::uint32_t size, Wi
 
 namespace {
 
-// A name beside `target` that no other save uses: the process id and a count
-// of this process's saves.
-OrvexWString TemporaryNameBeside(const wchar_t* target) {
-    static std::atomic<unsigned> saves{0};
-    wchar_t tail[48];
-    std::swprintf(tail, sizeof(tail) / sizeof(tail[0]), L".~save%u.%u", sys::CurrentProcessId(),
-                  saves.fetch_add(1));
-    OrvexWString name(target);
-    name += tail;
-    return name;
-}
-
-// The bytes go to a temporary file beside the target, which replaces the
-// target only once they are all written and on the disk: a save that fails
-// (a full disk, a write error, no room for the name) leaves the old file as
-// it was, and a reader never sees a half-written one.
-bool ReplaceFileAtomically(const wchar_t* target, const OrvexString& bytes) {
-    OrvexWString temporary;
-    try {
-        temporary = TemporaryNameBeside(target);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    std::FILE* stream = sys::OpenFileStream(temporary.c_str(), "wb");
-    if (stream == nullptr) {
-        return false;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size() &&
-                         sys::FlushStreamToDisk(stream);
-    const bool closed = std::fclose(stream) == 0;
-    if (written && closed && sys::ReplaceFileWith(temporary.c_str(), target)) {
-        return true;
-    }
-    sys::RemoveFile(temporary.c_str());
-    return false;
+bool WriteBytes(std::FILE* stream, const void* content) {
+    const OrvexString& bytes = *static_cast<const OrvexString*>(content);
+    return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
 }
 
 } // namespace
@@ -144,7 +112,7 @@ bool CIniFile::Save(const wchar_t* fileName, EIniEncoding encoding) {
     } catch (const std::bad_alloc&) {
         return false;
     }
-    return ReplaceFileAtomically(target, bytes);
+    return SaveByReplacing(target, WriteBytes, &bytes);
 }
 
 const wchar_t* CIniFile::GetString(const wchar_t* section, const wchar_t* key) {

@@ -53,18 +53,22 @@ public:
     // Writes every section and key in sorted order, "[name]" and
     // "key = value" lines ending in "\r\n", in `encoding` (eIniKeep: the
     // stored one, which the call then stores). A null or empty name writes to
-    // the stored name. False when there is no name to write to, or when the
-    // file cannot be created or written.
+    // the stored name. False when there is no name to write to, when the
+    // name is not a file the caller may write (a directory, a FIFO, a device,
+    // a link that leads nowhere, a file without write permission: see
+    // sys::ExamineSaveTarget; the name is left as it was), or when the file
+    // cannot be created or written.
     //
     // The whole output is built in one pooled string and written in one call
-    // to a temporary file beside the target ("<name>.~save<pid>.<n>"), put on
-    // the disk (fflush, then fsync or _commit) and only then put in the
-    // target's place in one step (rename, MoveFileExW with
-    // MOVEFILE_REPLACE_EXISTING): a save that fails at any point returns
-    // false, removes its temporary file and leaves the old file whole, and a
-    // reader never sees half a file. The target's name gets a new file: a
-    // link there is replaced, not followed, and the new file has the process's
-    // default permissions.
+    // to a temporary file beside the target (".~save" and eight hexadecimal
+    // digits, so a target of any valid length can be saved), put on the disk
+    // (fflush, then fsync or _commit) and only then put in the target's place
+    // in one step (rename, MoveFileExW with MOVEFILE_REPLACE_EXISTING): a save
+    // that fails at any point returns false, removes its temporary file and
+    // leaves the old file whole, and a reader never sees half a file. The new
+    // file keeps the permission bits (POSIX) or attributes (Windows) of the
+    // one it replaces; on POSIX a link is saved through and stays a link
+    // (detail::SaveByReplacing).
     virtual bool Save(const wchar_t* fileName, EIniEncoding encoding) = 0;
     // Removes all sections; keeps the name and the encoding.
     virtual void Clear() = 0;

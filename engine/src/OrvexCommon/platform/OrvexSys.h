@@ -484,6 +484,44 @@ bool ReplaceFileWith(const wchar_t* source, const wchar_t* target);
 // Deletes a file; false when it cannot.
 bool RemoveFile(const wchar_t* name);
 
+// ---------------------------------------------------------------------------
+// Replacing a file by a save (savefile.cpp)
+// ---------------------------------------------------------------------------
+
+// What a save keeps of the file it replaces.
+struct SaveTarget {
+    bool exists;        // a regular file has the name now
+    std::uint32_t keep; // POSIX: its permission bits; Windows: its attributes
+};
+
+// Room ExamineSaveTarget may need for a name a link leads to, in units.
+constexpr std::size_t kSaveTargetCapacity = 4096;
+
+// Settles whether a save may replace `name` and writes into `path`
+// (`capacity` units) the name of the file to replace, zero-terminated: `name`
+// itself, or on POSIX, when `name` is a symbolic link, the file the link
+// leads to, so that the save goes through the link and leaves it in place
+// (Windows replaces the name itself). False, nothing to be written, for a
+// null name, a name that is not a regular file (a directory, a FIFO, a
+// device, a link that leads nowhere), a file the caller may not write, or a
+// name that does not fit `capacity`; a missing name may be created.
+//
+// "May not write" is decided as a user expects it from the file alone: a
+// file with no write permission for anyone (POSIX: no write bit; Windows:
+// the read-only attribute) is refused to every caller, root included; a
+// POSIX file that has some is refused when the caller's effective ids may
+// not write it (faccessat). Root bypasses permission bits, so a test of
+// opening for writing would let root replace a file marked read-only, which
+// the user meant to protect; Windows refuses such a file to administrators
+// too.
+bool ExamineSaveTarget(const wchar_t* name, wchar_t* path, std::size_t capacity, SaveTarget& out);
+
+// Creates the new file `name` (a temporary one beside a save's target) and
+// opens it for writing ("wb"); null when the name exists or the file cannot
+// be made. When `like.exists`, the file gets what `like` keeps: POSIX its
+// permission bits exactly (whatever the umask), Windows its attributes.
+std::FILE* CreateFileStreamLike(const wchar_t* name, const SaveTarget& like);
+
 // Writes the absolute form of `directory` (relative ones taken from the
 // working directory) into `out`, zero-terminated, without changing the
 // process's working directory: the path that changing to the directory and
