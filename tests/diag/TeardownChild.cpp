@@ -4,15 +4,18 @@
 //   teardown_child <mode> <output file>
 // <mode>: "return" (main returns, the teardown runs), "fatal-ok" (a fatal
 // report answered OK), "abort" (a report answered Abort), "duplicate" (a
-// profile label created twice, nobody could be asked). Standard output goes
+// profile label created twice, nobody could be asked), "threads-ending"
+// (main returns while eight threads that allocated end). Standard output goes
 // to the output file. Exit codes of its own: 20 bad arguments, 21 the fatal
 // path returned.
 #include "OrvexCommon/diag/OrvexDiag.h"
 #include "OrvexCommon/diag/OrvexProfile.h"
 #include "OrvexCommon/memory/OrvexMemory.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -23,6 +26,25 @@ int Answer(const wchar_t*, bool) {
 }
 
 const char kLabel[] = "teardown site";
+
+// Threads that take a cache of the allocator, release all they took, and end
+// the moment main returns: their caches go back while the teardown runs.
+void StartThreadsThatEndAtExit(std::atomic<bool>& go) {
+    std::atomic<int> ready{0};
+    for (int k = 0; k < 8; ++k) {
+        std::thread([&ready, &go] {
+            for (unsigned size = 8; size < 70000; size = size * 3 / 2 + 1) {
+                OrvexFree(OrvexAlloc(size));
+            }
+            ready.fetch_add(1);
+            while (!go.load()) {
+            }
+        }).detach();
+    }
+    while (ready.load() != 8) {
+        std::this_thread::yield();
+    }
+}
 
 } // namespace
 
@@ -36,6 +58,12 @@ int main(int argc, char** argv) {
     OrvexAlloc(100); // never given back: the teardown reports it
     Orvex::SetGlobExceptionBoxFun(&Answer);
     if (std::strcmp(mode, "return") == 0) {
+        return 0;
+    }
+    static std::atomic<bool> go{false};
+    if (std::strcmp(mode, "threads-ending") == 0) {
+        StartThreadsThatEndAtExit(go);
+        go.store(true);
         return 0;
     }
     if (std::strcmp(mode, "fatal-ok") == 0) {

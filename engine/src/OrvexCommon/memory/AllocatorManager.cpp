@@ -59,7 +59,9 @@ void ReportLeaks(const SAllocatorState& state) {
 
 void TearDown(SAllocatorState& state) {
     // From here every thread takes the locked paths, which find the locks gone.
-    g_allocatorPhase.store(kAllocatorTornDown, std::memory_order_release);
+    // Sequentially consistent: ending threads count themselves in before
+    // they read it (ReleaseThreadCache).
+    g_allocatorPhase.store(kAllocatorTornDown);
     StopThreadCaches(state);
     for (unsigned index = 0; index < kClassCount; ++index) {
         SPoolClass& pool = state.pools[index];
@@ -78,8 +80,8 @@ void TearDown(SAllocatorState& state) {
     sys::DestroyShortLock(state.largeLock.exchange(nullptr));
     sys::DestroyShortLock(state.pageListLock);
     state.pageListLock = nullptr;
-    // The cache lock is kept: a thread ending while the process exits may
-    // still take it to read the phase.
+    sys::DestroyShortLock(state.cacheLock);
+    state.cacheLock = nullptr;
     ReleasePageMap();
     sys::ReleaseSymbolHandler();
     ReportLeaks(state);

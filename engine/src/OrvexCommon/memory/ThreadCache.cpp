@@ -109,38 +109,51 @@ unsigned TakeParked(SPoolClass& pool, unsigned char** units, unsigned wanted) {
     return taken;
 }
 
+// Thread-exit releases under way. A thread may end while the process exits:
+// it counts itself in before it reads the phase, and teardown changes the
+// phase before it reads the count, so one of the two sees the other (both
+// sequentially consistent) and the cache goes back once, by one of them.
+std::atomic<unsigned> g_exitReleases{0};
+
+// Teardown waits this long at most for a release under way (a thread
+// suspended, or ended by force, inside one would otherwise hold it for ever).
+constexpr unsigned kExitReleaseWaitMilliseconds = 1000;
+
+void ReturnWholeCache(SAllocatorState& state, SThreadCache* cache) {
+    EmptyCache(state, *cache);
+    {
+        sys::ScopedShortLock hold(state.cacheLock);
+        RetireCounters(state, *cache);
+        Unlink(state, cache);
+    }
+    // What this thread still frees or takes goes straight to the pools.
+    sys::SetThreadSlot(state.cacheSlot, kNoCache);
+    cache->~SThreadCache();
+    sys::FreeBlock(cache);
+}
+
 // The thread-exit call: the ending thread's cache goes back whole.
 void ReleaseThreadCache(void* value) {
-    SAllocatorState& state = g_allocatorState;
-    // After teardown the caches are gone (Windows calls this for every live
-    // thread's value while the slot is freed).
-    if (value == kNoCache || value == nullptr ||
-        g_allocatorPhase.load(std::memory_order_acquire) != kAllocatorLive) {
-        return;
-    }
     // A thread ended by force may have been stopped inside its cache's
     // bookkeeping, and its way out may not free: the cache stays linked, as it
     // is, and teardown takes it back with the others.
-    if (sys::ThreadEndedByForce()) {
+    if (value == kNoCache || value == nullptr || sys::ThreadEndedByForce()) {
         return;
     }
-    auto* cache = static_cast<SThreadCache*>(value);
-    {
-        // A thread may end while the process exits: under the cache lock the
-        // phase is read again, and teardown passes through this lock before
-        // it frees the caches, so the cache goes back once, by one of them.
-        sys::ScopedShortLock hold(state.cacheLock);
-        if (g_allocatorPhase.load(std::memory_order_acquire) != kAllocatorLive) {
-            return;
-        }
-        EmptyCache(state, *cache);
-        RetireCounters(state, *cache);
-        Unlink(state, cache);
-        // What this thread still frees or takes goes straight to the pools.
-        sys::SetThreadSlot(state.cacheSlot, kNoCache);
+    g_exitReleases.fetch_add(1);
+    // After teardown the caches are gone (Windows calls this for every live
+    // thread's value while the slot is freed).
+    if (g_allocatorPhase.load() == kAllocatorLive) {
+        ReturnWholeCache(g_allocatorState, static_cast<SThreadCache*>(value));
     }
-    cache->~SThreadCache();
-    sys::FreeBlock(cache);
+    g_exitReleases.fetch_sub(1, std::memory_order_release);
+}
+
+void WaitForExitReleases() {
+    for (unsigned waited = 0; g_exitReleases.load() != 0 && waited < kExitReleaseWaitMilliseconds;
+         ++waited) {
+        sys::SleepMilliseconds(1);
+    }
 }
 
 // The cache's share of the bytes handed out, read between two equal even
@@ -234,14 +247,13 @@ void StartThreadCaches(SAllocatorState& state) {
         state.cacheLock != nullptr ? sys::CreateThreadSlot(ReleaseThreadCache) : nullptr;
 }
 
-// The phase is torn down already. The slot and lock pointers stay as they
-// are: a thread ending now reads them, then finds the phase changed.
+// The phase is torn down already. The slot pointer stays as it is: a thread
+// that read the phase just before reads it.
 void StopThreadCaches(SAllocatorState& state) {
     if (state.cacheLock == nullptr) {
         return;
     }
-    // Any release of an ending thread's cache in progress finishes first.
-    { sys::ScopedShortLock wait(state.cacheLock); }
+    WaitForExitReleases();
     sys::DestroyThreadSlot(state.cacheSlot);
     sys::ScopedShortLock hold(state.cacheLock);
     while (SThreadCache* cache = state.caches) {
