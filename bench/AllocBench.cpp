@@ -233,32 +233,42 @@ const std::vector<SStep>& Steps() {
 }
 
 // (e) A game's mix: 100 000 live blocks; of the new sizes 85 % 16-128 bytes,
-// 14 % 512-2048 bytes (about 1 KiB), 1 % 4-64 KiB. Two random orders of the
-// slots, a fixed seed.
+// 14 % 512-2048 bytes (about 1 KiB), 1 % 4-64 KiB. Random orders of the
+// slots, 200 000 steps in all, a fixed seed.
 constexpr unsigned kMixedLiveBlocks = 100000;
+constexpr unsigned kMixedSteps = 200000;
+constexpr unsigned kMixedThreads = 4;
+
+std::vector<SStep> MakeMixedSteps(unsigned liveBlocks) {
+    std::mt19937 random(20261209);
+    std::uniform_int_distribution<unsigned> kind(0, 99);
+    std::uniform_int_distribution<unsigned> small(16, 128);
+    std::uniform_int_distribution<unsigned> middle(512, 2048);
+    std::uniform_int_distribution<unsigned> large(4096, 65536);
+    std::vector<std::uint32_t> order(liveBlocks);
+    std::vector<SStep> made;
+    while (made.size() < kMixedSteps) {
+        std::iota(order.begin(), order.end(), 0);
+        std::shuffle(order.begin(), order.end(), random);
+        for (std::uint32_t slot : order) {
+            const unsigned pick = kind(random);
+            const unsigned size = pick < 85   ? small(random)
+                                  : pick < 99 ? middle(random)
+                                              : large(random);
+            made.push_back({slot, size});
+        }
+    }
+    return made;
+}
 
 const std::vector<SStep>& MixedSteps() {
-    static const std::vector<SStep> steps = [] {
-        std::mt19937 random(20261209);
-        std::uniform_int_distribution<unsigned> kind(0, 99);
-        std::uniform_int_distribution<unsigned> small(16, 128);
-        std::uniform_int_distribution<unsigned> middle(512, 2048);
-        std::uniform_int_distribution<unsigned> large(4096, 65536);
-        std::vector<std::uint32_t> order(kMixedLiveBlocks);
-        std::vector<SStep> made;
-        for (unsigned round = 0; round < 2; ++round) {
-            std::iota(order.begin(), order.end(), 0);
-            std::shuffle(order.begin(), order.end(), random);
-            for (std::uint32_t slot : order) {
-                const unsigned pick = kind(random);
-                const unsigned size = pick < 85   ? small(random)
-                                      : pick < 99 ? middle(random)
-                                                  : large(random);
-                made.push_back({slot, size});
-            }
-        }
-        return made;
-    }();
+    static const std::vector<SStep> steps = MakeMixedSteps(kMixedLiveBlocks);
+    return steps;
+}
+
+// The same for a set a quarter the size: one thread's of (f).
+const std::vector<SStep>& QuarterMixedSteps() {
+    static const std::vector<SStep> steps = MakeMixedSteps(kMixedLiveBlocks / kMixedThreads);
     return steps;
 }
 
@@ -289,10 +299,15 @@ public:
     CLiveSet& operator=(const CLiveSet&) = delete;
 
     void Step() {
+        StepReleasingWith([this](void* block) { m_calls.Release(block); });
+    }
+
+    // A step whose old block goes to `release` instead.
+    template <typename Release> void StepReleasingWith(Release release) {
         const std::vector<SStep>& steps = m_steps;
         const SStep step = steps[m_next];
         m_next = m_next + 1 == steps.size() ? 0 : m_next + 1;
-        m_calls.Release(m_blocks[step.slot]);
+        release(m_blocks[step.slot]);
         m_blocks[step.slot] = Touch(m_calls.Allocate(step.size));
     }
 
@@ -315,26 +330,31 @@ void Relax(unsigned& spins) {
     }
 }
 
-// Runs work(0) and work(1) on two new threads. Each does its untimed set-up,
-// calls Ready(), does the timed work and calls Done(). The result is the
-// wall-clock time from the moment both are ready to the moment the later one
-// is done.
-class CTwoThreads {
+// Runs work(0) ... work(count - 1) on new threads. Each does its untimed
+// set-up, calls Ready(), does the timed work and calls Done(). The result is
+// the wall-clock time from the moment all are ready to the moment the last
+// one is done.
+class CThreads {
 public:
+    explicit CThreads(unsigned count) : m_done(count) {}
+
     template <typename Work> double Run(Work work) {
         m_ready.store(0);
         m_go.store(false);
-        std::thread first(work, 0u, std::ref(*this));
-        std::thread second(work, 1u, std::ref(*this));
+        std::vector<std::thread> threads;
+        for (unsigned k = 0; k < m_done.size(); ++k) {
+            threads.emplace_back(work, k, std::ref(*this));
+        }
         unsigned spins = 0;
-        while (m_ready.load(std::memory_order_acquire) != 2) {
+        while (m_ready.load(std::memory_order_acquire) != m_done.size()) {
             Relax(spins);
         }
         const auto start = std::chrono::steady_clock::now();
         m_go.store(true, std::memory_order_release);
-        first.join();
-        second.join();
-        const auto end = std::max(m_done[0], m_done[1]);
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+        const auto end = *std::max_element(m_done.begin(), m_done.end());
         return std::chrono::duration<double>(end - start).count();
     }
 
@@ -351,7 +371,7 @@ public:
 private:
     std::atomic<unsigned> m_ready{0};
     std::atomic<bool> m_go{false};
-    std::chrono::steady_clock::time_point m_done[2];
+    std::vector<std::chrono::steady_clock::time_point> m_done;
 };
 
 // A bounded single-producer, single-consumer queue of blocks. Each index is
@@ -360,30 +380,46 @@ private:
 // (producer) or empty (consumer).
 class CHandOff {
 public:
-    void Push(void* block) {
+    bool TryPush(void* block) {
         const std::size_t tail = m_tail.load(std::memory_order_relaxed);
-        unsigned spins = 0;
-        while (tail - m_headSeen == kCapacity) {
+        if (tail - m_headSeen == kCapacity) {
             m_headSeen = m_head.load(std::memory_order_acquire);
             if (tail - m_headSeen == kCapacity) {
-                Relax(spins);
+                return false;
             }
         }
         m_slots[tail & (kCapacity - 1)] = block;
         m_tail.store(tail + 1, std::memory_order_release);
+        return true;
     }
 
-    void* Pop() {
+    // Null when the queue is empty.
+    void* TryPop() {
         const std::size_t head = m_head.load(std::memory_order_relaxed);
-        unsigned spins = 0;
-        while (head == m_tailSeen) {
+        if (head == m_tailSeen) {
             m_tailSeen = m_tail.load(std::memory_order_acquire);
             if (head == m_tailSeen) {
-                Relax(spins);
+                return nullptr;
             }
         }
         void* block = m_slots[head & (kCapacity - 1)];
         m_head.store(head + 1, std::memory_order_release);
+        return block;
+    }
+
+    void Push(void* block) {
+        unsigned spins = 0;
+        while (!TryPush(block)) {
+            Relax(spins);
+        }
+    }
+
+    void* Pop() {
+        unsigned spins = 0;
+        void* block;
+        while ((block = TryPop()) == nullptr) {
+            Relax(spins);
+        }
         return block;
     }
 
@@ -426,14 +462,63 @@ template <typename Calls> void Mixed(benchmark::State& state, Calls calls) {
     state.SetItemsProcessed(2 * static_cast<std::int64_t>(state.iterations()));
 }
 
+// (f) Four threads, each running (e) on a mixed set of its own (a quarter of
+// its blocks, so that the four hold what (e) holds), at once. One release in
+// eight is made by the next thread: the block goes through a queue to it, and
+// every thread releases what arrived for it before each of its steps. (A full
+// queue, which only a thread that has finished leaves full, sends the block
+// back to its own thread.)
+constexpr unsigned kCrossReleaseEvery = 8;
+
+template <typename Calls> void MixedFourThreads(benchmark::State& state, Calls calls) {
+    const std::size_t quarter = QuarterMixedSteps().size() / kMixedThreads;
+    CThreads threads(kMixedThreads);
+    for (auto _ : state) {
+        std::vector<std::unique_ptr<CHandOff>> inboxes;
+        for (unsigned k = 0; k < kMixedThreads; ++k) {
+            inboxes.push_back(std::make_unique<CHandOff>());
+        }
+        state.SetIterationTime(threads.Run([&](unsigned thread, CThreads& line) {
+            CLiveSet<Calls> live(calls, thread * quarter, QuarterMixedSteps(),
+                                 kMixedLiveBlocks / kMixedThreads);
+            CHandOff& inbox = *inboxes[thread];
+            CHandOff& next = *inboxes[(thread + 1) % kMixedThreads];
+            line.Ready();
+            for (std::size_t k = 0; k < kThreadSteps; ++k) {
+                while (void* arrived = inbox.TryPop()) {
+                    calls.Release(arrived);
+                }
+                if (k % kCrossReleaseEvery == 0) {
+                    live.StepReleasingWith([&](void* block) {
+                        if (!next.TryPush(block)) {
+                            calls.Release(block);
+                        }
+                    });
+                } else {
+                    live.Step();
+                }
+            }
+            line.Done(thread);
+        }));
+        // Not timed: what the last steps sent.
+        for (auto& inbox : inboxes) {
+            while (void* left = inbox->TryPop()) {
+                calls.Release(left);
+            }
+        }
+    }
+    state.SetItemsProcessed(
+        static_cast<std::int64_t>(state.iterations() * kMixedThreads * 2 * kThreadSteps));
+}
+
 // (c) Two threads, each running (b) on a live set of its own, at once; the
 // second starts half-way through the steps so that the two do not move in
 // lockstep.
 template <typename Calls> void ChurnTwoThreads(benchmark::State& state, Calls calls) {
     const std::size_t half = Steps().size() / 2;
-    CTwoThreads threads;
+    CThreads threads(2);
     for (auto _ : state) {
-        state.SetIterationTime(threads.Run([calls, half](unsigned thread, CTwoThreads& line) {
+        state.SetIterationTime(threads.Run([calls, half](unsigned thread, CThreads& line) {
             CLiveSet<Calls> live(calls, thread * half);
             line.Ready();
             for (std::size_t k = 0; k < kThreadSteps; ++k) {
@@ -450,11 +535,11 @@ template <typename Calls> void ChurnTwoThreads(benchmark::State& state, Calls ca
 // 2 x kThreadSteps calls, so the two do the same number of operations.
 template <typename Calls> void HandOff(benchmark::State& state, Calls calls) {
     constexpr std::size_t kBlocks = 2 * kThreadSteps;
-    CTwoThreads threads;
+    CThreads threads(2);
     for (auto _ : state) {
         auto queue = std::make_unique<CHandOff>();
         CHandOff& handOff = *queue;
-        state.SetIterationTime(threads.Run([calls, &handOff](unsigned thread, CTwoThreads& line) {
+        state.SetIterationTime(threads.Run([calls, &handOff](unsigned thread, CThreads& line) {
             const std::vector<SStep>& steps = Steps();
             line.Ready();
             if (thread == 0) {
@@ -470,6 +555,86 @@ template <typename Calls> void HandOff(benchmark::State& state, Calls calls) {
         }));
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * 2 * kBlocks));
+}
+
+// ---- Resident memory ----
+
+// (g) The memory (e) costs: resident bytes at the end of one pass through the
+// mixed steps, divided by the bytes the live blocks asked for. Each contender
+// is measured in a process of its own (this program, started again with
+// kResidentOption), so that no other contender's pages or reuse count; every
+// block is filled whole, as a game fills its buffers.
+constexpr char kResidentOption[] = "--orvex-resident-of=";
+
+std::size_t ResidentBytes() {
+    unsigned long pages = 0;
+    unsigned long resident = 0;
+    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%lu %lu", &pages, &resident) != 2) {
+            resident = 0;
+        }
+        std::fclose(statm);
+    }
+    return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+template <typename Calls> double ResidentPerLiveByte(const Calls& calls) {
+    const std::vector<SStep>& steps = MixedSteps();
+    std::vector<void*> blocks(kMixedLiveBlocks, nullptr);
+    std::vector<std::uint32_t> sizes(kMixedLiveBlocks, 0);
+    calls.Release(calls.Allocate(64)); // the allocator's own start-up
+    const std::size_t before = ResidentBytes();
+    for (unsigned k = 0; k < kMixedLiveBlocks; ++k) {
+        blocks[k] = std::memset(calls.Allocate(steps[k].size), 1, steps[k].size);
+        sizes[k] = steps[k].size;
+    }
+    for (const SStep& step : steps) {
+        calls.Release(blocks[step.slot]);
+        blocks[step.slot] = std::memset(calls.Allocate(step.size), 1, step.size);
+        sizes[step.slot] = step.size;
+    }
+    const std::size_t after = ResidentBytes();
+    const double live = std::accumulate(sizes.begin(), sizes.end(), 0.0);
+    for (void* block : blocks) {
+        calls.Release(block);
+    }
+    return static_cast<double>(after - before) / live;
+}
+
+// The child's side: prints the figure of one contender.
+int PrintResidentOf(const std::string& name) {
+    for (const SContender& contender : g_contenders) {
+        if (contender.name == name) {
+            std::printf("%.6f\n", contender.ours ? ResidentPerLiveByte(SOurs{})
+                                                 : ResidentPerLiveByte(contender.calls));
+            return 0;
+        }
+    }
+    std::fprintf(stderr, "alloc_bench: no contender %s\n", name.c_str());
+    return 1;
+}
+
+// The parent's side: one measurement per iteration, in a new process.
+void MixedResident(benchmark::State& state, std::string contender) {
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) {
+        state.SkipWithError("cannot find this program");
+        return;
+    }
+    self[length] = '\0';
+    const std::string command = std::string("'") + self + "' " + kResidentOption + contender;
+    double figure = 0;
+    for (auto _ : state) {
+        std::FILE* child = popen(command.c_str(), "r");
+        if (child == nullptr || std::fscanf(child, "%lf", &figure) != 1) {
+            state.SkipWithError("the measuring process gave no figure");
+        }
+        if (child != nullptr) {
+            pclose(child);
+        }
+    }
+    state.counters["resident_per_live"] = figure;
 }
 
 // ---- Start-up check and registration ----
@@ -500,7 +665,7 @@ template <typename Calls> void CheckContender(const std::string& name, const Cal
     }
 }
 
-enum class Case { Pair, Churn, ChurnTwoThreads, HandOff, Mixed };
+enum class Case { Pair, Churn, ChurnTwoThreads, HandOff, Mixed, MixedFourThreads, MixedResident };
 
 template <typename Calls>
 void RegisterCase(Case kind, const std::string& caseName, std::size_t size,
@@ -515,6 +680,16 @@ void RegisterCase(Case kind, const std::string& caseName, std::size_t size,
         break;
     case Case::Mixed:
         benchmark::RegisterBenchmark(name.c_str(), Mixed<Calls>, calls);
+        break;
+    case Case::MixedFourThreads:
+        benchmark::RegisterBenchmark(name.c_str(), MixedFourThreads<Calls>, calls)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+        break;
+    case Case::MixedResident:
+        benchmark::RegisterBenchmark(name.c_str(), MixedResident, contender)
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
         break;
     case Case::ChurnTwoThreads:
         benchmark::RegisterBenchmark(name.c_str(), ChurnTwoThreads<Calls>, calls)
@@ -535,10 +710,16 @@ void RegisterAll() {
         const char* name;
         std::size_t size;
     } cases[] = {
-        {Case::Pair, "pair-16B", 16},     {Case::Pair, "pair-64B", 64},
-        {Case::Pair, "pair-256B", 256},   {Case::Pair, "pair-1KiB", 1024},
-        {Case::Churn, "churn", 0},        {Case::ChurnTwoThreads, "churn-2T", 0},
-        {Case::HandOff, "handoff-2T", 0}, {Case::Mixed, "mixed", 0},
+        {Case::Pair, "pair-16B", 16},
+        {Case::Pair, "pair-64B", 64},
+        {Case::Pair, "pair-256B", 256},
+        {Case::Pair, "pair-1KiB", 1024},
+        {Case::Churn, "churn", 0},
+        {Case::ChurnTwoThreads, "churn-2T", 0},
+        {Case::HandOff, "handoff-2T", 0},
+        {Case::Mixed, "mixed", 0},
+        {Case::MixedFourThreads, "mixed-4T", 0},
+        {Case::MixedResident, "mixed-resident", 0},
     };
     for (const auto& kase : cases) {
         for (const SContender& contender : g_contenders) {
@@ -557,6 +738,9 @@ int main(int argc, char** argv) {
     MakeRoomForStaticTls(argv);
     LoadPeers();
     CheckProcessAllocator();
+    if (argc == 2 && std::strncmp(argv[1], kResidentOption, sizeof kResidentOption - 1) == 0) {
+        return PrintResidentOf(argv[1] + sizeof kResidentOption - 1);
+    }
     for (const SContender& contender : g_contenders) {
         if (contender.ours) {
             CheckContender(contender.name, SOurs{});

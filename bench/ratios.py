@@ -21,6 +21,9 @@ malloc, the one every Linux program has), so that ours and the peers can be
 read off one scale. Throughput is bytes per second where the benchmark counts
 bytes, operations per second where it counts items.
 
+Cases that report resident memory (the counter resident_per_live) get a table
+of their own: each contender's figure (lower is leaner) and its ratio to ours.
+
     ratios.py [--stat median|max] RESULT.json [RESULT.json ...]
 """
 import argparse
@@ -36,6 +39,9 @@ BASELINES = {"OrvexAlloc": "glibc"}
 # by ours in CASE.
 VARIANTS = {"OrvexPackageRead": ("-patched", "patched"),
             "OrvexProfile": ("-recording", "recording")}
+
+# The counter of the cases that measure memory instead of time.
+RESIDENT = "resident_per_live"
 
 # What Google Benchmark appends to a name: the timing kind, the thread count, a
 # fixed iteration count.
@@ -64,6 +70,8 @@ def throughputs(paths, stat):
     in_bytes = set()
     for _, entry in entries:
         group, case, contender = split_name(entry["run_name"])
+        if RESIDENT in entry:
+            continue  # a memory figure, no rate: see residents()
         if "bytes_per_second" in entry:
             in_bytes.add(group)
         rate = entry["bytes_per_second"] if "bytes_per_second" in entry else entry[
@@ -74,6 +82,37 @@ def throughputs(paths, stat):
     return OrderedDict(
         (key, OrderedDict((name, pick(values)) for name, values in contenders.items()))
         for key, contenders in runs.items()), in_bytes
+
+
+def residents(paths):
+    """{(group, case): {contender: median figure}} of the cases that report
+    resident memory per live byte."""
+    figures = OrderedDict()
+    for path in paths:
+        with open(path) as stream:
+            for entry in json.load(stream)["benchmarks"]:
+                if entry.get("run_type", "iteration") == "iteration" and RESIDENT in entry:
+                    group, case, contender = split_name(entry["run_name"])
+                    figures.setdefault((group, case), OrderedDict()).setdefault(
+                        contender, []).append(entry[RESIDENT])
+    return OrderedDict((key, OrderedDict((name, statistics.median(values))
+                                         for name, values in contenders.items()))
+                       for key, contenders in figures.items())
+
+
+def resident_table(key, figures):
+    """Resident bytes per live byte (lower is leaner), and each peer's over
+    ours (above 1: the peer takes more)."""
+    group, case = key
+    names = sorted(figures, key=lambda name: name != "Orvex")
+    labels = ["ours" if name == "Orvex" else name for name in names]
+    lines = ["| %s %s (resident / live) | %s |" % (group, case, " | ".join(labels)),
+             "|---|" + "---:|" * len(names),
+             "| resident / live | %s |" % " | ".join("%.3f" % figures[name] for name in names)]
+    if "Orvex" in figures:
+        lines.append("| vs ours | %s |" % " | ".join(
+            "%.2fx" % (figures[name] / figures["Orvex"]) for name in names))
+    return "\n".join(lines)
 
 
 def human(rate):
@@ -157,6 +196,8 @@ def main():
             tables.append(table(group, cases, show))
         if group in VARIANTS:
             tables.append(variant_table(group, cases, *VARIANTS[group], show))
+    for key, figures in residents(args.results).items():
+        tables.append(resident_table(key, figures))
     print("\n\n".join(tables))
     return 0
 
