@@ -1,4 +1,5 @@
 // What each answer does to the process, seen from outside in a child.
+#include "OrvexCommon/platform/OrvexSys.h"
 #include "OrvexTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -79,6 +80,12 @@ std::string RunTeardownChild(const char* mode, int& exitCode) {
 // whether they or the teardown get there first: the leak line counts the one
 // block main kept (100 bytes, a 104-byte unit), no crash, no race.
 TEST(Answer, ThreadsEndingAsTheProcessExitsLoseAndDoubleNothing) {
+    if (Orvex::sys::PathsHaveDrives()) {
+        // There the teardown runs only after every other thread has been
+        // ended, and the system may leave it out when one was ended inside
+        // its own way out.
+        GTEST_SKIP() << "Windows ends every other thread before the library's teardown";
+    }
     // Under ThreadSanitizer a report ends the child at once, with an exit
     // code: reports made while the process exits would not change the code.
     // (AddressSanitizer ends at its first report already.)
