@@ -667,6 +667,12 @@ template <typename Calls> void CheckContender(const std::string& name, const Cal
 
 enum class Case { Pair, Churn, ChurnTwoThreads, HandOff, Mixed, MixedFourThreads, MixedResident };
 
+// The multi-thread cases time themselves (wall clock from all ready to last
+// done), in milliseconds per run.
+void TimedByItself(benchmark::internal::Benchmark* benchmark) {
+    benchmark->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+
 template <typename Calls>
 void RegisterCase(Case kind, const std::string& caseName, std::size_t size,
                   const std::string& contender, const Calls& calls) {
@@ -682,9 +688,7 @@ void RegisterCase(Case kind, const std::string& caseName, std::size_t size,
         benchmark::RegisterBenchmark(name.c_str(), Mixed<Calls>, calls);
         break;
     case Case::MixedFourThreads:
-        benchmark::RegisterBenchmark(name.c_str(), MixedFourThreads<Calls>, calls)
-            ->UseManualTime()
-            ->Unit(benchmark::kMillisecond);
+        TimedByItself(benchmark::RegisterBenchmark(name.c_str(), MixedFourThreads<Calls>, calls));
         break;
     case Case::MixedResident:
         benchmark::RegisterBenchmark(name.c_str(), MixedResident, contender)
@@ -692,14 +696,10 @@ void RegisterCase(Case kind, const std::string& caseName, std::size_t size,
             ->Unit(benchmark::kMillisecond);
         break;
     case Case::ChurnTwoThreads:
-        benchmark::RegisterBenchmark(name.c_str(), ChurnTwoThreads<Calls>, calls)
-            ->UseManualTime()
-            ->Unit(benchmark::kMillisecond);
+        TimedByItself(benchmark::RegisterBenchmark(name.c_str(), ChurnTwoThreads<Calls>, calls));
         break;
     case Case::HandOff:
-        benchmark::RegisterBenchmark(name.c_str(), HandOff<Calls>, calls)
-            ->UseManualTime()
-            ->Unit(benchmark::kMillisecond);
+        TimedByItself(benchmark::RegisterBenchmark(name.c_str(), HandOff<Calls>, calls));
         break;
     }
 }
