@@ -59,7 +59,9 @@ void CheckPool(const SPoolClass& pool) {
         if (k > 0 && !std::less<const unsigned char*>()(pool.pages[k - 1], pool.pages[k])) {
             AllocatorCheckFailed("a pool's pages are out of order");
         }
-        if (PageOwner(pool.pages[k]) != IndexOf(pool) + 1) {
+        const SPageSlot* slot = PageSlot(pool.pages[k]);
+        if (slot == nullptr || slot->states.load(std::memory_order_relaxed) == nullptr ||
+            slot->classIndex.load(std::memory_order_relaxed) != IndexOf(pool)) {
             AllocatorCheckFailed("a pool's page is not its own in the page map");
         }
         free += pool.pageFree[k];
@@ -81,6 +83,9 @@ void CheckCachedUnit(unsigned index, const unsigned char* unit) {
     if (!IsPoolUnit(index, unit)) {
         AllocatorCheckFailed("a cached unit is no unit of a page of its class");
     }
+    if (StateOfUnit(index, unit).load(std::memory_order_relaxed) != kUnitFree) {
+        AllocatorCheckFailed("a cached unit reads as handed out");
+    }
 }
 
 void CheckBinPush(const SCacheBin& bin, const unsigned char* unit) {
@@ -89,7 +94,7 @@ void CheckBinPush(const SCacheBin& bin, const unsigned char* unit) {
         AllocatorCheckFailed("a bin goes past its capacity");
     }
     for (unsigned k = 0; k < count; ++k) {
-        if (bin.units[k] == unit) {
+        if (bin.units[k].header == unit) {
             AllocatorCheckFailed("a unit is twice in a thread cache");
         }
     }

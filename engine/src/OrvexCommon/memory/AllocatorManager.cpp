@@ -67,6 +67,7 @@ void TearDown(SAllocatorState& state) {
         SPoolClass& pool = state.pools[index];
         sys::ShortLock* lock = state.classLocks[index].exchange(nullptr);
         for (unsigned page = 0; page < pool.pageCount.get(); ++page) {
+            ForgetPage(pool.pages[page]);
             ReturnPage(state, pool.pages[page]);
         }
         sys::FreeBlock(pool.pages);

@@ -2,7 +2,9 @@
 //
 // Every block has a 4-byte header in front of its address. A pool block's
 // header holds its class index (bytes 0-1) and a marker (bytes 2-3: 0x8000
-// while handed out, 0xFFFF once released). A large block's header holds its
+// while handed out, 0xFFFF once released); the release of a pool unit reads
+// its class and state from the page map instead (PageMap.h), and only writes
+// the header. A large block's header holds its
 // total size (request + 4) as one 32-bit word, whose top bit is always clear:
 // bit 15 of bytes 2-3 tells the two kinds apart. Addresses handed out are
 // 8-byte aligned: units start 4 bytes into 8-aligned pages, and a large block
@@ -32,6 +34,31 @@ std::uint16_t ReadWord(const unsigned char* at) {
 void WritePoolHeader(unsigned char* header, unsigned index, std::uint16_t marker) {
     const std::uint16_t words[2] = {static_cast<std::uint16_t>(index), marker};
     std::memcpy(header, words, 4);
+}
+
+// Hands out the bin's unit at `position`, its last.
+inline void* HandOutCached(SCacheBin& bin, unsigned index, unsigned position) {
+    const SCachedUnit unit = bin.units[position];
+    if (kAllocatorChecks) {
+        CheckCachedUnit(index, unit.header);
+    }
+    bin.count.set(position);
+    unit.state->store(kUnitHandedOut, std::memory_order_relaxed);
+    WritePoolHeader(unit.header, index, kMarkerInUse);
+    return unit.header + kHeaderSize;
+}
+
+// Marks a unit handed out released and pushes it on its bin, which holds
+// `count` units, fewer than its capacity.
+inline void PushReleased(SCacheBin& bin, unsigned count, unsigned char* header, unsigned index,
+                         UnitState& unitState) {
+    if (kAllocatorChecks) {
+        CheckBinPush(bin, header);
+    }
+    unitState.store(kUnitFree, std::memory_order_relaxed);
+    WritePoolHeader(header, index, kMarkerReleased);
+    bin.units[count] = {header, &unitState};
+    bin.count.set(count + 1);
 }
 
 void* AllocateLarge(SAllocatorState& state, SThreadCache* cache, std::uint32_t total) {
@@ -78,6 +105,7 @@ void* AllocateUnitLocked(SAllocatorState& state, unsigned index) {
             return nullptr;
         }
         state.counters[index].add(pool.unitSize);
+        StateOfUnit(index, unit).store(kUnitHandedOut, std::memory_order_relaxed);
     }
     WritePoolHeader(unit, index, kMarkerInUse);
     return unit + kHeaderSize;
@@ -98,13 +126,7 @@ void* AllocateUnit(SAllocatorState& state, SThreadCache* cache, unsigned index) 
         }
         count = bin.count.get();
     }
-    unsigned char* unit = bin.units[--count];
-    if (kAllocatorChecks) {
-        CheckCachedUnit(index, unit);
-    }
-    bin.count.set(count);
-    WritePoolHeader(unit, index, kMarkerInUse);
-    return unit + kHeaderSize;
+    return HandOutCached(bin, index, count - 1);
 }
 
 void ReleaseLarge(SAllocatorState& state, SThreadCache* cache, unsigned char* header) {
@@ -123,47 +145,60 @@ void ReleaseLarge(SAllocatorState& state, SThreadCache* cache, unsigned char* he
     sys::FreeBlock(area);
 }
 
-// The pool under its lock: threads without a cache.
-void ReleaseUnitLocked(SAllocatorState& state, unsigned char* header, unsigned index) {
+// The pool under its lock: threads without a cache. The state byte is
+// checked again under the lock, so that two such threads releasing a unit
+// at once give it back once.
+void ReleaseUnitLocked(SAllocatorState& state, unsigned char* header, unsigned index,
+                       UnitState& unitState) {
+    sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
+    if (lock == nullptr) {
+        return;
+    }
+    SPoolClass& pool = state.pools[index];
+    sys::ScopedShortLock hold(lock);
+    if (unitState.load(std::memory_order_relaxed) != kUnitHandedOut) {
+        return;
+    }
+    unitState.store(kUnitFree, std::memory_order_relaxed);
+    WritePoolHeader(header, index, kMarkerReleased);
+    state.counters[index].subtract(pool.unitSize);
+    GiveUnitBack(state, pool, header);
+}
+
+// A unit handed out goes on the thread's bin, half the bin going back to
+// the pool first when it is full.
+void ReleaseUnit(SAllocatorState& state, SThreadCache& cache, unsigned char* header, unsigned index,
+                 UnitState& unitState) {
+    SCacheBin& bin = cache.bins[index];
+    unsigned count = bin.count.get();
+    if (count == bin.capacity) {
+        FlushBin(state, cache, index);
+        count = bin.count.get();
+    }
+    PushReleased(bin, count, header, index, unitState);
+}
+
+// A header that reads as a pool block's on memory that is no unit of a pool
+// page: marker and count changed (one unit less handed out), never cached or
+// given to a page.
+void DropBlock(SAllocatorState& state, SThreadCache* cache, unsigned char* header) {
+    const unsigned index = ReadWord(header);
+    if (index >= kClassCount) {
+        return;
+    }
+    if (cache != nullptr) {
+        WritePoolHeader(header, index, kMarkerReleased);
+        CCacheChange change(*cache);
+        cache->unitsIn[index].subtract(1);
+        return;
+    }
     sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
     if (lock == nullptr) {
         return;
     }
     WritePoolHeader(header, index, kMarkerReleased);
-    SPoolClass& pool = state.pools[index];
     sys::ScopedShortLock hold(lock);
-    state.counters[index].subtract(pool.unitSize);
-    GiveUnitBack(state, pool, header);
-}
-
-void ReleaseUnit(SAllocatorState& state, SThreadCache* cache, unsigned char* header) {
-    const unsigned index = ReadWord(header);
-    if (index >= kClassCount) {
-        return;
-    }
-    if (cache == nullptr) {
-        ReleaseUnitLocked(state, header, index);
-        return;
-    }
-    WritePoolHeader(header, index, kMarkerReleased);
-    // An address whose page is no unit of this class is dropped: marker and
-    // count changed (one unit less handed out), never cached.
-    if (!IsPoolUnit(index, header)) {
-        CCacheChange change(*cache);
-        cache->unitsIn[index].subtract(1);
-        return;
-    }
-    SCacheBin& bin = cache->bins[index];
-    unsigned count = bin.count.get();
-    if (count == bin.capacity) {
-        FlushBin(state, *cache, index);
-        count = bin.count.get();
-    }
-    if (kAllocatorChecks) {
-        CheckBinPush(bin, header);
-    }
-    bin.units[count] = header;
-    bin.count.set(count + 1);
+    state.counters[index].subtract(state.pools[index].unitSize);
 }
 
 // The calling thread's cache while the allocator is live; builds the manager
@@ -204,11 +239,24 @@ namespace {
     SAllocatorState& state = g_allocatorState;
     SThreadCache* cache = ThreadCacheOrNull(state);
     unsigned char* header = static_cast<unsigned char*>(block) - kHeaderSize;
+    unsigned index;
+    if (UnitState* unitState = PoolUnitState(header, index)) {
+        // A free unit was released before or never handed out: ignored.
+        if (unitState->load(std::memory_order_relaxed) != kUnitHandedOut) {
+            return;
+        }
+        if (cache != nullptr) {
+            ReleaseUnit(state, *cache, header, index, *unitState);
+        } else {
+            ReleaseUnitLocked(state, header, index, *unitState);
+        }
+        return;
+    }
     const std::uint16_t marker = ReadWord(header + 2);
     if ((marker & 0x8000u) == 0) {
         ReleaseLarge(state, cache, header);
     } else if (marker == kMarkerInUse) {
-        ReleaseUnit(state, cache, header);
+        DropBlock(state, cache, header);
     }
     // Anything else was released before or never came from here: ignored.
 }
@@ -238,13 +286,7 @@ void* OrvexAlloc(unsigned int size, void*) {
         SCacheBin& bin = cache->bins[index];
         const unsigned count = bin.count.get();
         if (count != 0) {
-            unsigned char* unit = bin.units[count - 1];
-            if (kAllocatorChecks) {
-                CheckCachedUnit(index, unit);
-            }
-            bin.count.set(count - 1);
-            WritePoolHeader(unit, index, kMarkerInUse);
-            return unit + kHeaderSize;
+            return HandOutCached(bin, index, count - 1);
         }
     }
     return AllocateSlow(size);
@@ -257,21 +299,16 @@ void OrvexFree(void* block) {
     const SAllocatorState& state = g_allocatorState;
     SThreadCache* cache = ReadyThreadCache(state);
     unsigned char* header = static_cast<unsigned char*>(block) - kHeaderSize;
-    std::uint32_t words;
-    std::memcpy(&words, header, 4);
-    // Marker 0x8000 over a class index: one compare (little-endian words).
-    const std::uint32_t index = words - (std::uint32_t(kMarkerInUse) << 16);
-    // A block of a pool page of its class, and room in the bin: push it.
-    if (cache != nullptr && index < kClassCount && IsPoolUnit(index, header)) {
+    // A unit of a pool page, handed out, and room in its bin: push it. The
+    // block is only written, never read.
+    unsigned index;
+    UnitState* unitState;
+    if (cache != nullptr && (unitState = PoolUnitState(header, index)) != nullptr &&
+        unitState->load(std::memory_order_relaxed) == kUnitHandedOut) {
         SCacheBin& bin = cache->bins[index];
         const unsigned count = bin.count.get();
         if (count < bin.capacity) {
-            if (kAllocatorChecks) {
-                CheckBinPush(bin, header);
-            }
-            WritePoolHeader(header, index, kMarkerReleased);
-            bin.units[count] = header;
-            bin.count.set(count + 1);
+            PushReleased(bin, count, header, index, *unitState);
             return;
         }
     }

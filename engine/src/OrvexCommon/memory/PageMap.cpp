@@ -1,17 +1,17 @@
-// The page-owner map's leaves.
+// The page map's leaves and the pages' unit states.
 #include "OrvexCommon/memory/detail/PageMap.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
-#include <cstring>
+#include <new>
 
 namespace Orvex {
 namespace detail {
 
-std::atomic<PageOwnerByte*> g_pageMapRoot[std::size_t(1) << kRootBits];
+std::atomic<SPageSlot*> g_pageMapRoot[std::size_t(1) << kRootBits];
 
 namespace {
 
-constexpr std::size_t kLeafBytes = std::size_t(1) << kLeafBits;
+constexpr std::size_t kLeafBytes = (std::size_t(1) << kLeafBits) * sizeof(SPageSlot);
 
 bool MapGigabyte(std::uintptr_t root) {
     if (root >= (std::uintptr_t(1) << kRootBits)) {
@@ -20,12 +20,12 @@ bool MapGigabyte(std::uintptr_t root) {
     if (g_pageMapRoot[root].load(std::memory_order_relaxed) != nullptr) {
         return true;
     }
-    void* leaf = sys::AllocateBlock(kLeafBytes);
+    // Zero-filled: every slot reads null, no record.
+    void* leaf = sys::AllocateZeroedBlock(kLeafBytes);
     if (leaf == nullptr) {
         return false;
     }
-    std::memset(leaf, kNoOwner, kLeafBytes); // atomic bytes: all-zero is kNoOwner
-    g_pageMapRoot[root].store(static_cast<PageOwnerByte*>(leaf), std::memory_order_release);
+    g_pageMapRoot[root].store(static_cast<SPageSlot*>(leaf), std::memory_order_release);
     return true;
 }
 
@@ -36,6 +36,35 @@ bool MapRegion(const void* region, unsigned size) {
     const std::uintptr_t last = first + size - 1;
     const unsigned shift = kPageShift + kLeafBits;
     return MapGigabyte(first >> shift) && MapGigabyte(last >> shift);
+}
+
+namespace {
+
+SPageSlot& WritableSlot(const void* page) {
+    return const_cast<SPageSlot&>(MappedPageSlot(page));
+}
+
+} // namespace
+
+bool RecordPage(const void* page, unsigned classIndex, std::uint32_t reciprocal,
+                unsigned unitCount) {
+    void* storage = sys::AllocateBlock(unitCount);
+    if (storage == nullptr) {
+        return false;
+    }
+    auto* states = static_cast<UnitState*>(storage);
+    for (unsigned k = 0; k < unitCount; ++k) {
+        new (states + k) UnitState(kUnitFree);
+    }
+    SPageSlot& slot = WritableSlot(page);
+    slot.classIndex.store(classIndex, std::memory_order_relaxed);
+    slot.reciprocal.store(reciprocal, std::memory_order_relaxed);
+    slot.states.store(states, std::memory_order_release);
+    return true;
+}
+
+void ForgetPage(const void* page) {
+    sys::FreeBlock(WritableSlot(page).states.exchange(nullptr, std::memory_order_acq_rel));
 }
 
 void ReleasePageMap() {

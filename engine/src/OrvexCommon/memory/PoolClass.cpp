@@ -20,6 +20,10 @@ namespace detail {
 
 namespace {
 
+unsigned IndexOf(const SPoolClass& pool) {
+    return pool.unitSize / 8 - 1;
+}
+
 // Pushes a unit on its page's free list.
 void PushUnit(unsigned char* page, unsigned char* unit, unsigned unitSize) {
     const std::uint32_t next = FirstFree(page);
@@ -86,11 +90,7 @@ const unsigned char* PageOf(const unsigned char* unit) {
 // The index of the page holding `unit`, or -1 when no page of the pool holds
 // it at a unit boundary.
 int FindPage(const SPoolClass& pool, const unsigned char* unit) {
-    return OnUnitBoundary(pool.unitSize / 8 - 1, unit) ? IndexOfPage(pool, PageOf(unit)) : -1;
-}
-
-std::uint8_t OwnerByte(const SPoolClass& pool) {
-    return static_cast<std::uint8_t>(pool.unitSize / 8); // class index + 1
+    return OnUnitBoundary(IndexOf(pool), unit) ? IndexOfPage(pool, PageOf(unit)) : -1;
 }
 
 void RemovePage(SAllocatorState& state, SPoolClass& pool, unsigned index) {
@@ -101,7 +101,7 @@ void RemovePage(SAllocatorState& state, SPoolClass& pool, unsigned index) {
     std::copy(pool.pageFree + index + 1, pool.pageFree + count, pool.pageFree + index);
     pool.pageCount.set(count - 1);
     pool.freeUnits.subtract(pool.unitsPerPage);
-    SetPageOwner(page, kNoOwner);
+    ForgetPage(page);
     ReturnPage(state, page);
 }
 
@@ -125,13 +125,18 @@ bool GrowPool(SAllocatorState& state, SPoolClass& pool) {
     if (page == nullptr) {
         return false;
     }
+    if (!RecordPage(page, IndexOf(pool), kUnitReciprocals.values[IndexOf(pool)],
+                    pool.unitsPerPage)) {
+        ReturnPage(state, page);
+        return false;
+    }
     unsigned index;
     if (!InsertPage(pool, page, index)) {
+        ForgetPage(page);
         ReturnPage(state, page);
         return false;
     }
     SetFirstFree(page, 0);
-    SetPageOwner(page, OwnerByte(pool));
     pool.pageCount.add(1);
     pool.freeUnits.add(pool.unitsPerPage);
     // Threaded in ascending order, each at the head: the last unit comes first.

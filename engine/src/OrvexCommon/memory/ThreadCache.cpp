@@ -72,7 +72,7 @@ void EmptyCache(SAllocatorState& state, SThreadCache& cache) {
         sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
         sys::ScopedShortLock hold(lock);
         for (unsigned k = 0; k < count; ++k) {
-            GiveUnitBack(state, state.pools[index], bin.units[k]);
+            GiveUnitBack(state, state.pools[index], bin.units[k].header);
         }
         cache.unitsIn[index].subtract(count);
         bin.count.set(0);
@@ -89,12 +89,13 @@ void RetireCounters(SAllocatorState& state, const SThreadCache& cache) {
 // Parks `count` units given back by `cache` when another cache took from the
 // class last and there is room; false leaves them to the caller. Class lock
 // held.
-bool Park(SPoolClass& pool, const SThreadCache& cache, unsigned char* const* units,
-          unsigned count) {
+bool Park(SPoolClass& pool, const SThreadCache& cache, const SCachedUnit* units, unsigned count) {
     if (pool.lastRefill == &cache || pool.parkedCount + count > kMaxParkedUnits) {
         return false;
     }
-    std::copy(units, units + count, pool.parked + pool.parkedCount);
+    for (unsigned k = 0; k < count; ++k) {
+        pool.parked[pool.parkedCount + k] = units[k].header;
+    }
     pool.parkedCount += count;
     pool.freeUnits.add(count);
     return true;
@@ -107,6 +108,15 @@ unsigned TakeParked(SPoolClass& pool, unsigned char** units, unsigned wanted) {
     std::copy(pool.parked + pool.parkedCount, pool.parked + pool.parkedCount + taken, units);
     pool.freeUnits.subtract(taken);
     return taken;
+}
+
+// Fills `bin` with `taken` units from the pool, handed out in the order the
+// pool gave them (the first taken goes first), each with its state byte.
+void FillBin(SCacheBin& bin, unsigned index, unsigned char* const* taken, unsigned count) {
+    for (unsigned k = 0; k < count; ++k) {
+        unsigned char* header = taken[count - 1 - k];
+        bin.units[k] = {header, &StateOfUnit(index, header)};
+    }
 }
 
 // Thread-exit releases under way. A thread may end while the process exits:
@@ -193,19 +203,19 @@ SThreadCache* CurrentThreadCache(SAllocatorState& state) {
 bool RefillBin(SAllocatorState& state, SThreadCache& cache, unsigned index) {
     SCacheBin& bin = cache.bins[index];
     sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
+    unsigned char* units[kMaxCachedUnits / 2];
     unsigned taken;
     {
         sys::ScopedShortLock hold(lock);
         SPoolClass& pool = state.pools[index];
         pool.lastRefill = &cache;
-        taken = pool.parkedCount > 0 ? TakeParked(pool, bin.units, bin.capacity / 2)
-                                     : TakeUnits(state, pool, bin.units, bin.capacity / 2);
+        taken = pool.parkedCount > 0 ? TakeParked(pool, units, bin.capacity / 2)
+                                     : TakeUnits(state, pool, units, bin.capacity / 2);
         if (kAllocatorChecks) {
             CheckPool(pool);
         }
     }
-    // Handed out in the order the pool gave them: the first taken goes first.
-    std::reverse(bin.units, bin.units + taken);
+    FillBin(bin, index, units, taken);
     CCacheChange change(cache);
     cache.unitsIn[index].add(taken);
     bin.count.set(taken);
@@ -222,7 +232,7 @@ void FlushBin(SAllocatorState& state, SThreadCache& cache, unsigned index) {
         SPoolClass& pool = state.pools[index];
         if (!Park(pool, cache, bin.units, half)) {
             for (unsigned k = 0; k < half; ++k) {
-                GiveUnitBack(state, pool, bin.units[k]);
+                GiveUnitBack(state, pool, bin.units[k].header);
             }
         }
         if (kAllocatorChecks) {

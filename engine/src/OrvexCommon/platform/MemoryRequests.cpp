@@ -45,6 +45,16 @@ void* AllocateBlock(std::size_t size) {
     return block;
 }
 
+void* AllocateZeroedBlock(std::size_t size) {
+    if (RefuseMemoryRequest()) {
+        return nullptr;
+    }
+    HoldEndBack();
+    void* block = std::calloc(1, size);
+    AllowEnd();
+    return block;
+}
+
 void FreeBlock(void* block) {
     HoldEndBack();
     std::free(block);

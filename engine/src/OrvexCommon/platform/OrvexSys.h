@@ -336,6 +336,9 @@ void* ObtainRegion(std::size_t size, std::size_t alignment);
 // Heap storage for what lives beneath the pooled allocator (locks, threads,
 // page arrays) or is too large for it: malloc, null when it fails.
 void* AllocateBlock(std::size_t size);
+// The same, zero-filled (calloc): a large one costs no resident memory until
+// it is written.
+void* AllocateZeroedBlock(std::size_t size);
 void FreeBlock(void* block);
 
 // Fault injection for tests. While on, every memory request the library

@@ -29,11 +29,14 @@
 // trimmed to an aligned 64 KiB). When the system has no region to give, the
 // pool path returns null and TOrvexAllocator throws std::bad_alloc.
 //
-// Release checks the marker, the class index, and that the address is a unit
-// of a page of that class: the page's owner in the page map (PageMap.h, no
-// lock) and a unit boundary inside the page's unit area. An address that
-// passes the first two checks but not the last is dropped after its marker
-// and its class's count change, and never reaches a free list or a cache.
+// Release first asks the page map (PageMap.h, no lock) whether the address
+// is a unit of a pool page: the page's record gives the class and the unit's
+// state byte, so the block itself is not read. A unit handed out is released
+// (its marker written); a free one (released before, or never handed out) is
+// ignored. Any other address is judged by its header: a large block's size
+// word, or a marker and class index on memory that is no unit of a page of
+// that class, which is dropped after its marker and its class's count change
+// and never reaches a free list or a cache; anything else is ignored.
 //
 // Thread caches (ThreadCache.h) stand in front of the pools: most calls take
 // no lock at all. The page lookup under the class lock (binary search of the
@@ -180,34 +183,70 @@ unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool);
 unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** units,
                    unsigned wanted);
 
-// Per class, 2^64 / unit size rounded up: an offset is a multiple of the unit
-// size exactly when its product with this, modulo 2^64, is below it (one
-// multiplication instead of a division).
-struct SUnitMultiples {
-    std::uint64_t values[kClassCount];
-    constexpr SUnitMultiples() : values() {
+// Per class, the reciprocal of the unit size that SPageSlot keeps.
+struct SUnitReciprocals {
+    std::uint32_t values[kClassCount];
+    constexpr SUnitReciprocals() : values() {
         for (unsigned index = 0; index < kClassCount; ++index) {
-            values[index] = ~std::uint64_t(0) / (8 * (index + 1)) + 1;
+            const unsigned unitSize = 8 * (index + 1);
+            values[index] =
+                static_cast<std::uint32_t>(((std::uint64_t(1) << 32) + unitSize - 1) / unitSize);
         }
     }
 };
-inline constexpr SUnitMultiples kUnitMultiples{};
+inline constexpr SUnitReciprocals kUnitReciprocals{};
 
-// True when `unit` lies on a unit boundary inside its page's unit area for
-// class `index`.
-inline bool OnUnitBoundary(unsigned index, const unsigned char* unit) {
+constexpr unsigned kNoUnit = ~0u;
+
+// The number of the unit of class `index` that starts at `unit` inside its
+// page's unit area, or kNoUnit when `unit` is on no unit boundary there;
+// `reciprocal` is the class's.
+inline unsigned UnitNumber(unsigned index, std::uint32_t reciprocal, const unsigned char* unit) {
     const unsigned unitSize = 8 * (index + 1);
     const std::uint32_t distance =
         static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(unit) & (kPageSize - 1));
     const std::uint32_t unitOffset = distance - kPageHeaderSize; // wraps when inside the header
-    return unitOffset <= kPageUnitBytes - unitSize &&
-           std::uint64_t(unitOffset) * kUnitMultiples.values[index] < kUnitMultiples.values[index];
+    const auto number = static_cast<std::uint32_t>((std::uint64_t(unitOffset) * reciprocal) >> 32);
+    return unitOffset <= kPageUnitBytes - unitSize && number * unitSize == unitOffset ? number
+                                                                                      : kNoUnit;
 }
 
-// True when `unit` is a unit of a page of class `index`: its page's owner in
-// the page map and a unit boundary inside the page's unit area. No lock.
+inline bool OnUnitBoundary(unsigned index, const unsigned char* unit) {
+    return UnitNumber(index, kUnitReciprocals.values[index], unit) != kNoUnit;
+}
+
+// The state byte of `unit` when it is a unit of a pool page, its class in
+// `index`; null otherwise. One slot of the page map read, no lock.
+inline UnitState* PoolUnitState(const unsigned char* unit, unsigned& index) {
+    const SPageSlot* slot = PageSlot(unit);
+    if (slot == nullptr) {
+        return nullptr;
+    }
+    UnitState* states = slot->states.load(std::memory_order_acquire);
+    if (states == nullptr) {
+        return nullptr;
+    }
+    index = slot->classIndex.load(std::memory_order_relaxed);
+    const unsigned number =
+        UnitNumber(index, slot->reciprocal.load(std::memory_order_relaxed), unit);
+    return number == kNoUnit ? nullptr : states + number;
+}
+
+// The state byte of a unit known to be one of a page of class `index` (taken
+// from a cache or the class pool).
+inline UnitState& StateOfUnit(unsigned index, const unsigned char* unit) {
+    const std::uint32_t unitOffset =
+        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(unit) & (kPageSize - 1)) -
+        kPageHeaderSize;
+    const auto number = static_cast<std::uint32_t>(
+        (std::uint64_t(unitOffset) * kUnitReciprocals.values[index]) >> 32);
+    return MappedPageSlot(unit).states.load(std::memory_order_acquire)[number];
+}
+
+// True when `unit` is a unit of a page of class `index`. No lock.
 inline bool IsPoolUnit(unsigned index, const unsigned char* unit) {
-    return PageOwner(unit) == index + 1 && OnUnitBoundary(index, unit);
+    unsigned owner;
+    return PoolUnitState(unit, owner) != nullptr && owner == index;
 }
 
 // Gives a unit back to its page, returning the page to the free-page list when

@@ -1,14 +1,25 @@
-// Which class owns each pool page, readable without a lock, so that a release
-// checks its block's page in constant time on any thread.
+// Which class owns each pool page, and which of the page's units are handed
+// out, readable without a lock, so that a release finds its block's class and
+// state without reading the block (a cold line in a large live set).
 //
 // Two levels over page numbers (address / 8 KiB): a root of leaves, each leaf
-// one byte per page for 1 GiB of address space (2^17 pages, 128 KiB). A leaf
-// is made when the first region in its gigabyte is obtained (under the
+// one record pointer per page for 1 GiB of address space (2^17 pages; the
+// leaf is zero-filled heap memory, resident only where pages were used). A
+// leaf is made when the first region in its gigabyte is obtained (under the
 // page-list lock), published with a release store and kept until teardown.
-// A byte is written under the owning class's lock: class index + 1 while the
-// page belongs to that class, 0 otherwise. Readers need no ordering beyond
-// relaxed loads: a block reaches another thread's release only after it was
-// handed out, which was after its page joined the class.
+//
+// A page that joins a class gets its unit states (heap memory outside the
+// page, one byte per unit), published in its slot with the class index and
+// the reciprocal of the unit size under the class lock; a release reads all
+// three from one slot. The page leaves the class with every unit free, and
+// its slot is cleared before the states are freed. A unit's state byte reads
+// kUnitHandedOut from the moment it leaves its thread cache or pool until its
+// release, kUnitFree otherwise. Bytes of different units are distinct
+// objects, so threads releasing units of one page need no lock between them.
+//
+// Readers need no ordering beyond acquire loads of the states pointer: a
+// block reaches another thread's release only after it was handed out, which
+// was after its page joined the class.
 #ifndef ORVEX_MEMORY_DETAIL_PAGEMAP_H
 #define ORVEX_MEMORY_DETAIL_PAGEMAP_H
 
@@ -24,40 +35,59 @@ constexpr unsigned kLeafBits = 17;
 // system's ordinary mappings); a region above is refused.
 constexpr unsigned kAddressBits = sizeof(void*) == 8 ? 47 : 32;
 constexpr unsigned kRootBits = kAddressBits - kPageShift - kLeafBits;
-constexpr std::uint8_t kNoOwner = 0;
 
-typedef std::atomic<std::uint8_t> PageOwnerByte;
+constexpr std::uint8_t kUnitFree = 0;
+constexpr std::uint8_t kUnitHandedOut = 1;
 
-extern std::atomic<PageOwnerByte*> g_pageMapRoot[std::size_t(1) << kRootBits];
+typedef std::atomic<std::uint8_t> UnitState;
 
-// The owner byte of the page at `page` (any address inside it), or null when
-// no region was ever recorded in its gigabyte.
-inline PageOwnerByte* PageOwnerSlot(const void* page) {
+// The page's entry in its leaf.
+struct SPageSlot {
+    std::atomic<UnitState*> states; // null: no class owns the page
+    std::atomic<std::uint32_t> classIndex;
+    // 2^32 / unit size, rounded up: an offset below 2^13 times this, shifted
+    // right by 32, is the offset divided by the unit size, exactly (the
+    // rounding error times the offset stays below 2^32).
+    std::atomic<std::uint32_t> reciprocal;
+};
+
+extern std::atomic<SPageSlot*> g_pageMapRoot[std::size_t(1) << kRootBits];
+
+// The slot of the page at `page` (any address inside it), or null when no
+// region was ever recorded in its gigabyte.
+inline const SPageSlot* PageSlot(const void* page) {
     const std::uintptr_t number = reinterpret_cast<std::uintptr_t>(page) >> kPageShift;
     const std::uintptr_t root = number >> kLeafBits;
     if (root >= (std::uintptr_t(1) << kRootBits)) {
         return nullptr;
     }
-    PageOwnerByte* leaf = g_pageMapRoot[root].load(std::memory_order_acquire);
+    const SPageSlot* leaf = g_pageMapRoot[root].load(std::memory_order_acquire);
     return leaf == nullptr ? nullptr : leaf + (number & ((std::uintptr_t(1) << kLeafBits) - 1));
 }
 
-// Class index + 1 of the class that owns the page, kNoOwner for none.
-inline std::uint8_t PageOwner(const void* page) {
-    const PageOwnerByte* slot = PageOwnerSlot(page);
-    return slot == nullptr ? kNoOwner : slot->load(std::memory_order_relaxed);
+// The slot of a page known to be mapped (one of a class's pages).
+inline const SPageSlot& MappedPageSlot(const void* page) {
+    const std::uintptr_t number = reinterpret_cast<std::uintptr_t>(page) >> kPageShift;
+    return g_pageMapRoot[number >> kLeafBits].load(
+        std::memory_order_acquire)[number & ((std::uintptr_t(1) << kLeafBits) - 1)];
 }
 
 // Makes sure the region's gigabyte has a leaf; false when it cannot (no memory,
 // or an address beyond the map). Page-list lock held.
 bool MapRegion(const void* region, unsigned size);
 
-// Sets the owner of a page whose region was mapped (class lock held).
-inline void SetPageOwner(const void* page, std::uint8_t owner) {
-    PageOwnerSlot(page)->store(owner, std::memory_order_relaxed);
-}
+// A page of a mapped region joins class `classIndex` with `unitCount` units
+// all free; false without memory for their states.
+// Class lock held.
+// `reciprocal` as in SPageSlot.
+bool RecordPage(const void* page, unsigned classIndex, std::uint32_t reciprocal,
+                unsigned unitCount);
 
-// Gives back every leaf, at teardown; every page then reads as owned by none.
+// The page leaves its class (every unit free); its states are freed. Class
+// lock held.
+void ForgetPage(const void* page);
+
+// Gives back every leaf, at teardown, after every page was forgotten.
 void ReleasePageMap();
 
 } // namespace detail

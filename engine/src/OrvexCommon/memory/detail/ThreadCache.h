@@ -62,10 +62,16 @@ constexpr unsigned CacheCapacity(unsigned unitSize) {
                                                              : kCachedBytesPerClass / unitSize;
 }
 
+// A cached unit with its state byte, found once when it entered the cache.
+struct SCachedUnit {
+    unsigned char* header;
+    UnitState* state;
+};
+
 struct SCacheBin {
     TRelaxed<unsigned> count;
     unsigned capacity;
-    unsigned char* units[kMaxCachedUnits]; // units[count - 1] is the next to go
+    SCachedUnit units[kMaxCachedUnits]; // units[count - 1] is the next to go
 };
 
 struct SThreadCache {
