@@ -222,6 +222,28 @@ TEST(AllocatorContract, AnAddressInsideAPageButOffTheUnitsIsDropped) {
     EXPECT_NE(nullptr, anchors[1]);
 }
 
+// A released unit whose header is written over with a live header (a write
+// after release) is still known free: releasing it again changes nothing,
+// and it is handed out once, not twice.
+TEST(AllocatorContract, AReleasedUnitWithALiveHeaderIsNotReleasedTwice) {
+    for (unsigned size : {20u, 1000u}) {
+        void* anchor = OrvexAlloc(size);
+        const long long before = GetTotalAllocSize();
+        void* block = OrvexAlloc(size);
+        OrvexFree(block);
+        const std::uint16_t live[2] = {HeaderWord(anchor, 0), 0x8000};
+        std::memcpy(static_cast<unsigned char*>(block) - 4, live, 4);
+        OrvexFree(block);
+        EXPECT_EQ(before, GetTotalAllocSize()) << size;
+        void* first = OrvexAlloc(size);
+        void* second = OrvexAlloc(size);
+        EXPECT_NE(first, second) << size;
+        OrvexFree(first);
+        OrvexFree(second);
+        OrvexFree(anchor);
+    }
+}
+
 TEST(AllocatorContract, StatisticsFollowPagesAndUnits) {
     const long long managed = GetTotalMgrSize();
     const long long free = GetFreeMgrSize();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -165,6 +166,96 @@ TEST(AllocatorStress, TwoThreadsWithCrossThreadReleasesLeaveTheCountersAsTheyWer
 
 TEST(AllocatorStress, EightThreadsInARingLoseNoUnit) {
     RunRing(8);
+}
+
+// Every thread puts blocks on one shared board and releases what it takes
+// from it, so blocks cross between all threads in every direction; one size
+// in sixteen is large (above the largest unit, some above the largest
+// area the threads keep), and a pooled block is now and then released twice
+// at once, which must change nothing.
+struct SBoard {
+    static constexpr unsigned kSlots = 4096;
+    std::atomic<void*> slots[kSlots] = {};
+};
+
+struct SMeshWorker {
+    unsigned seed;
+    SBoard* board;
+    unsigned operations;
+    std::atomic<unsigned> errors{0};
+};
+
+unsigned MeshSize(std::mt19937& random) {
+    return random() % 16 == 0 ? 1037 + random() % 80000 : random() % 1037;
+}
+
+// A board block carries its size in its first bytes, the pattern after them.
+void ReleaseFromBoard(SMeshWorker& worker, void* block) {
+    unsigned size;
+    std::memcpy(&size, block, sizeof(size));
+    unsigned char* rest = static_cast<unsigned char*>(block) + sizeof(size);
+    if (!Intact(rest, size - static_cast<unsigned>(sizeof(size)))) {
+        worker.errors.fetch_add(1);
+    }
+    OrvexFree(block);
+}
+
+unsigned ORVEX_THREAD_CALL Mesh(void* context) {
+    SMeshWorker& worker = *static_cast<SMeshWorker*>(context);
+    std::mt19937 random(worker.seed);
+    for (unsigned op = 0; op < worker.operations; ++op) {
+        const unsigned size = std::max(8u, MeshSize(random));
+        auto* block = static_cast<unsigned char*>(OrvexAlloc(size));
+        if (block == nullptr) {
+            worker.errors.fetch_add(1);
+            continue;
+        }
+        std::memcpy(block, &size, sizeof(size));
+        Fill(block + sizeof(size), size - static_cast<unsigned>(sizeof(size)));
+        void* expected = nullptr;
+        if (!worker.board->slots[random() % SBoard::kSlots].compare_exchange_strong(expected,
+                                                                                    block)) {
+            ReleaseFromBoard(worker, block);
+            if (size <= 1036) {
+                OrvexFree(block); // twice: ignored, the unit is still in this thread's bin
+            }
+        }
+        if (void* taken = worker.board->slots[random() % SBoard::kSlots].exchange(nullptr)) {
+            ReleaseFromBoard(worker, taken);
+        }
+    }
+    return 0;
+}
+
+TEST(AllocatorStress, SixThreadsReleasingEachOthersBlocksLoseAndDamageNothing) {
+    constexpr unsigned kThreads = 6;
+    OrvexFree(OrvexAlloc(8)); // this thread's cache, made before counting
+    const long long allocatedBefore = GetTotalAllocSize();
+    const long long unexplainedBefore = UnexplainedBytes();
+    const unsigned cachesBefore = LiveCaches();
+    auto board = std::make_unique<SBoard>();
+    std::vector<std::unique_ptr<SMeshWorker>> workers;
+    std::vector<Orvex::sys::Thread*> running;
+    for (unsigned k = 0; k < kThreads; ++k) {
+        workers.push_back(std::unique_ptr<SMeshWorker>(
+            new SMeshWorker{100 + k, board.get(), ORVEX_STRESS_OPERATIONS / 60, {}}));
+        running.push_back(Orvex::sys::StartThread(Mesh, workers.back().get(), 0));
+        ASSERT_NE(nullptr, running.back());
+    }
+    for (Orvex::sys::Thread* thread : running) {
+        EXPECT_EQ(Orvex::sys::JoinResult::Joined, Orvex::sys::JoinThread(thread, nullptr));
+    }
+    for (auto& slot : board->slots) {
+        if (void* left = slot.exchange(nullptr)) {
+            ReleaseFromBoard(*workers.front(), left);
+        }
+    }
+    for (auto& worker : workers) {
+        EXPECT_EQ(0u, worker->errors.load()) << "damaged blocks";
+    }
+    EXPECT_EQ(allocatedBefore, GetTotalAllocSize());
+    EXPECT_EQ(cachesBefore, LiveCaches());
+    EXPECT_EQ(unexplainedBefore, UnexplainedBytes()) << "a unit was lost or counted twice";
 }
 
 // The units parked in a class's pool, read under its lock.
