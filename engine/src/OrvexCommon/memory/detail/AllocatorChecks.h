@@ -10,7 +10,8 @@
 //   - a pool: pages in ascending order, each owned by the class in the page
 //     map, free counts adding up to the pool's;
 //   - a unit leaving or entering a thread cache: a unit of a page of its
-//     class; entering, not in the bin already;
+//     class; leaving, free in its page's unit states; entering, not in the
+//     bin already;
 //   - a bin: never above its capacity.
 #ifndef ORVEX_MEMORY_DETAIL_ALLOCATORCHECKS_H
 #define ORVEX_MEMORY_DETAIL_ALLOCATORCHECKS_H

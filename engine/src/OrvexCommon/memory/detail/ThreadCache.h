@@ -1,6 +1,6 @@
 // Per-thread caches in front of the class pools.
 //
-// Each thread that allocates gets a cache (its storage from the heap, 68 KiB
+// Each thread that allocates gets a cache (its storage from the heap, 135 KiB
 // on 64-bit targets) holding, per class, a stack of free units. Allocation
 // pops from the stack, release pushes on it: no lock, and no counter either.
 // What the thread handed out and did not release follows from the stack: of
@@ -26,7 +26,8 @@
 //
 // Invariants:
 //   - a unit in a cache carries the released marker (0xFFFF) and its class
-//     index, and belongs to a page of that class: it is free for the pool's
+//     index, belongs to a page of that class, reads free in the page's unit
+//     states and is cached with the address of its state byte: it is free for the pool's
 //     statistics (GetFreeMgrSize counts it) but in no page's free list;
 //   - a unit is in at most one place: a page's free list, one cache, its
 //     class's parked units, or the caller's hands; parked units are marked
