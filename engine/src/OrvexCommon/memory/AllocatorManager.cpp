@@ -72,6 +72,7 @@ void TearDown(SAllocatorState& state) {
         }
         sys::FreeBlock(pool.pages);
         pool.pages = nullptr;
+        pool.pageTakers = nullptr;
         pool.pageFree = nullptr;
         pool.parkedCount = 0; // their pages went back above
         pool.pageCount.set(0);

@@ -2,6 +2,7 @@
 #include "OrvexCommon/memory/detail/PageMap.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
+#include <cstring>
 #include <new>
 
 namespace Orvex {
@@ -46,15 +47,44 @@ SPageSlot& WritableSlot(const void* page) {
 
 } // namespace
 
-bool RecordPage(const void* page, unsigned classIndex, std::uint32_t reciprocal,
-                unsigned unitCount) {
-    void* storage = sys::AllocateBlock(unitCount);
+namespace {
+
+constexpr std::uintptr_t kLine = 64;
+
+// A page's unit states fill whole cache lines of their own: pages taken by
+// different threads then share no line of states.
+UnitState* AllocateStates(unsigned unitCount) {
+    const std::size_t bytes = (unitCount + kLine - 1) / kLine * kLine;
+    void* storage = sys::AllocateBlock(bytes + kLine - 1 + sizeof(void*));
     if (storage == nullptr) {
-        return false;
+        return nullptr;
     }
-    auto* states = static_cast<UnitState*>(storage);
+    const std::uintptr_t start =
+        (reinterpret_cast<std::uintptr_t>(storage) + sizeof(void*) + kLine - 1) & ~(kLine - 1);
+    std::memcpy(reinterpret_cast<void*>(start - sizeof(void*)), &storage, sizeof(void*));
+    auto* states = reinterpret_cast<UnitState*>(start);
     for (unsigned k = 0; k < unitCount; ++k) {
         new (states + k) UnitState(kUnitFree);
+    }
+    return states;
+}
+
+void FreeStates(UnitState* states) {
+    if (states != nullptr) {
+        void* storage;
+        std::memcpy(&storage, reinterpret_cast<unsigned char*>(states) - sizeof(void*),
+                    sizeof(void*));
+        sys::FreeBlock(storage);
+    }
+}
+
+} // namespace
+
+bool RecordPage(const void* page, unsigned classIndex, std::uint32_t reciprocal,
+                unsigned unitCount) {
+    UnitState* states = AllocateStates(unitCount);
+    if (states == nullptr) {
+        return false;
     }
     SPageSlot& slot = WritableSlot(page);
     slot.classIndex.store(classIndex, std::memory_order_relaxed);
@@ -64,7 +94,7 @@ bool RecordPage(const void* page, unsigned classIndex, std::uint32_t reciprocal,
 }
 
 void ForgetPage(const void* page) {
-    sys::FreeBlock(WritableSlot(page).states.exchange(nullptr, std::memory_order_acq_rel));
+    FreeStates(WritableSlot(page).states.exchange(nullptr, std::memory_order_acq_rel));
 }
 
 void ReleasePageMap() {

@@ -45,25 +45,32 @@ unsigned InsertionIndex(const SPoolClass& pool, const unsigned char* page) {
         std::upper_bound(pool.pages, end, page, std::less<const unsigned char*>()) - pool.pages);
 }
 
-// Replaces the page array (and the free counts after it) by one with `page`
-// inserted, its count 0; false without memory.
+// Copies `count` entries of `from` to `to` with `value` inserted at `index`.
+template <typename T>
+void CopyInserting(const T* from, unsigned count, unsigned index, T value, T* to) {
+    std::copy(from, from + index, to);
+    to[index] = value;
+    std::copy(from + index, from + count, to + index + 1);
+}
+
+// Replaces the page array (and the takers and free counts after it) by one
+// with `page` inserted, its count 0 and no taker; false without memory.
 bool InsertPage(SPoolClass& pool, unsigned char* page, unsigned& index) {
     const unsigned count = pool.pageCount.get();
-    unsigned char** grown = static_cast<unsigned char**>(
-        sys::AllocateBlock((count + 1) * (sizeof(unsigned char*) + sizeof(std::uint16_t))));
+    unsigned char** grown = static_cast<unsigned char**>(sys::AllocateBlock(
+        (count + 1) * (sizeof(unsigned char*) + sizeof(const void*) + sizeof(std::uint16_t))));
     if (grown == nullptr) {
         return false;
     }
-    auto* grownFree = reinterpret_cast<std::uint16_t*>(grown + count + 1);
+    auto* grownTakers = static_cast<const void**>(static_cast<void*>(grown + count + 1));
+    auto* grownFree = reinterpret_cast<std::uint16_t*>(grownTakers + count + 1);
     index = InsertionIndex(pool, page);
-    std::copy(pool.pages, pool.pages + index, grown);
-    grown[index] = page;
-    std::copy(pool.pages + index, pool.pages + count, grown + index + 1);
-    std::copy(pool.pageFree, pool.pageFree + index, grownFree);
-    grownFree[index] = 0;
-    std::copy(pool.pageFree + index, pool.pageFree + count, grownFree + index + 1);
+    CopyInserting(pool.pages, count, index, page, grown);
+    CopyInserting(pool.pageTakers, count, index, static_cast<const void*>(nullptr), grownTakers);
+    CopyInserting(pool.pageFree, count, index, std::uint16_t(0), grownFree);
     sys::FreeBlock(pool.pages);
     pool.pages = grown;
+    pool.pageTakers = grownTakers;
     pool.pageFree = grownFree;
     pool.lastPage = kNoHint; // indices move
     return true;
@@ -98,6 +105,7 @@ void RemovePage(SAllocatorState& state, SPoolClass& pool, unsigned index) {
     pool.lastPage = kNoHint; // indices move
     const unsigned count = pool.pageCount.get();
     std::copy(pool.pages + index + 1, pool.pages + count, pool.pages + index);
+    std::copy(pool.pageTakers + index + 1, pool.pageTakers + count, pool.pageTakers + index);
     std::copy(pool.pageFree + index + 1, pool.pageFree + count, pool.pageFree + index);
     pool.pageCount.set(count - 1);
     pool.freeUnits.subtract(pool.unitsPerPage);
@@ -112,6 +120,7 @@ void InitializePool(SPoolClass& pool, unsigned index) {
     pool.unitsPerPage = kPageUnitBytes / pool.unitSize;
     pool.pageCount.set(0);
     pool.pages = nullptr;
+    pool.pageTakers = nullptr;
     pool.pageFree = nullptr;
     pool.freeUnits.set(0);
     pool.hint = kNoHint;
@@ -178,15 +187,54 @@ unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool) {
     return unit;
 }
 
-unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** units,
-                   unsigned wanted) {
-    unsigned taken = 0;
-    while (taken < wanted && (taken == 0 || pool.freeUnits.get() > pool.parkedCount)) {
-        unsigned char* unit = TakeUnit(state, pool);
-        if (unit == nullptr) {
-            break;
+namespace {
+
+// The page a refill for `taker` takes from: the first with free units that
+// `taker` took from last or no cache took from, so that threads keep to
+// pages of their own and do not write the same lines of unit states; else
+// the first with free units; the page count when none has any.
+unsigned PickPage(const SPoolClass& pool, const void* taker) {
+    const unsigned count = pool.pageCount.get();
+    unsigned firstWithFree = count;
+    for (unsigned index = pool.hint; index < count; ++index) {
+        if (pool.pageFree[index] == 0) {
+            continue;
         }
-        units[taken++] = unit;
+        if (pool.pageTakers[index] == taker || pool.pageTakers[index] == nullptr) {
+            return index;
+        }
+        firstWithFree = std::min(firstWithFree, index);
+    }
+    return firstWithFree;
+}
+
+} // namespace
+
+unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** units, unsigned wanted,
+                   const void* taker) {
+    unsigned taken = 0;
+    while (taken < wanted) {
+        if (pool.freeUnits.get() == pool.parkedCount) { // no unit in the pages
+            pool.hint = kNoHint;
+            if (taken > 0 || !GrowPool(state, pool)) {
+                break;
+            }
+        }
+        const unsigned index = PickPage(pool, taker);
+        if (index >= pool.pageCount.get()) {
+            break; // counts out of step: refuse rather than corrupt
+        }
+        pool.pageTakers[index] = taker;
+        pool.lastPage = index;
+        while (taken < wanted && pool.pageFree[index] > 0) {
+            pool.freeUnits.subtract(1);
+            --pool.pageFree[index];
+            units[taken++] = PopUnit(pool.pages[index], pool.unitSize);
+        }
+        if (kAllocatorChecks) {
+            CheckPage(pool, index);
+            CheckPool(pool);
+        }
     }
     return taken;
 }

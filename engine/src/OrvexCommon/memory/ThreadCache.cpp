@@ -48,6 +48,8 @@ SThreadCache* MakeCache(SAllocatorState& state) {
     }
     for (unsigned index = 0; index < kClassCount; ++index) {
         cache->bins[index].count.set(0);
+        cache->bins[index].refills = 0;
+        cache->bins[index].flushes = 0;
         cache->bins[index].capacity = CacheCapacity(state.pools[index].unitSize);
     }
     {
@@ -84,6 +86,19 @@ void RetireCounters(SAllocatorState& state, const SThreadCache& cache) {
     for (unsigned k = 0; k <= kClassCount; ++k) {
         state.retired[k].add(CacheHandedOut(cache, k));
     }
+}
+
+// Whether a bin gives back mostly what other threads took: it flushed more
+// than twice as often as it refilled, of late (the counts halve now and
+// then). Only such a bin parks: a thread that takes and gives back as much
+// as it releases keeps its units to its own pages, whose unit states no
+// other thread then writes.
+bool MostlyReleases(SCacheBin& bin) {
+    if (bin.flushes + bin.refills >= 1024) {
+        bin.flushes /= 2;
+        bin.refills /= 2;
+    }
+    return bin.flushes > 2 * bin.refills;
 }
 
 // Parks `count` units given back by `cache` when another cache took from the
@@ -202,6 +217,7 @@ SThreadCache* CurrentThreadCache(SAllocatorState& state) {
 
 bool RefillBin(SAllocatorState& state, SThreadCache& cache, unsigned index) {
     SCacheBin& bin = cache.bins[index];
+    ++bin.refills;
     sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
     unsigned char* units[kMaxCachedUnits / 2];
     unsigned taken;
@@ -210,7 +226,7 @@ bool RefillBin(SAllocatorState& state, SThreadCache& cache, unsigned index) {
         SPoolClass& pool = state.pools[index];
         pool.lastRefill = &cache;
         taken = pool.parkedCount > 0 ? TakeParked(pool, units, bin.capacity / 2)
-                                     : TakeUnits(state, pool, units, bin.capacity / 2);
+                                     : TakeUnits(state, pool, units, bin.capacity / 2, &cache);
         if (kAllocatorChecks) {
             CheckPool(pool);
         }
@@ -226,11 +242,12 @@ void FlushBin(SAllocatorState& state, SThreadCache& cache, unsigned index) {
     SCacheBin& bin = cache.bins[index];
     const unsigned count = bin.count.get();
     const unsigned half = count / 2;
+    ++bin.flushes;
     sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
     {
         sys::ScopedShortLock hold(lock);
         SPoolClass& pool = state.pools[index];
-        if (!Park(pool, cache, bin.units, half)) {
+        if (!MostlyReleases(bin) || !Park(pool, cache, bin.units, half)) {
             for (unsigned k = 0; k < half; ++k) {
                 GiveUnitBack(state, pool, bin.units[k].header);
             }

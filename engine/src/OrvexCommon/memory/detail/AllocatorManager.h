@@ -100,6 +100,10 @@ struct alignas(64) SPoolClass {
     unsigned unitsPerPage;
     TRelaxed<unsigned> pageCount;
     unsigned char** pages; // ascending addresses, from malloc
+    // The cache that took units from pages[k] last (null: none yet), in the
+    // same block after the pages: refills keep to their own pages. Compared,
+    // never followed: a cache that ended leaves its address behind.
+    const void** pageTakers;
     // Free units of pages[k] (the length of its free list), in the same
     // block after the pages: the first-fit scan reads this array rather than
     // one page header per page (headers that all share a few cache sets).
@@ -178,10 +182,11 @@ bool GrowPool(SAllocatorState& state, SPoolClass& pool);
 // Takes a unit (address-ordered first fit); null when no page can be had.
 unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool);
 
-// Takes up to `wanted` units into `units` (first fit), adding a page only when
-// the pool has no free unit; returns how many it took (0: no page to be had).
-unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** units,
-                   unsigned wanted);
+// Takes up to `wanted` units into `units` for the cache `taker`, from its own
+// pages first (see PickPage), adding a page only when the pool has no free
+// unit; returns how many it took (0: no page to be had).
+unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** units, unsigned wanted,
+                   const void* taker);
 
 // Per class, the reciprocal of the unit size that SPageSlot keeps.
 struct SUnitReciprocals {

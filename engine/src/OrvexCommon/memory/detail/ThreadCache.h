@@ -72,6 +72,8 @@ struct SCachedUnit {
 struct SCacheBin {
     TRelaxed<unsigned> count;
     unsigned capacity;
+    unsigned refills; // of late (they halve with the flushes): see FlushBin
+    unsigned flushes;
     SCachedUnit units[kMaxCachedUnits]; // units[count - 1] is the next to go
 };
 
