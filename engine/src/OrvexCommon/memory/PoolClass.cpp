@@ -189,40 +189,52 @@ unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool) {
 
 namespace {
 
-// The page a refill for `taker` takes from: the first with free units that
-// `taker` took from last or no cache took from, so that threads keep to
-// pages of their own and do not write the same lines of unit states; else
-// the first with free units; the page count when none has any.
-unsigned PickPage(const SPoolClass& pool, const void* taker) {
+// The first page with free units that `taker` took from last or no cache
+// took from (`own`), and the first with free units at all (`any`); the page
+// count where there is none.
+struct SPagePick {
+    unsigned own;
+    unsigned any;
+};
+
+SPagePick PickPage(const SPoolClass& pool, const void* taker) {
     const unsigned count = pool.pageCount.get();
-    unsigned firstWithFree = count;
+    SPagePick pick{count, count};
     for (unsigned index = pool.hint; index < count; ++index) {
         if (pool.pageFree[index] == 0) {
             continue;
         }
+        pick.any = std::min(pick.any, index);
         if (pool.pageTakers[index] == taker || pool.pageTakers[index] == nullptr) {
-            return index;
+            pick.own = index;
+            break;
         }
-        firstWithFree = std::min(firstWithFree, index);
     }
-    return firstWithFree;
+    return pick;
 }
 
 } // namespace
 
+// Threads keep to pages of their own, so that no two write the same lines of
+// unit states: a refill takes from its own pages, then from a new page, and
+// from another thread's pages only when no page can be had.
 unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** units, unsigned wanted,
                    const void* taker) {
     unsigned taken = 0;
     while (taken < wanted) {
-        if (pool.freeUnits.get() == pool.parkedCount) { // no unit in the pages
-            pool.hint = kNoHint;
-            if (taken > 0 || !GrowPool(state, pool)) {
+        SPagePick pick = PickPage(pool, taker);
+        const unsigned count = pool.pageCount.get();
+        if (pick.own >= count) {
+            if (taken > 0) {
                 break;
             }
+            if (GrowPool(state, pool)) {
+                pick = PickPage(pool, taker);
+            }
         }
-        const unsigned index = PickPage(pool, taker);
+        const unsigned index = pick.own < pool.pageCount.get() ? pick.own : pick.any;
         if (index >= pool.pageCount.get()) {
-            break; // counts out of step: refuse rather than corrupt
+            break; // no page to be had
         }
         pool.pageTakers[index] = taker;
         pool.lastPage = index;
