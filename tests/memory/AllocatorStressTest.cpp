@@ -258,6 +258,45 @@ TEST(AllocatorStress, SixThreadsReleasingEachOthersBlocksLoseAndDamageNothing) {
     EXPECT_EQ(unexplainedBefore, UnexplainedBytes()) << "a unit was lost or counted twice";
 }
 
+std::uintptr_t PageOf(const void* block) {
+    return reinterpret_cast<std::uintptr_t>(block) / 8192;
+}
+
+struct STakeHalf {
+    unsigned size;
+    std::vector<void*> blocks;
+};
+
+unsigned ORVEX_THREAD_CALL TakeBlocks(void* context) {
+    auto& take = *static_cast<STakeHalf*>(context);
+    for (void*& block : take.blocks) {
+        block = OrvexAlloc(take.size);
+    }
+    return 0;
+}
+
+// Two threads taking units of one class while its pages have free units for
+// both: each keeps to pages of its own, so no page holds units of both (and
+// no line of unit states is written by both).
+TEST(AllocatorStress, TwoThreadsTakingOneClassShareNoPage) {
+    constexpr unsigned kSize = 20; // 24-byte units, 341 a page, 32 a refill
+    STakeHalf mine{kSize, std::vector<void*>(5)};
+    STakeHalf theirs{kSize, std::vector<void*>(5)};
+    TakeBlocks(&mine);
+    Orvex::sys::Thread* other = Orvex::sys::StartThread(TakeBlocks, &theirs, 0);
+    ASSERT_NE(nullptr, other);
+    ASSERT_EQ(Orvex::sys::JoinResult::Joined, Orvex::sys::JoinThread(other, nullptr));
+    for (void* block : theirs.blocks) {
+        for (void* own : mine.blocks) {
+            EXPECT_NE(PageOf(own), PageOf(block));
+        }
+        OrvexFree(block);
+    }
+    for (void* own : mine.blocks) {
+        OrvexFree(own);
+    }
+}
+
 // The units parked in a class's pool, read under its lock.
 unsigned ParkedUnits(unsigned index) {
     auto& state = Orvex::detail::AllocatorManager();
