@@ -13,11 +13,17 @@
 // needs no sequence change, whose locked instructions would wait for the new
 // block's header store to reach memory. An empty stack is refilled with half
 // its capacity from the class pool, a full one gives half back, each under
-// the class lock once per batch. A flush parks its half in the class instead
-// (up to 64 units) when another thread's cache was the last to refill from
-// it: blocks flowing from one thread to another then move as pointers, and
-// the pages' free lists (threaded through the units themselves, whose lines
-// sit in the other processor's cache) are left out of the way.
+// the class lock once per batch. A refill keeps to the thread's own pages
+// (those its cache took from last, or none took from), then a new page, and
+// takes another thread's page only when no page can be had: no two threads
+// then write the same line of unit states (PageMap.h). A flush parks its
+// half in the class instead (up to 64 units) when the bin mostly releases
+// (more than twice as many flushes as refills, of late) and another thread's
+// cache was the last to refill from it: blocks flowing from one thread to
+// another then move as pointers, and the pages' free lists (threaded through
+// the units themselves, whose lines sit in the other processor's cache) are
+// left out of the way. A thread that takes as much as it releases never
+// parks: its units stay in its own pages.
 //
 // Bounds: a class keeps at most 16 KiB of units per thread, between 8 and 64
 // units (64 for units up to 256 bytes, 15 for the largest); all classes
