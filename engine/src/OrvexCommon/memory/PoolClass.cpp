@@ -213,11 +213,19 @@ SPagePick PickPage(const SPoolClass& pool, const void* taker) {
     return pick;
 }
 
+// Whether the class's pages hold more than two pages' worth of free units:
+// then a refill takes another thread's page rather than a new one, so that
+// the memory a class holds free stays bounded however many threads take.
+bool PlentyFree(const SPoolClass& pool) {
+    return pool.freeUnits.get() - pool.parkedCount > 2 * pool.unitsPerPage;
+}
+
 } // namespace
 
 // Threads keep to pages of their own, so that no two write the same lines of
 // unit states: a refill takes from its own pages, then from a new page, and
-// from another thread's pages only when no page can be had.
+// from another thread's pages only when the class has plenty free or no page
+// can be had.
 unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** units, unsigned wanted,
                    const void* taker) {
     unsigned taken = 0;
@@ -228,7 +236,7 @@ unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** uni
             if (taken > 0) {
                 break;
             }
-            if (GrowPool(state, pool)) {
+            if (!PlentyFree(pool) && GrowPool(state, pool)) {
                 pick = PickPage(pool, taker);
             }
         }
@@ -249,6 +257,12 @@ unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** uni
         }
     }
     return taken;
+}
+
+void ForgetTaker(SPoolClass& pool, const void* taker) {
+    const unsigned count = pool.pageCount.get();
+    std::replace(pool.pageTakers, pool.pageTakers + count, taker,
+                 static_cast<const void*>(nullptr));
 }
 
 void GiveUnitBack(SAllocatorState& state, SPoolClass& pool, unsigned char* unit) {

@@ -61,18 +61,17 @@ SThreadCache* MakeCache(SAllocatorState& state) {
 }
 
 // Every unit of the cache back to its pool (class locks taken one by one),
-// every kept large block back to the heap.
+// every kept large block back to the heap; no page is the cache's any more.
 void EmptyCache(SAllocatorState& state, SThreadCache& cache) {
     FreeKeptLarge(cache.largeBins);
     CCacheChange change(cache);
     for (unsigned index = 0; index < kClassCount; ++index) {
         SCacheBin& bin = cache.bins[index];
         const unsigned count = bin.count.get();
-        if (count == 0) {
-            continue;
-        }
         sys::ShortLock* lock = state.classLocks[index].load(std::memory_order_acquire);
         sys::ScopedShortLock hold(lock);
+        // The cache's pages are anyone's from now on.
+        ForgetTaker(state.pools[index], &cache);
         for (unsigned k = 0; k < count; ++k) {
             GiveUnitBack(state, state.pools[index], bin.units[k].header);
         }

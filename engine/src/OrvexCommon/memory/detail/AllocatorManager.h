@@ -188,6 +188,9 @@ unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool);
 unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** units, unsigned wanted,
                    const void* taker);
 
+// The pages `taker` (a cache that ends) took from last become no cache's.
+void ForgetTaker(SPoolClass& pool, const void* taker);
+
 // Per class, the reciprocal of the unit size that SPageSlot keeps.
 struct SUnitReciprocals {
     std::uint32_t values[kClassCount];
