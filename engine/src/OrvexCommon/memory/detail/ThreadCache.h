@@ -15,8 +15,10 @@
 // its capacity from the class pool, a full one gives half back, each under
 // the class lock once per batch. A refill keeps to the thread's own pages
 // (those its cache took from last, or none took from), then a new page, and
-// takes another thread's page only when no page can be had: no two threads
-// then write the same line of unit states (PageMap.h). A flush parks its
+// takes another thread's page only when the class's pages hold more than two
+// pages' worth of free units or no page can be had: no two threads then
+// write the same line of unit states (PageMap.h). The pages of a cache that
+// goes back become no cache's. A flush parks its
 // half in the class instead (up to 64 units) when the bin mostly releases
 // (more than twice as many flushes as refills, of late) and another thread's
 // cache was the last to refill from it: blocks flowing from one thread to
