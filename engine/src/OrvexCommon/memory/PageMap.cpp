@@ -21,7 +21,7 @@ bool MapGigabyte(std::uintptr_t root) {
     if (g_pageMapRoot[root].load(std::memory_order_relaxed) != nullptr) {
         return true;
     }
-    // Zero-filled: every slot reads null, no record.
+    // Zero-filled: every slot reads null states, no class.
     void* leaf = sys::AllocateZeroedBlock(kLeafBytes);
     if (leaf == nullptr) {
         return false;
@@ -44,10 +44,6 @@ namespace {
 SPageSlot& WritableSlot(const void* page) {
     return const_cast<SPageSlot&>(MappedPageSlot(page));
 }
-
-} // namespace
-
-namespace {
 
 constexpr std::uintptr_t kLine = 64;
 

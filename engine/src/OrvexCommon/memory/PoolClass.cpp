@@ -37,6 +37,13 @@ unsigned char* PopUnit(unsigned char* page, unsigned unitSize) {
     return unit;
 }
 
+// A free unit of pages[index] (it has one), off the pool's free counts.
+unsigned char* TakeFromPage(SPoolClass& pool, unsigned index) {
+    pool.freeUnits.subtract(1);
+    --pool.pageFree[index];
+    return PopUnit(pool.pages[index], pool.unitSize);
+}
+
 // Index at which `page` keeps the array sorted by address.
 unsigned InsertionIndex(const SPoolClass& pool, const unsigned char* page) {
     unsigned char** end = pool.pages + pool.pageCount.get();
@@ -177,9 +184,7 @@ unsigned char* TakeUnit(SAllocatorState& state, SPoolClass& pool) {
         return nullptr; // counts out of step: refuse rather than corrupt
     }
     pool.lastPage = index;
-    pool.freeUnits.subtract(1);
-    --pool.pageFree[index];
-    unsigned char* unit = PopUnit(pool.pages[index], pool.unitSize);
+    unsigned char* unit = TakeFromPage(pool, index);
     if (kAllocatorChecks) {
         CheckPage(pool, index);
         CheckPool(pool);
@@ -247,9 +252,7 @@ unsigned TakeUnits(SAllocatorState& state, SPoolClass& pool, unsigned char** uni
         pool.pageTakers[index] = taker;
         pool.lastPage = index;
         while (taken < wanted && pool.pageFree[index] > 0) {
-            pool.freeUnits.subtract(1);
-            --pool.pageFree[index];
-            units[taken++] = PopUnit(pool.pages[index], pool.unitSize);
+            units[taken++] = TakeFromPage(pool, index);
         }
         if (kAllocatorChecks) {
             CheckPage(pool, index);
