@@ -1,6 +1,7 @@
 #include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/memory/detail/AllocatorManager.h"
 #include "OrvexCommon/memory/detail/ThreadCache.h"
+#include "SpanAccounting.h"
 
 #include <gtest/gtest.h>
 
@@ -305,7 +306,8 @@ unsigned KeptLarge(unsigned bin) {
 }
 
 // A released large block is kept by the thread and serves the next request of
-// its bin, the whole request; a bin keeps no more than its share.
+// its bin, the whole request; a bin keeps no more than its share, and more
+// than half of it once full.
 TEST(AllocatorContract, ReleasedLargeBlocksServeTheirBinAgain) {
     constexpr unsigned kBin = 5; // 3072-byte areas: requests of 2553 to 3064 bytes
     ASSERT_EQ(3072u, Orvex::detail::LargeBinArea(kBin));
@@ -330,8 +332,94 @@ TEST(AllocatorContract, ReleasedLargeBlocksServeTheirBinAgain) {
     for (void* block : blocks) {
         OrvexFree(block);
     }
-    EXPECT_EQ(Orvex::detail::LargeBinCapacity(kBin), KeptLarge(kBin));
+    // A full bin gives its older half back to the spans at once.
+    EXPECT_GE(Orvex::detail::LargeBinCapacity(kBin), KeptLarge(kBin));
+    EXPECT_LT(Orvex::detail::LargeBinCapacity(kBin) / 2, KeptLarge(kBin));
     EXPECT_EQ(before, GetTotalAllocSize());
+}
+
+} // namespace
+
+namespace {
+
+using Orvex::detail::kNoArea;
+using Orvex::detail::SLargeSpan;
+
+// The span holding the block at `block`, or null.
+const SLargeSpan* SpanOf(const void* block, unsigned& number) {
+    unsigned bin;
+    return Orvex::detail::SpanOfHeader(static_cast<const unsigned char*>(block) - 4, number, bin);
+}
+
+// Large blocks up to 64 KiB come from spans, above from the heap; each keeps
+// its size header and exact count. A repeated release, or one of an address
+// inside a block, changes nothing and never hands an area out twice.
+TEST(AllocatorContract, LargeBlocksComeFromSpansAndTheirReleasesAreExact) {
+    struct SCase {
+        unsigned size;
+        bool inSpan;
+    };
+    const SCase cases[] = {{1037, true},  {1272, true},   {3000, true},   {20000, true},
+                           {65528, true}, {65529, false}, {200000, false}};
+    for (const SCase& c : cases) {
+        const long long before = GetTotalAllocSize();
+        auto* block = static_cast<unsigned char*>(OrvexAlloc(c.size));
+        ASSERT_NE(nullptr, block);
+        std::uint32_t header;
+        std::memcpy(&header, block - 4, 4);
+        EXPECT_EQ(c.size + 4, header);
+        EXPECT_EQ(before + c.size + 4, GetTotalAllocSize()) << c.size;
+        std::memset(block, 0x5A, c.size);
+        unsigned number;
+        EXPECT_EQ(c.inSpan, SpanOf(block, number) != nullptr) << c.size;
+        if (c.inSpan) {
+            OrvexFree(block + 64); // inside the block: ignored
+            EXPECT_EQ(before + c.size + 4, GetTotalAllocSize()) << c.size;
+        }
+        OrvexFree(block);
+        EXPECT_EQ(before, GetTotalAllocSize()) << c.size;
+        if (!c.inSpan) {
+            continue;
+        }
+        OrvexFree(block);
+        EXPECT_EQ(before, GetTotalAllocSize()) << c.size;
+        void* first = OrvexAlloc(c.size);
+        void* second = OrvexAlloc(c.size);
+        EXPECT_NE(first, second) << c.size;
+        OrvexFree(first);
+        OrvexFree(second);
+        EXPECT_EQ(before, GetTotalAllocSize()) << c.size;
+    }
+}
+
+// Spans emptied beyond one per bin stay resident up to a bound, then are
+// purged oldest first; purged ones serve new blocks, their bytes all usable.
+TEST(AllocatorContract, EmptiedSpansArePurgedPastTheirBound) {
+    constexpr unsigned kSize = 40000; // 40960-byte areas: one a span
+    constexpr unsigned kBlocks = 3 * Orvex::detail::kKeptFreeSpans;
+    auto& state = AllocatorManager();
+    for (unsigned round = 0; round < 2; ++round) {
+        std::vector<unsigned char*> blocks;
+        for (unsigned k = 0; k < kBlocks; ++k) {
+            blocks.push_back(static_cast<unsigned char*>(OrvexAlloc(kSize)));
+            ASSERT_NE(nullptr, blocks.back());
+            std::memset(blocks.back(), static_cast<int>(k), kSize);
+        }
+        for (unsigned k = 0; k < kBlocks; ++k) {
+            ASSERT_EQ(static_cast<unsigned char>(k), blocks[k][kSize - 1]);
+            OrvexFree(blocks[k]);
+        }
+        EXPECT_EQ(Orvex::detail::kKeptFreeSpans, state.freeSpanCount.get());
+        unsigned spare = 0;
+        for (const SLargeSpan* span = state.spareSpans; span != nullptr; span = span->next) {
+            EXPECT_TRUE(span->purged);
+            ++spare;
+        }
+        // The thread keeps 2 areas, the bin one empty span, the rest are free
+        // or spare.
+        EXPECT_LE(kBlocks - 3 - Orvex::detail::kKeptFreeSpans, spare);
+        EXPECT_EQ(0, UnaccountedAreas());
+    }
 }
 
 } // namespace

@@ -16,10 +16,14 @@ std::atomic<unsigned char> g_allocatorPhase{kAllocatorUnbuilt};
 namespace {
 
 // Without room for its locks the allocator cannot work at all.
+[[noreturn]] void AbortWithoutLocks() {
+    std::fputs("OrvexCommon2: no memory for the allocator's locks\n", stderr);
+    std::abort();
+}
+
 template <typename Lock> Lock* OrAbort(Lock* lock) {
     if (lock == nullptr) {
-        std::fputs("OrvexCommon2: no memory for the allocator's locks\n", stderr);
-        std::abort();
+        AbortWithoutLocks();
     }
     return lock;
 }
@@ -41,6 +45,9 @@ void Construct(SAllocatorState& state) {
         state.classLocks[index].store(OrAbort(sys::CreateShortLock()), std::memory_order_release);
     }
     state.largeLock.store(OrAbort(sys::CreateShortLock()), std::memory_order_release);
+    if (!StartSpans(state)) {
+        AbortWithoutLocks();
+    }
     StartThreadCaches(state);
 }
 
@@ -63,6 +70,7 @@ void TearDown(SAllocatorState& state) {
     // they read it (ReleaseThreadCache).
     g_allocatorPhase.store(kAllocatorTornDown);
     StopThreadCaches(state);
+    StopSpans(state);
     for (unsigned index = 0; index < kClassCount; ++index) {
         SPoolClass& pool = state.pools[index];
         sys::ShortLock* lock = state.classLocks[index].exchange(nullptr);

@@ -6,12 +6,14 @@
 // its class and state from the page map instead (PageMap.h), and only writes
 // the header. A large block's header holds its
 // total size (request + 4) as one 32-bit word, whose top bit is always clear:
-// bit 15 of bytes 2-3 tells the two kinds apart. Addresses handed out are
-// 8-byte aligned: units start 4 bytes into 8-aligned pages, and a large block
-// sits 8 bytes into its malloc'd area.
+// bit 15 of bytes 2-3 tells the two kinds apart; its release reads the size
+// from its span (LargeSpans.h), or, above 64 KiB, from the header. Addresses
+// handed out are 8-byte aligned: units start 4 bytes into 8-aligned pages,
+// and a large block sits 8 bytes into its area (LargeBlocks.cpp).
 #include "OrvexCommon/memory/OrvexMemory.h"
 #include "OrvexCommon/memory/detail/AllocatorChecks.h"
 #include "OrvexCommon/memory/detail/AllocatorManager.h"
+#include "OrvexCommon/memory/detail/LargeBlocks.h"
 #include "OrvexCommon/memory/detail/ThreadCache.h"
 
 #include <cstdlib>
@@ -23,7 +25,6 @@ using namespace Orvex::detail;
 namespace {
 
 constexpr unsigned kHeaderSize = 4;
-constexpr unsigned kLargeSlack = 4; // keeps large blocks 8-byte aligned
 
 std::uint16_t ReadWord(const unsigned char* at) {
     std::uint16_t word;
@@ -59,35 +60,6 @@ inline void PushReleased(SCacheBin& bin, unsigned count, unsigned char* header, 
     WritePoolHeader(header, index, kMarkerReleased);
     bin.units[count] = {header, &unitState};
     bin.count.set(count + 1);
-}
-
-void* AllocateLarge(SAllocatorState& state, SThreadCache* cache, std::uint32_t total) {
-    sys::ShortLock* lock = state.largeLock.load(std::memory_order_acquire);
-    if (lock == nullptr) {
-        return nullptr; // after teardown
-    }
-    // A kept block is a memory request too, as far as fault injection goes.
-    const std::uint32_t rounded = RoundedLargeArea(total + kLargeSlack);
-    unsigned char* area = cache != nullptr ? TakeKeptLarge(cache->largeBins, rounded) : nullptr;
-    if (area != nullptr && sys::RefuseMemoryRequest()) {
-        KeepLarge(cache->largeBins, rounded, area);
-        return nullptr;
-    }
-    if (area == nullptr) {
-        area = static_cast<unsigned char*>(sys::AllocateBlock(rounded));
-        if (area == nullptr) {
-            return nullptr;
-        }
-    }
-    unsigned char* header = area + kLargeSlack;
-    std::memcpy(header, &total, 4);
-    if (cache != nullptr) {
-        cache->largeBytes.add(total);
-    } else {
-        sys::ScopedShortLock hold(lock);
-        state.counters[kLargeCounter].add(total);
-    }
-    return header + kHeaderSize;
 }
 
 // The pool under its lock: threads without a cache.
@@ -127,22 +99,6 @@ void* AllocateUnit(SAllocatorState& state, SThreadCache* cache, unsigned index) 
         count = bin.count.get();
     }
     return HandOutCached(bin, index, count - 1);
-}
-
-void ReleaseLarge(SAllocatorState& state, SThreadCache* cache, unsigned char* header) {
-    std::uint32_t total;
-    std::memcpy(&total, header, 4);
-    unsigned char* area = header - kLargeSlack;
-    if (cache != nullptr) {
-        cache->largeBytes.subtract(total);
-        if (KeepLarge(cache->largeBins, RoundedLargeArea(total + kLargeSlack), area)) {
-            return;
-        }
-    } else if (sys::ShortLock* lock = state.largeLock.load(std::memory_order_acquire)) {
-        sys::ScopedShortLock hold(lock);
-        state.counters[kLargeCounter].subtract(total);
-    }
-    sys::FreeBlock(area);
 }
 
 // The pool under its lock: threads without a cache. The state byte is
@@ -252,9 +208,17 @@ namespace {
         }
         return;
     }
+    unsigned number;
+    if (SLargeSpan* span = SpanOfHeader(header, number, index)) {
+        // Nothing in a span is judged by its header.
+        if (number != kNoArea) {
+            ReleaseSpanArea(state, cache, header, *span, number, index);
+        }
+        return;
+    }
     const std::uint16_t marker = ReadWord(header + 2);
     if ((marker & 0x8000u) == 0) {
-        ReleaseLarge(state, cache, header);
+        ReleaseHeapBlock(state, cache, header);
     } else if (marker == kMarkerInUse) {
         DropBlock(state, cache, header);
     }

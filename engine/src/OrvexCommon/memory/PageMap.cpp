@@ -89,6 +89,17 @@ bool RecordPage(const void* page, unsigned classIndex, std::uint32_t reciprocal,
     return true;
 }
 
+void RecordSpan(const void* base, unsigned size, unsigned classIndex, std::uint32_t reciprocal,
+                void* span) {
+    const auto* start = static_cast<const unsigned char*>(base);
+    for (unsigned offset = 0; offset < size; offset += 1u << kPageShift) {
+        SPageSlot& slot = WritableSlot(start + offset);
+        slot.classIndex.store(classIndex, std::memory_order_relaxed);
+        slot.reciprocal.store(reciprocal, std::memory_order_relaxed);
+        slot.states.store(static_cast<UnitState*>(span), std::memory_order_release);
+    }
+}
+
 void ForgetPage(const void* page) {
     FreeStates(WritableSlot(page).states.exchange(nullptr, std::memory_order_acq_rel));
 }

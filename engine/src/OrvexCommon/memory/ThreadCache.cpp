@@ -2,6 +2,7 @@
 // teardown and the sums the statistics need.
 #include "OrvexCommon/memory/detail/ThreadCache.h"
 #include "OrvexCommon/memory/detail/AllocatorChecks.h"
+#include "OrvexCommon/memory/detail/LargeBlocks.h"
 
 #include <algorithm>
 #include <cstring>
@@ -61,9 +62,9 @@ SThreadCache* MakeCache(SAllocatorState& state) {
 }
 
 // Every unit of the cache back to its pool (class locks taken one by one),
-// every kept large block back to the heap; no page is the cache's any more.
+// every kept large area back to its span; no page is the cache's any more.
 void EmptyCache(SAllocatorState& state, SThreadCache& cache) {
-    FreeKeptLarge(cache.largeBins);
+    GiveKeptAreasBack(state, cache);
     CCacheChange change(cache);
     for (unsigned index = 0; index < kClassCount; ++index) {
         SCacheBin& bin = cache.bins[index];

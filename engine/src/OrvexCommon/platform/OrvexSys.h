@@ -329,6 +329,12 @@ std::uint64_t AddressSpaceInUse();
 // back.
 void* ObtainRegion(std::size_t size, std::size_t alignment);
 
+// Gives the physical memory of `size` bytes at `start` (whole pages of a
+// region) back to the operating system; the addresses stay mapped and
+// readable, and what they hold is undefined until written again (Linux:
+// zero).
+void PurgeRegion(void* start, std::size_t size);
+
 // ---------------------------------------------------------------------------
 // Heap blocks and injected memory faults (MemoryRequests.cpp, portable)
 // ---------------------------------------------------------------------------

@@ -21,9 +21,11 @@
 // aligned. While a page lies on the free-page list, its first bytes hold the
 // link.
 //
-// Large blocks: malloc(request + 8, rounded up to its bin up to 64 KiB: see
-// LargeBins.h), the 4-byte size header at offset 4, the address at offset 8
-// (8-byte aligned). Released ones are kept per thread for reuse.
+// Large blocks: an area of request + 8 bytes, rounded up to its bin up to
+// 64 KiB (LargeBins.h) and cut from a span of the allocator's own
+// (LargeSpans.h), or malloc'd above that; the 4-byte size header at offset
+// 4, the address at offset 8 (8-byte aligned). Released areas are kept per
+// thread for reuse.
 //
 // Regions: 64 KiB, 8 KiB aligned (VirtualAlloc; on Linux an mmap of 72 KiB
 // trimmed to an aligned 64 KiB). When the system has no region to give, the
@@ -33,20 +35,22 @@
 // is a unit of a pool page: the page's record gives the class and the unit's
 // state byte, so the block itself is not read. A unit handed out is released
 // (its marker written); a free one (released before, or never handed out) is
-// ignored. Any other address is judged by its header: a large block's size
-// word, or a marker and class index on memory that is no unit of a page of
-// that class, which is dropped after its marker and its class's count change
-// and never reaches a free list or a cache; anything else is ignored.
+// ignored. An address in a span is released when it is a handed-out area's,
+// from the span's record, and ignored otherwise. Any other address is judged
+// by its header: a heap block's size word, or a marker and class index on memory that is no unit of
+// a page of that class, which is dropped after its marker and its class's count change and never
+// reaches a free list or a cache; anything else is ignored.
 //
 // Thread caches (ThreadCache.h) stand in front of the pools: most calls take
 // no lock at all. The page lookup under the class lock (binary search of the
 // class's sorted page array, the page used last first) serves the batches
 // that go back to the pools.
 //
-// Locks: one per class, one for the page list, one for large blocks, one for
-// the list of thread caches; the cache-list lock may be held while a class
-// lock is taken, a class lock while the page-list lock is taken, never the
-// reverse.
+// Locks: one per class, one per large bin, one for the page list (which
+// also guards the spans on no bin), one for the large counter, one for the
+// list of thread caches; the cache-list lock may be held while a class or
+// bin lock is taken, a class or bin lock while the page-list lock is taken,
+// never the reverse.
 // Counters, page and free-unit counts are relaxed atomics written under those
 // locks, so the statistics read them without a lock and without a data race.
 //
@@ -56,6 +60,7 @@
 #ifndef ORVEX_MEMORY_DETAIL_ALLOCATORMANAGER_H
 #define ORVEX_MEMORY_DETAIL_ALLOCATORMANAGER_H
 
+#include "OrvexCommon/memory/detail/LargeSpans.h"
 #include "OrvexCommon/memory/detail/PageMap.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
@@ -65,7 +70,6 @@
 namespace Orvex {
 namespace detail {
 
-constexpr unsigned kClassCount = 130;
 constexpr unsigned kLargeCounter = kClassCount; // index of the large-block counter
 constexpr unsigned kPageSize = 8192;
 constexpr unsigned kRegionSize = 65536;
@@ -132,7 +136,15 @@ struct SAllocatorState {
     SPoolClass pools[kClassCount];
     sys::ShortLock* pageListLock;
     std::atomic<sys::ShortLock*> classLocks[kClassCount];
-    std::atomic<sys::ShortLock*> largeLock;
+    std::atomic<sys::ShortLock*> largeLock; // over the large counter
+    SLargeClass largeClasses[kLargeBinCount];
+    // Spans on no bin (page-list lock): free ones still resident, newest
+    // first, linked both ways; purged ones.
+    SLargeSpan* freeSpans;
+    SLargeSpan* oldestFreeSpan;
+    TRelaxed<unsigned> freeSpanCount;
+    SLargeSpan* spareSpans;
+    SLargeSpan* allSpans; // every span, by nextOfAll (page-list lock)
     // Bytes handed out and not released, counted in three places that add up
     // to the total: here for calls that bypass the thread caches (under the
     // class lock, or the large-block lock), in each live thread cache, and in
@@ -235,6 +247,9 @@ inline UnitState* PoolUnitState(const unsigned char* unit, unsigned& index) {
         return nullptr;
     }
     index = slot->classIndex.load(std::memory_order_relaxed);
+    if (index >= kClassCount) {
+        return nullptr; // a span's page
+    }
     const unsigned number =
         UnitNumber(index, slot->reciprocal.load(std::memory_order_relaxed), unit);
     return number == kNoUnit ? nullptr : states + number;

@@ -1,19 +1,20 @@
-// Per-thread bins of large blocks (above the largest pool unit), so that a
-// game's steady stream of 1-64 KiB buffers does not go to the heap on every
-// call.
+// Per-thread bins of large areas (above the largest pool unit), so that a
+// game's steady stream of 1-64 KiB buffers takes no lock on most calls.
 //
-// A large block's area (header, slack and request) up to 64 KiB is rounded
+// A large block's area (slack, header and request) up to 64 KiB is rounded
 // up to a quarter of its power of two (1280, 1536, 1792, 2048, 2560, ...,
 // 65536 bytes: 24 bins, at most a quarter more than asked). Every block is
 // given its rounded area, on every thread, with or without a cache, so any
-// block of a bin can serve any request of that bin. Larger areas are exact
-// and never kept.
+// area of a bin can serve any request of that bin. The areas come from spans
+// (LargeSpans.h); larger blocks are exact heap blocks and never kept.
 //
-// A thread keeps per bin as many blocks as 64 KiB holds, between 2 and 16:
-// at most 1 477 632 bytes per thread in all. The header of a kept
-// block is left as it was: it is not handed out, so it counts nowhere (large
-// blocks are not manager memory). Everything goes back to the heap when the
-// thread ends or at teardown. Only the owning thread touches its bins.
+// A thread keeps per bin as many areas as 64 KiB holds, between 2 and 16:
+// at most 1 477 632 bytes per thread in all. An empty bin takes half that
+// from the spans at once, a full one gives the older half back. A kept area
+// is not handed out, so it counts nowhere (large blocks are not manager
+// memory), and its size in the span reads 0. Everything goes back to the
+// spans when the thread ends or at teardown. Only the owning thread touches
+// its bins.
 #ifndef ORVEX_MEMORY_DETAIL_LARGEBINS_H
 #define ORVEX_MEMORY_DETAIL_LARGEBINS_H
 
@@ -69,40 +70,6 @@ struct SLargeBin {
     unsigned count;
     unsigned char* areas[kMaxKeptLarge]; // areas[count - 1] is the next to go
 };
-
-// A kept block of the rounded area, or null.
-inline unsigned char* TakeKeptLarge(SLargeBin* bins, std::uint32_t rounded) {
-    if (!IsBinnedArea(rounded)) {
-        return nullptr;
-    }
-    SLargeBin& bin = bins[LargeBinOf(rounded)];
-    return bin.count == 0 ? nullptr : bin.areas[--bin.count];
-}
-
-// Keeps a released block of the rounded area; false when its bin is full or
-// the area is not kept (the caller frees it).
-inline bool KeepLarge(SLargeBin* bins, std::uint32_t rounded, unsigned char* area) {
-    if (!IsBinnedArea(rounded)) {
-        return false;
-    }
-    const unsigned index = LargeBinOf(rounded);
-    SLargeBin& bin = bins[index];
-    if (bin.count == LargeBinCapacity(index)) {
-        return false;
-    }
-    bin.areas[bin.count++] = area;
-    return true;
-}
-
-// Every kept block back to the heap.
-inline void FreeKeptLarge(SLargeBin* bins) {
-    for (unsigned index = 0; index < kLargeBinCount; ++index) {
-        for (unsigned k = 0; k < bins[index].count; ++k) {
-            sys::FreeBlock(bins[index].areas[k]);
-        }
-        bins[index].count = 0;
-    }
-}
 
 } // namespace detail
 } // namespace Orvex

@@ -8,6 +8,9 @@
 // leaf is made when the first region in its gigabyte is obtained (under the
 // page-list lock), published with a release store and kept until teardown.
 //
+// Span pages (large blocks, LargeSpans.h) carry a span class and point at
+// their span's record instead of unit states.
+//
 // A page that joins a class gets its unit states (heap memory outside the
 // page, one byte per unit), published in its slot with the class index and
 // the reciprocal of the unit size under the class lock; a release reads all
@@ -35,6 +38,10 @@ constexpr unsigned kLeafBits = 17;
 // system's ordinary mappings); a region above is refused.
 constexpr unsigned kAddressBits = sizeof(void*) == 8 ? 47 : 32;
 constexpr unsigned kRootBits = kAddressBits - kPageShift - kLeafBits;
+
+// Class indices in slots: pool classes below kClassCount, span classes
+// (LargeSpans.h) from there.
+constexpr unsigned kClassCount = 130;
 
 constexpr std::uint8_t kUnitFree = 0;
 constexpr std::uint8_t kUnitHandedOut = 1;
@@ -86,6 +93,12 @@ bool RecordPage(const void* page, unsigned classIndex, std::uint32_t reciprocal,
 // The page leaves its class (every unit free); its states are freed. Class
 // lock held.
 void ForgetPage(const void* page);
+
+// Every page of the span of `size` bytes at `base` (in a mapped region) joins
+// span class `classIndex`, its slot's record pointer set to `span`. The bin's
+// lock held.
+void RecordSpan(const void* base, unsigned size, unsigned classIndex, std::uint32_t reciprocal,
+                void* span);
 
 // Gives back every leaf, at teardown, after every page was forgotten.
 void ReleasePageMap();

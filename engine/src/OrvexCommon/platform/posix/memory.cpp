@@ -30,5 +30,9 @@ void* ObtainRegion(std::size_t size, std::size_t alignment) {
     return reinterpret_cast<void*>(aligned);
 }
 
+void PurgeRegion(void* start, std::size_t size) {
+    madvise(start, size, MADV_DONTNEED);
+}
+
 } // namespace sys
 } // namespace Orvex

@@ -22,5 +22,13 @@ void* ObtainRegion(std::size_t size, std::size_t alignment) {
     return region;
 }
 
+// The pages stay committed (a late read of them must not fault); the reset
+// lets the system drop them without writing them out, and unlocking pages
+// that were never locked takes them out of the working set at once.
+void PurgeRegion(void* start, std::size_t size) {
+    VirtualAlloc(start, size, MEM_RESET, PAGE_READWRITE);
+    VirtualUnlock(start, size);
+}
+
 } // namespace sys
 } // namespace Orvex

@@ -1,0 +1,242 @@
+// The spans of large blocks: each bin's open spans, the free and the spare
+// spans, new regions for spans, and teardown.
+#include "OrvexCommon/memory/detail/LargeSpans.h"
+#include "OrvexCommon/memory/detail/AllocatorManager.h"
+
+#include <new>
+
+namespace Orvex {
+namespace detail {
+
+namespace {
+
+// Bin lock held.
+void LinkOpen(SLargeClass& large, SLargeSpan* span) {
+    span->previous = nullptr;
+    span->next = large.open;
+    if (large.open != nullptr) {
+        large.open->previous = span;
+    }
+    large.open = span;
+    span->open = true;
+}
+
+// Bin lock held.
+void UnlinkOpen(SLargeClass& large, SLargeSpan* span) {
+    (span->previous != nullptr ? span->previous->next : large.open) = span->next;
+    if (span->next != nullptr) {
+        span->next->previous = span->previous;
+    }
+    span->open = false;
+}
+
+// The span serves bin `bin` from now on, every area free; its sizes read 0
+// already. Bin lock held.
+void ShapeSpan(SLargeSpan* span, unsigned bin) {
+    span->bin = bin;
+    span->purged = false;
+    span->areaCount = kSpanSize / LargeBinArea(bin);
+    span->freeCount = span->areaCount;
+    // The lowest area on top: areas go out in ascending order.
+    for (unsigned k = 0; k < span->areaCount; ++k) {
+        span->freeAreas[k] = static_cast<std::uint8_t>(span->areaCount - 1 - k);
+    }
+    RecordSpan(span->base, kSpanSize, kFirstSpanClass + bin, kAreaReciprocals.values[bin], span);
+}
+
+// A new span record over a new region. Page-list lock held.
+SLargeSpan* MakeSpan(SAllocatorState& state) {
+    void* storage = sys::AllocateBlock(sizeof(SLargeSpan));
+    if (storage == nullptr) {
+        return nullptr;
+    }
+    auto* base = static_cast<unsigned char*>(sys::ObtainRegion(kSpanSize, kSpanSize));
+    // A region the page map cannot cover is left unused: its releases could
+    // not be found.
+    if (base == nullptr || !MapRegion(base, kSpanSize)) {
+        sys::FreeBlock(storage);
+        return nullptr;
+    }
+    auto* span = new (storage) SLargeSpan;
+    span->base = base;
+    for (auto& size : span->sizes) {
+        size.store(0, std::memory_order_relaxed);
+    }
+    span->nextOfAll = state.allSpans;
+    state.allSpans = span;
+    return span;
+}
+
+// Page-list lock held.
+SLargeSpan* PopFreeSpan(SAllocatorState& state) {
+    SLargeSpan* span = state.freeSpans;
+    if (span != nullptr) {
+        state.freeSpans = span->next;
+        (span->next != nullptr ? span->next->previous : state.oldestFreeSpan) = nullptr;
+        state.freeSpanCount.subtract(1);
+    }
+    return span;
+}
+
+// A free span (the last to join), a spare one or a new one, shaped for `bin`
+// and opened. Bin lock held.
+SLargeSpan* OpenSpan(SAllocatorState& state, unsigned bin) {
+    SLargeSpan* span;
+    {
+        sys::ScopedShortLock hold(state.pageListLock);
+        span = PopFreeSpan(state);
+        if (span == nullptr && (span = state.spareSpans) != nullptr) {
+            state.spareSpans = span->next;
+        } else if (span == nullptr) {
+            span = MakeSpan(state);
+        }
+    }
+    if (span != nullptr) {
+        ShapeSpan(span, bin);
+        LinkOpen(state.largeClasses[bin], span);
+        ++state.largeClasses[bin].wholeFree;
+    }
+    return span;
+}
+
+// Takes up to `wanted` areas from `span`. Bin lock held.
+unsigned TakeFromSpan(SLargeClass& large, SLargeSpan* span, unsigned char** areas,
+                      unsigned wanted) {
+    if (span->freeCount == span->areaCount) {
+        --large.wholeFree;
+    }
+    const std::uint32_t areaSize = LargeBinArea(span->bin);
+    unsigned taken = 0;
+    while (taken < wanted && span->freeCount > 0) {
+        areas[taken++] = span->base + span->freeAreas[--span->freeCount] * areaSize;
+    }
+    if (span->freeCount == 0) {
+        UnlinkOpen(large, span);
+    }
+    return taken;
+}
+
+// The area at `area` back to its span; returns the span when it leaves the
+// bin (another span of the bin has every area free). Bin lock held.
+SLargeSpan* GiveToSpan(SLargeClass& large, unsigned char* area) {
+    unsigned number;
+    SLargeSpan* span = &SpanOfArea(area, number);
+    span->freeAreas[span->freeCount++] = static_cast<std::uint8_t>(number);
+    if (!span->open) {
+        LinkOpen(large, span);
+    }
+    if (span->freeCount < span->areaCount) {
+        return nullptr;
+    }
+    if (large.wholeFree == 0) {
+        large.wholeFree = 1;
+        return nullptr;
+    }
+    UnlinkOpen(large, span);
+    return span;
+}
+
+// A span with every area free that its bin does not keep joins the free
+// spans; past kKeptFreeSpans the oldest of them is purged and becomes spare.
+void RetireSpan(SAllocatorState& state, SLargeSpan* span) {
+    SLargeSpan* oldest = nullptr;
+    {
+        sys::ScopedShortLock hold(state.pageListLock);
+        span->previous = nullptr;
+        span->next = state.freeSpans;
+        (state.freeSpans != nullptr ? state.freeSpans->previous : state.oldestFreeSpan) = span;
+        state.freeSpans = span;
+        state.freeSpanCount.add(1);
+        if (state.freeSpanCount.get() > kKeptFreeSpans) {
+            oldest = state.oldestFreeSpan;
+            state.oldestFreeSpan = oldest->previous;
+            state.oldestFreeSpan->next = nullptr;
+            state.freeSpanCount.subtract(1);
+        }
+    }
+    if (oldest == nullptr) {
+        return;
+    }
+    sys::PurgeRegion(oldest->base, kSpanSize);
+    oldest->purged = true;
+    sys::ScopedShortLock hold(state.pageListLock);
+    oldest->next = state.spareSpans;
+    state.spareSpans = oldest;
+}
+
+} // namespace
+
+bool StartSpans(SAllocatorState& state) {
+    state.spareSpans = nullptr;
+    state.allSpans = nullptr;
+    state.freeSpans = nullptr;
+    state.oldestFreeSpan = nullptr;
+    state.freeSpanCount.set(0);
+    for (SLargeClass& large : state.largeClasses) {
+        large.open = nullptr;
+        large.wholeFree = 0;
+        sys::ShortLock* lock = sys::CreateShortLock();
+        if (lock == nullptr) {
+            return false;
+        }
+        large.lock.store(lock, std::memory_order_release);
+    }
+    return true;
+}
+
+unsigned TakeAreas(SAllocatorState& state, unsigned bin, unsigned char** areas, unsigned wanted) {
+    SLargeClass& large = state.largeClasses[bin];
+    sys::ShortLock* lock = large.lock.load(std::memory_order_acquire);
+    if (lock == nullptr) {
+        return 0;
+    }
+    sys::ScopedShortLock hold(lock);
+    unsigned taken = 0;
+    while (taken < wanted && large.open != nullptr) {
+        taken += TakeFromSpan(large, large.open, areas + taken, wanted - taken);
+    }
+    if (taken == 0 && OpenSpan(state, bin) != nullptr) {
+        taken = TakeFromSpan(large, large.open, areas, wanted);
+    }
+    return taken;
+}
+
+void GiveAreasBack(SAllocatorState& state, unsigned bin, unsigned char* const* areas,
+                   unsigned count) {
+    SLargeClass& large = state.largeClasses[bin];
+    sys::ShortLock* lock = large.lock.load(std::memory_order_acquire);
+    if (lock == nullptr) {
+        return;
+    }
+    sys::ScopedShortLock hold(lock);
+    for (unsigned k = 0; k < count; ++k) {
+        if (SLargeSpan* span = GiveToSpan(large, areas[k])) {
+            RetireSpan(state, span);
+        }
+    }
+}
+
+void StopSpans(SAllocatorState& state) {
+    for (SLargeClass& large : state.largeClasses) {
+        sys::DestroyShortLock(large.lock.exchange(nullptr));
+    }
+    SLargeSpan* span = state.allSpans;
+    while (span != nullptr) {
+        SLargeSpan* next = span->nextOfAll;
+        // A span with a block still held stays as it is.
+        if (!span->purged && span->freeCount == span->areaCount) {
+            sys::PurgeRegion(span->base, kSpanSize);
+        }
+        span->~SLargeSpan();
+        sys::FreeBlock(span);
+        span = next;
+    }
+    state.allSpans = nullptr;
+    state.spareSpans = nullptr;
+    state.freeSpans = nullptr;
+    state.oldestFreeSpan = nullptr;
+    state.freeSpanCount.set(0);
+}
+
+} // namespace detail
+} // namespace Orvex

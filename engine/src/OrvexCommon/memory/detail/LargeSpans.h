@@ -1,0 +1,158 @@
+// Spans: where large blocks up to 64 KiB live. A span is one region of
+// 65536 bytes, aligned to its size, cut into areas of one large bin's size
+// (LargeBins.h: 1280 to 65536 bytes, 24 bins). Area k starts k x area bytes
+// into the span; a block sits as it would in a heap area: 4 bytes of slack
+// (kSpanTag), the 4-byte size header, then the address handed out, 8-aligned.
+//
+// Every page of a span is in the page map under class kFirstSpanClass + bin,
+// its slot's record pointing at the span's SLargeSpan (not at unit states),
+// for as long as the allocator lives. A release finds the area's counted
+// size in `sizes` from there and never reads the block. The size is exchanged
+// for 0 on release: one of two releases of an area sees it, the other (or a
+// release of an area never handed out, or of an address inside one) sees 0
+// and is ignored.
+//
+// Free areas of a span are its `freeAreas` stack, under the bin's lock.
+// Spans with a free area are on their bin's `open` list; a full span is on no
+// list. A bin keeps at most one span with every area free; the next one that
+// empties leaves the bin for the free spans, which any bin takes (the last
+// to join first) before a spare span or a new region. Past kKeptFreeSpans
+// free spans the oldest is purged (its memory given back to the system, its
+// addresses kept mapped and in the page map) and becomes spare. So the
+// memory held for free areas is bounded by one span per bin and 32 more
+// (3.5 MiB), plus what the thread caches keep (LargeBins.h); a bin that
+// shrinks and grows a little does not purge and fault its pages in again.
+//
+// Lock order: a bin's lock, then the page-list lock (spare spans, new
+// regions).
+#ifndef ORVEX_MEMORY_DETAIL_LARGESPANS_H
+#define ORVEX_MEMORY_DETAIL_LARGESPANS_H
+
+#include "OrvexCommon/memory/detail/LargeBins.h"
+#include "OrvexCommon/memory/detail/PageMap.h"
+#include "OrvexCommon/platform/OrvexSys.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace Orvex {
+namespace detail {
+
+constexpr unsigned kSpanSize = 65536;
+constexpr unsigned kMaxSpanAreas = kSpanSize / 1280; // the smallest bin's count
+constexpr unsigned kSpanSlack = 4;                   // before each area's header
+// The slack word of an area of a span: a release that has to judge a block by
+// its header (after teardown) leaves such a block alone.
+constexpr std::uint32_t kSpanTag = 0x5350414Eu;
+// The slack word of a large block from the heap.
+constexpr std::uint32_t kHeapTag = 0;
+
+typedef std::atomic<std::uint32_t> AreaSize;
+
+struct SLargeSpan {
+    unsigned char* base;   // kSpanSize bytes, aligned to kSpanSize
+    SLargeSpan* next;      // on the bin's open list, or the spare list
+    SLargeSpan* previous;  // on the open list
+    SLargeSpan* nextOfAll; // every span ever made (page-list lock)
+    unsigned bin;
+    unsigned areaCount;
+    unsigned freeCount; // areas on freeAreas
+    bool open;          // on its bin's open list
+    bool purged;        // spare: its memory given back
+    std::uint8_t freeAreas[kMaxSpanAreas];
+    // The counted size (request + 4) of an area handed out; 0 otherwise.
+    AreaSize sizes[kMaxSpanAreas];
+};
+
+// One large bin's spans. One cache line each.
+struct alignas(64) SLargeClass {
+    std::atomic<sys::ShortLock*> lock;
+    SLargeSpan* open;   // spans with a free area, last opened first
+    unsigned wholeFree; // spans on `open` with every area free: 0 or 1
+};
+
+constexpr unsigned kFirstSpanClass = kClassCount;
+// Spans with every area free kept resident beyond one per bin (2 MiB).
+constexpr unsigned kKeptFreeSpans = 32;
+
+// Per bin, 2^32 / area rounded up: as SPageSlot's reciprocal, exact for
+// offsets below 2^16 (offset x area stays below 2^32).
+struct SAreaReciprocals {
+    std::uint32_t values[kLargeBinCount];
+    constexpr SAreaReciprocals() : values() {
+        for (unsigned bin = 0; bin < kLargeBinCount; ++bin) {
+            values[bin] = static_cast<std::uint32_t>(
+                ((std::uint64_t(1) << 32) + LargeBinArea(bin) - 1) / LargeBinArea(bin));
+        }
+    }
+};
+inline constexpr SAreaReciprocals kAreaReciprocals{};
+
+constexpr unsigned kNoArea = ~0u;
+
+// The span whose page holds `header`, with the bin and the number of the area
+// whose block header is at `header` (kNoArea when none is: an address inside
+// a block, or in a span's last bytes); null when `header` lies in no span.
+// No lock.
+inline SLargeSpan* SpanOfHeader(const unsigned char* header, unsigned& number, unsigned& bin) {
+    const SPageSlot* slot = PageSlot(header);
+    if (slot == nullptr) {
+        return nullptr;
+    }
+    UnitState* record = slot->states.load(std::memory_order_acquire);
+    const unsigned classIndex = slot->classIndex.load(std::memory_order_relaxed);
+    if (record == nullptr || classIndex < kFirstSpanClass) {
+        return nullptr;
+    }
+    bin = classIndex - kFirstSpanClass;
+    const std::uint32_t area = LargeBinArea(bin);
+    const std::uint32_t offset =
+        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(header) & (kSpanSize - 1)) -
+        kSpanSlack; // wraps below the first header
+    number = static_cast<unsigned>((std::uint64_t(offset) * kAreaReciprocals.values[bin]) >> 32);
+    if (offset > kSpanSize - area || number * area != offset) {
+        number = kNoArea;
+    }
+    return reinterpret_cast<SLargeSpan*>(record);
+}
+
+// The span of an area known to be one of a span (from a cache or a bin's
+// spans), by the address of its start, with the area's number.
+inline SLargeSpan& SpanOfArea(const unsigned char* area, unsigned& number) {
+    const SPageSlot& slot = MappedPageSlot(area);
+    const unsigned bin = slot.classIndex.load(std::memory_order_relaxed) - kFirstSpanClass;
+    const std::uint32_t offset =
+        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(area) & (kSpanSize - 1));
+    number = static_cast<unsigned>((std::uint64_t(offset) * kAreaReciprocals.values[bin]) >> 32);
+    return *reinterpret_cast<SLargeSpan*>(slot.states.load(std::memory_order_acquire));
+}
+
+inline AreaSize& SizeOfArea(const unsigned char* area) {
+    unsigned number;
+    SLargeSpan& span = SpanOfArea(area, number);
+    return span.sizes[number];
+}
+
+struct SAllocatorState;
+
+// Sets up the bins' spans and locks; false without memory for a lock.
+bool StartSpans(SAllocatorState& state);
+
+// Up to `wanted` free areas of bin `bin` (their starts) into `areas`, from
+// the bin's open spans, or from a new span when it has none; returns how many
+// (0: no span to be had, or after teardown).
+unsigned TakeAreas(SAllocatorState& state, unsigned bin, unsigned char** areas, unsigned wanted);
+
+// Free areas of bin `bin` back to their spans.
+void GiveAreasBack(SAllocatorState& state, unsigned bin, unsigned char* const* areas,
+                   unsigned count);
+
+// At teardown, after the thread caches went back: the locks and records
+// go; spans with every area free are purged, the others stay as they are
+// for the blocks still held.
+void StopSpans(SAllocatorState& state);
+
+} // namespace detail
+} // namespace Orvex
+
+#endif // ORVEX_MEMORY_DETAIL_LARGESPANS_H
