@@ -332,8 +332,12 @@ unsigned ORVEX_THREAD_CALL ReleaseAll(void* context) {
 // bin parks units for the taking thread (the class's last taker), whose next
 // refills take them back; every block stays whole and nothing is lost.
 TEST(AllocatorStress, UnitsReleasedForAnotherThreadAreParkedForItsRefills) {
-    constexpr unsigned kIndex = 37; // 304-byte units, 53 a bin
+    constexpr unsigned kIndex = 37; // 304-byte units, 107 a bin
     constexpr unsigned kSize = 8 * (kIndex + 1) - 4;
+    constexpr unsigned kHalf = Orvex::detail::CacheCapacity(kSize + 4) / 2;
+    static_assert(2 * kHalf <= Orvex::detail::kMaxParkedUnits &&
+                      3 * kHalf > Orvex::detail::kMaxParkedUnits,
+                  "two flushes fit in the parked units, three do not");
     OrvexFree(OrvexAlloc(8)); // this thread's cache, made before counting
     // Units the ring tests left parked go to this thread first; released
     // again, they stay with it (it took from the class last).
@@ -356,9 +360,9 @@ TEST(AllocatorStress, UnitsReleasedForAnotherThreadAreParkedForItsRefills) {
     Orvex::sys::Thread* releaser = Orvex::sys::StartThread(ReleaseAll, &blocks, 0);
     ASSERT_NE(nullptr, releaser);
     ASSERT_EQ(Orvex::sys::JoinResult::Joined, Orvex::sys::JoinThread(releaser, nullptr));
-    // Two flushes of 26 parked; the third found no room and went to the pages,
-    // as did the rest of the cache when the thread ended.
-    EXPECT_EQ(52u, ParkedUnits(kIndex));
+    // Two flushes of half a bin parked (200 releases make two); the rest of
+    // the cache went to the pages when the thread ended.
+    EXPECT_EQ(2 * kHalf, ParkedUnits(kIndex));
     EXPECT_EQ(allocatedBefore, GetTotalAllocSize());
     EXPECT_EQ(unexplainedBefore, UnexplainedBytes());
 

@@ -95,7 +95,7 @@ private:
     std::atomic<T> m_value;
 };
 
-constexpr unsigned kMaxParkedUnits = 64;
+constexpr unsigned kMaxParkedUnits = 128;
 
 // The pool record of one size class; guarded by its class lock. One cache
 // line each, so that threads working on different classes do not share one.
