@@ -392,34 +392,57 @@ TEST(AllocatorContract, LargeBlocksComeFromSpansAndTheirReleasesAreExact) {
     }
 }
 
-// Spans emptied beyond one per bin stay resident up to a bound, then are
-// purged oldest first; purged ones serve new blocks, their bytes all usable.
-TEST(AllocatorContract, EmptiedSpansArePurgedPastTheirBound) {
-    constexpr unsigned kSize = 40000; // 40960-byte areas: one a span
-    constexpr unsigned kBlocks = 3 * Orvex::detail::kKeptFreeSpans;
-    auto& state = AllocatorManager();
-    for (unsigned round = 0; round < 2; ++round) {
-        std::vector<unsigned char*> blocks;
-        for (unsigned k = 0; k < kBlocks; ++k) {
-            blocks.push_back(static_cast<unsigned char*>(OrvexAlloc(kSize)));
-            ASSERT_NE(nullptr, blocks.back());
-            std::memset(blocks.back(), static_cast<int>(k), kSize);
-        }
-        for (unsigned k = 0; k < kBlocks; ++k) {
-            ASSERT_EQ(static_cast<unsigned char>(k), blocks[k][kSize - 1]);
-            OrvexFree(blocks[k]);
-        }
-        EXPECT_EQ(Orvex::detail::kKeptFreeSpans, state.freeSpanCount.get());
-        unsigned spare = 0;
-        for (const SLargeSpan* span = state.spareSpans; span != nullptr; span = span->next) {
-            EXPECT_TRUE(span->purged);
-            ++spare;
-        }
-        // The thread keeps 2 areas, the bin one empty span, the rest are free
-        // or spare.
-        EXPECT_LE(kBlocks - 3 - Orvex::detail::kKeptFreeSpans, spare);
-        EXPECT_EQ(0, UnaccountedAreas());
+unsigned SpareSpans() {
+    unsigned spare = 0;
+    for (const SLargeSpan* span = AllocatorManager().spareSpans; span != nullptr;
+         span = span->next) {
+        EXPECT_TRUE(span->purged);
+        ++spare;
     }
+    return spare;
+}
+
+// Allocates `count` blocks of `size` (40 000 bytes: one a span), writes
+// `written` bytes of each, checks them and releases them all.
+void TakeAndRelease(unsigned count, unsigned size, unsigned written) {
+    std::vector<unsigned char*> blocks;
+    for (unsigned k = 0; k < count; ++k) {
+        blocks.push_back(static_cast<unsigned char*>(OrvexAlloc(size)));
+        ASSERT_NE(nullptr, blocks.back());
+        std::memset(blocks.back(), static_cast<int>(k), written);
+    }
+    for (unsigned k = 0; k < count; ++k) {
+        ASSERT_EQ(static_cast<unsigned char>(k), blocks[k][written - 1]);
+        OrvexFree(blocks[k]);
+    }
+}
+
+// Spans emptied beyond one per bin stay resident for a while, up to a bound;
+// then the oldest are purged. Purged ones serve new blocks, every byte usable.
+TEST(AllocatorContract, EmptiedSpansArePurgedAfterADelayOrPastTheirBound) {
+    using Orvex::detail::kKeptFreeSpans;
+    using Orvex::detail::kMaxFreeSpans;
+    constexpr unsigned kSize = 40000;
+    const auto& state = AllocatorManager();
+    // A burst: kept (but the thread's 2 areas and the bin's one span).
+    const unsigned spareBefore = SpareSpans();
+    TakeAndRelease(kKeptFreeSpans + 32, kSize, kSize);
+    EXPECT_LE(kKeptFreeSpans + 29, state.freeSpanCount.get());
+    EXPECT_EQ(spareBefore, SpareSpans());
+    // A second later the next span that empties purges all but 64.
+    Orvex::sys::SleepMilliseconds(static_cast<unsigned>(Orvex::detail::kPurgeDelayMilliseconds) +
+                                  50);
+    TakeAndRelease(8, kSize, kSize);
+    EXPECT_EQ(kKeptFreeSpans, state.freeSpanCount.get());
+    EXPECT_LE(spareBefore + 29, SpareSpans());
+    EXPECT_EQ(0, UnaccountedAreas());
+    EXPECT_EQ(0u, LostSpans());
+    // A burst past the bound purges at once; purged spans serve again.
+    TakeAndRelease(kMaxFreeSpans + 64, kSize, 64);
+    EXPECT_EQ(kMaxFreeSpans, state.freeSpanCount.get());
+    TakeAndRelease(kMaxFreeSpans + 64, kSize, kSize);
+    EXPECT_EQ(0, UnaccountedAreas());
+    EXPECT_EQ(0u, LostSpans());
 }
 
 } // namespace

@@ -261,6 +261,7 @@ TEST(AllocatorStress, SixThreadsReleasingEachOthersBlocksLoseAndDamageNothing) {
     EXPECT_EQ(cachesBefore, LiveCaches());
     EXPECT_EQ(unexplainedBefore, UnexplainedBytes()) << "a unit was lost or counted twice";
     EXPECT_EQ(0, UnaccountedAreas()) << "a large area was lost or is in two places";
+    EXPECT_EQ(0u, LostSpans());
 }
 
 std::uintptr_t PageOf(const void* block) {

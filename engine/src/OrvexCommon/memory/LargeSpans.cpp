@@ -136,10 +136,25 @@ SLargeSpan* GiveToSpan(SLargeClass& large, unsigned char* area) {
     return span;
 }
 
+// Whether the oldest free span is to be purged now: always past
+// kMaxFreeSpans, and past kKeptFreeSpans once it has been free for
+// kPurgeDelayMilliseconds. Page-list lock held.
+bool PurgeOldest(const SAllocatorState& state, std::uint64_t now) {
+    const unsigned count = state.freeSpanCount.get();
+    return count > kMaxFreeSpans ||
+           (count > kKeptFreeSpans &&
+            now - state.oldestFreeSpan->freedAt >= kPurgeDelayMilliseconds);
+}
+
 // A span with every area free that its bin does not keep joins the free
-// spans; past kKeptFreeSpans the oldest of them is purged and becomes spare.
+// spans, newest first; the oldest are purged as PurgeOldest says and become
+// spare. A burst of releases that the program takes again soon (a level
+// torn down and built again) is not purged and faulted in again: each purge
+// of a multi-threaded process interrupts every processor it ran on.
 void RetireSpan(SAllocatorState& state, SLargeSpan* span) {
-    SLargeSpan* oldest = nullptr;
+    const std::uint64_t now = sys::MonotonicMilliseconds();
+    span->freedAt = now;
+    SLargeSpan* newestToPurge = nullptr; // its `next` links run to the oldest
     {
         sys::ScopedShortLock hold(state.pageListLock);
         span->previous = nullptr;
@@ -147,21 +162,28 @@ void RetireSpan(SAllocatorState& state, SLargeSpan* span) {
         (state.freeSpans != nullptr ? state.freeSpans->previous : state.oldestFreeSpan) = span;
         state.freeSpans = span;
         state.freeSpanCount.add(1);
-        if (state.freeSpanCount.get() > kKeptFreeSpans) {
-            oldest = state.oldestFreeSpan;
-            state.oldestFreeSpan = oldest->previous;
-            state.oldestFreeSpan->next = nullptr;
+        while (PurgeOldest(state, now)) {
+            newestToPurge = state.oldestFreeSpan;
+            state.oldestFreeSpan = newestToPurge->previous;
             state.freeSpanCount.subtract(1);
         }
+        if (newestToPurge != nullptr) {
+            state.oldestFreeSpan->next = nullptr; // 64 spans at least stay
+            newestToPurge->previous = nullptr;
+        }
     }
-    if (oldest == nullptr) {
+    if (newestToPurge == nullptr) {
         return;
     }
-    sys::PurgeRegion(oldest->base, kSpanSize);
-    oldest->purged = true;
+    SLargeSpan* oldest = newestToPurge;
+    for (SLargeSpan* purged = newestToPurge; purged != nullptr; purged = purged->next) {
+        sys::PurgeRegion(purged->base, kSpanSize);
+        purged->purged = true;
+        oldest = purged;
+    }
     sys::ScopedShortLock hold(state.pageListLock);
     oldest->next = state.spareSpans;
-    state.spareSpans = oldest;
+    state.spareSpans = newestToPurge;
 }
 
 } // namespace

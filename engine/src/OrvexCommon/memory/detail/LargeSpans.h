@@ -16,12 +16,15 @@
 // Spans with a free area are on their bin's `open` list; a full span is on no
 // list. A bin keeps at most one span with every area free; the next one that
 // empties leaves the bin for the free spans, which any bin takes (the last
-// to join first) before a spare span or a new region. Past kKeptFreeSpans
-// free spans the oldest is purged (its memory given back to the system, its
-// addresses kept mapped and in the page map) and becomes spare. So the
-// memory held for free areas is bounded by one span per bin and 32 more
-// (3.5 MiB), plus what the thread caches keep (LargeBins.h); a bin that
-// shrinks and grows a little does not purge and fault its pages in again.
+// to join first) before a spare span or a new region. Whenever a span joins
+// them, the oldest free spans are purged (their memory given back to the
+// system, their addresses kept mapped and in the page map) and become spare:
+// those beyond 1 024, and those beyond 64 that have been free for a second.
+// So the memory held for free areas is one span per bin and 64 more (5.5
+// MiB) for good, and up to 64 MiB for a second after a burst of releases,
+// plus what the thread caches keep (LargeBins.h). A program that releases a
+// level's buffers and takes as many again does not purge and fault in its
+// pages at every turn.
 //
 // Lock order: a bin's lock, then the page-list lock (spare spans, new
 // regions).
@@ -56,9 +59,10 @@ struct SLargeSpan {
     SLargeSpan* nextOfAll; // every span ever made (page-list lock)
     unsigned bin;
     unsigned areaCount;
-    unsigned freeCount; // areas on freeAreas
-    bool open;          // on its bin's open list
-    bool purged;        // spare: its memory given back
+    unsigned freeCount;    // areas on freeAreas
+    bool open;             // on its bin's open list
+    bool purged;           // spare: its memory given back
+    std::uint64_t freedAt; // when it joined the free spans (milliseconds)
     std::uint8_t freeAreas[kMaxSpanAreas];
     // The counted size (request + 4) of an area handed out; 0 otherwise.
     AreaSize sizes[kMaxSpanAreas];
@@ -72,8 +76,12 @@ struct alignas(64) SLargeClass {
 };
 
 constexpr unsigned kFirstSpanClass = kClassCount;
-// Spans with every area free kept resident beyond one per bin (2 MiB).
-constexpr unsigned kKeptFreeSpans = 32;
+// Spans with every area free kept resident beyond one per bin: up to
+// kKeptFreeSpans (4 MiB) for good, up to kMaxFreeSpans (64 MiB) for
+// kPurgeDelayMilliseconds after they were freed (see RetireSpan).
+constexpr unsigned kKeptFreeSpans = 64;
+constexpr unsigned kMaxFreeSpans = 1024;
+constexpr std::uint64_t kPurgeDelayMilliseconds = 1000;
 
 // Per bin, 2^32 / area rounded up: as SPageSlot's reciprocal, exact for
 // offsets below 2^16 (offset x area stays below 2^32).

@@ -1,8 +1,8 @@
 // Per-thread caches in front of the class pools.
 //
 // Each thread that allocates gets a cache (its storage from the heap, 266 KiB
-// on 64-bit targets, resident as far as its bins were ever filled) holding, per class, a stack of free units. Allocation
-// pops from the stack, release pushes on it: no lock, and no counter either.
+// on 64-bit targets, resident as far as its bins were ever filled) holding, per class, a stack of
+// free units. Allocation pops from the stack, release pushes on it: no lock, and no counter either.
 // What the thread handed out and did not release follows from the stack: of
 // a class, the units that came into the thread's stack from the pool, less
 // those it gave back, less those still on the stack (`unitsIn` - count); only
