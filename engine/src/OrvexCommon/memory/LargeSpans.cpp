@@ -2,6 +2,7 @@
 // spans, new regions for spans, and teardown.
 #include "OrvexCommon/memory/detail/LargeSpans.h"
 #include "OrvexCommon/memory/detail/AllocatorManager.h"
+#include "OrvexCommon/memory/detail/IntrusiveList.h"
 
 #include <new>
 
@@ -12,21 +13,13 @@ namespace {
 
 // Bin lock held.
 void LinkOpen(SLargeClass& large, SLargeSpan* span) {
-    span->previous = nullptr;
-    span->next = large.open;
-    if (large.open != nullptr) {
-        large.open->previous = span;
-    }
-    large.open = span;
+    LinkFirst(large.open, span);
     span->open = true;
 }
 
 // Bin lock held.
 void UnlinkOpen(SLargeClass& large, SLargeSpan* span) {
-    (span->previous != nullptr ? span->previous->next : large.open) = span->next;
-    if (span->next != nullptr) {
-        span->next->previous = span->previous;
-    }
+    Unlink(large.open, span);
     span->open = false;
 }
 
@@ -71,8 +64,10 @@ SLargeSpan* MakeSpan(SAllocatorState& state) {
 SLargeSpan* PopFreeSpan(SAllocatorState& state) {
     SLargeSpan* span = state.freeSpans;
     if (span != nullptr) {
-        state.freeSpans = span->next;
-        (span->next != nullptr ? span->next->previous : state.oldestFreeSpan) = nullptr;
+        Unlink(state.freeSpans, span);
+        if (state.freeSpans == nullptr) {
+            state.oldestFreeSpan = nullptr;
+        }
         state.freeSpanCount.subtract(1);
     }
     return span;
@@ -157,10 +152,10 @@ void RetireSpan(SAllocatorState& state, SLargeSpan* span) {
     SLargeSpan* newestToPurge = nullptr; // its `next` links run to the oldest
     {
         sys::ScopedShortLock hold(state.pageListLock);
-        span->previous = nullptr;
-        span->next = state.freeSpans;
-        (state.freeSpans != nullptr ? state.freeSpans->previous : state.oldestFreeSpan) = span;
-        state.freeSpans = span;
+        if (state.freeSpans == nullptr) {
+            state.oldestFreeSpan = span;
+        }
+        LinkFirst(state.freeSpans, span);
         state.freeSpanCount.add(1);
         while (PurgeOldest(state, now)) {
             newestToPurge = state.oldestFreeSpan;

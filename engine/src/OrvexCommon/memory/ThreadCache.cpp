@@ -2,6 +2,7 @@
 // teardown and the sums the statistics need.
 #include "OrvexCommon/memory/detail/ThreadCache.h"
 #include "OrvexCommon/memory/detail/AllocatorChecks.h"
+#include "OrvexCommon/memory/detail/IntrusiveList.h"
 #include "OrvexCommon/memory/detail/LargeBlocks.h"
 
 #include <algorithm>
@@ -15,22 +16,6 @@ namespace {
 
 // The slot's value for a thread that must not get a cache (again).
 void* const kNoCache = reinterpret_cast<void*>(kNoThreadCache);
-
-void Link(SAllocatorState& state, SThreadCache* cache) {
-    cache->previous = nullptr;
-    cache->next = state.caches;
-    if (state.caches != nullptr) {
-        state.caches->previous = cache;
-    }
-    state.caches = cache;
-}
-
-void Unlink(SAllocatorState& state, SThreadCache* cache) {
-    (cache->previous != nullptr ? cache->previous->next : state.caches) = cache->next;
-    if (cache->next != nullptr) {
-        cache->next->previous = cache->previous;
-    }
-}
 
 SThreadCache* MakeCache(SAllocatorState& state) {
     void* storage = sys::AllocateBlock(sizeof(SThreadCache));
@@ -55,7 +40,7 @@ SThreadCache* MakeCache(SAllocatorState& state) {
     }
     {
         sys::ScopedShortLock hold(state.cacheLock);
-        Link(state, cache);
+        LinkFirst(state.caches, cache);
     }
     sys::SetThreadSlot(state.cacheSlot, cache);
     return cache;
@@ -149,7 +134,7 @@ void ReturnWholeCache(SAllocatorState& state, SThreadCache* cache) {
     {
         sys::ScopedShortLock hold(state.cacheLock);
         RetireCounters(state, *cache);
-        Unlink(state, cache);
+        Unlink(state.caches, cache);
     }
     // What this thread still frees or takes goes straight to the pools.
     sys::SetThreadSlot(state.cacheSlot, kNoCache);
@@ -286,7 +271,7 @@ void StopThreadCaches(SAllocatorState& state) {
     while (SThreadCache* cache = state.caches) {
         EmptyCache(state, *cache);
         RetireCounters(state, *cache);
-        Unlink(state, cache);
+        Unlink(state.caches, cache);
         cache->~SThreadCache();
         sys::FreeBlock(cache);
     }
