@@ -110,7 +110,7 @@ void ReleaseSpanArea(SAllocatorState& state, SThreadCache* cache, unsigned char*
         return;
     }
     size.store(0, std::memory_order_relaxed);
-    unsigned char* area = header - kSpanSlack;
+    unsigned char* area = header - kLargeSlack;
     CountLarge(state, cache, total, false);
     if (cache != nullptr) {
         KeepArea(state, *cache, bin, area);

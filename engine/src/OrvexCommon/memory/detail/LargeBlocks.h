@@ -8,8 +8,6 @@
 namespace Orvex {
 namespace detail {
 
-constexpr unsigned kLargeSlack = 4; // keeps large blocks 8-byte aligned
-
 // A large block of `total` counted bytes (request + 4); its address, or null.
 void* AllocateLarge(SAllocatorState& state, SThreadCache* cache, std::uint32_t total);
 

@@ -43,7 +43,7 @@ namespace detail {
 
 constexpr unsigned kSpanSize = 65536;
 constexpr unsigned kMaxSpanAreas = kSpanSize / 1280; // the smallest bin's count
-constexpr unsigned kSpanSlack = 4;                   // before each area's header
+constexpr unsigned kLargeSlack = 4;                  // before each area's header
 // The slack word of an area of a span: a release that has to judge a block by
 // its header (after teardown) leaves such a block alone.
 constexpr std::uint32_t kSpanTag = 0x5350414Eu;
@@ -116,7 +116,7 @@ inline SLargeSpan* SpanOfHeader(const unsigned char* header, unsigned& number, u
     const std::uint32_t area = LargeBinArea(bin);
     const std::uint32_t offset =
         static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(header) & (kSpanSize - 1)) -
-        kSpanSlack; // wraps below the first header
+        kLargeSlack; // wraps below the first header
     number = static_cast<unsigned>((std::uint64_t(offset) * kAreaReciprocals.values[bin]) >> 32);
     if (offset > kSpanSize - area || number * area != offset) {
         number = kNoArea;
