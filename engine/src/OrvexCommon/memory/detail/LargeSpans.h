@@ -43,7 +43,7 @@ namespace detail {
 
 constexpr unsigned kSpanSize = 65536;
 constexpr unsigned kMaxSpanAreas = kSpanSize / 1280; // the smallest bin's count
-constexpr unsigned kLargeSlack = 4;                  // before each area's header
+constexpr unsigned kLargeSlack = 4; // before every large block's header: keeps it 8-aligned
 // The slack word of an area of a span: a release that has to judge a block by
 // its header (after teardown) leaves such a block alone.
 constexpr std::uint32_t kSpanTag = 0x5350414Eu;
