@@ -2,6 +2,7 @@
 // above the largest bin.
 #include "OrvexCommon/memory/detail/LargeBlocks.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace Orvex {
@@ -14,25 +15,16 @@ void WriteLargeHeader(unsigned char* area, std::uint32_t tag, std::uint32_t tota
     std::memcpy(area, words, sizeof(words));
 }
 
-// An empty kept bin takes half its capacity (at least one) from the spans.
-unsigned RefillBatch(unsigned bin) {
-    const unsigned half = LargeBinCapacity(bin) / 2;
-    return half == 0 ? 1 : half;
-}
-
-// A kept area of `bin`, refilling from the spans when there is none; null
-// when no span can be had.
+// A kept area of `bin`, an empty bin first taking half its capacity (at
+// least 1: capacities start at 2) from the spans; null when no span can be
+// had.
 unsigned char* TakeKeptArea(SAllocatorState& state, SThreadCache& cache, unsigned bin) {
     SLargeBin& kept = cache.largeBins[bin];
     if (kept.count == 0) {
-        unsigned char* taken[kMaxKeptLarge];
-        const unsigned count = TakeAreas(state, bin, taken, RefillBatch(bin));
+        kept.count = TakeAreas(state, bin, kept.areas, LargeBinCapacity(bin) / 2);
         // The first taken (the lowest address) goes first.
-        for (unsigned k = 0; k < count; ++k) {
-            kept.areas[k] = taken[count - 1 - k];
-        }
-        kept.count = count;
-        if (count == 0) {
+        std::reverse(kept.areas, kept.areas + kept.count);
+        if (kept.count == 0) {
             return nullptr;
         }
     }
@@ -109,7 +101,9 @@ void ReleaseSpanArea(SAllocatorState& state, SThreadCache* cache, unsigned char*
     if (total == 0) {
         return;
     }
-    size.store(0, std::memory_order_relaxed);
+    if (cache != nullptr) {
+        size.store(0, std::memory_order_relaxed);
+    }
     unsigned char* area = header - kLargeSlack;
     CountLarge(state, cache, total, false);
     if (cache != nullptr) {

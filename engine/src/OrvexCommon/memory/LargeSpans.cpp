@@ -181,14 +181,18 @@ void RetireSpan(SAllocatorState& state, SLargeSpan* span) {
     state.spareSpans = newestToPurge;
 }
 
-} // namespace
-
-bool StartSpans(SAllocatorState& state) {
+void ClearSpanLists(SAllocatorState& state) {
     state.spareSpans = nullptr;
     state.allSpans = nullptr;
     state.freeSpans = nullptr;
     state.oldestFreeSpan = nullptr;
     state.freeSpanCount.set(0);
+}
+
+} // namespace
+
+bool StartSpans(SAllocatorState& state) {
+    ClearSpanLists(state);
     for (SLargeClass& large : state.largeClasses) {
         large.open = nullptr;
         large.wholeFree = 0;
@@ -248,11 +252,7 @@ void StopSpans(SAllocatorState& state) {
         sys::FreeBlock(span);
         span = next;
     }
-    state.allSpans = nullptr;
-    state.spareSpans = nullptr;
-    state.freeSpans = nullptr;
-    state.oldestFreeSpan = nullptr;
-    state.freeSpanCount.set(0);
+    ClearSpanLists(state);
 }
 
 } // namespace detail

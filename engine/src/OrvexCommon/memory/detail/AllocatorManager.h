@@ -208,9 +208,7 @@ struct SUnitReciprocals {
     std::uint32_t values[kClassCount];
     constexpr SUnitReciprocals() : values() {
         for (unsigned index = 0; index < kClassCount; ++index) {
-            const unsigned unitSize = 8 * (index + 1);
-            values[index] =
-                static_cast<std::uint32_t>(((std::uint64_t(1) << 32) + unitSize - 1) / unitSize);
+            values[index] = CeilReciprocal(8 * (index + 1));
         }
     }
 };

@@ -83,20 +83,29 @@ constexpr unsigned kKeptFreeSpans = 64;
 constexpr unsigned kMaxFreeSpans = 1024;
 constexpr std::uint64_t kPurgeDelayMilliseconds = 1000;
 
-// Per bin, 2^32 / area rounded up: as SPageSlot's reciprocal, exact for
-// offsets below 2^16 (offset x area stays below 2^32).
+// Per bin, CeilReciprocal(area): exact for offsets inside a span (offset x
+// area stays below 2^32).
 struct SAreaReciprocals {
     std::uint32_t values[kLargeBinCount];
     constexpr SAreaReciprocals() : values() {
         for (unsigned bin = 0; bin < kLargeBinCount; ++bin) {
-            values[bin] = static_cast<std::uint32_t>(
-                ((std::uint64_t(1) << 32) + LargeBinArea(bin) - 1) / LargeBinArea(bin));
+            values[bin] = CeilReciprocal(LargeBinArea(bin));
         }
     }
 };
 inline constexpr SAreaReciprocals kAreaReciprocals{};
 
 constexpr unsigned kNoArea = ~0u;
+
+// The number of the area of bin `bin` whose start lies `offset` bytes into
+// its span, when `offset` is on an area boundary.
+inline unsigned AreaNumber(unsigned bin, std::uint32_t offset) {
+    return static_cast<unsigned>((std::uint64_t(offset) * kAreaReciprocals.values[bin]) >> 32);
+}
+
+inline std::uint32_t OffsetInSpan(const unsigned char* at) {
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(at) & (kSpanSize - 1));
+}
 
 // The span whose page holds `header`, with the bin and the number of the area
 // whose block header is at `header` (kNoArea when none is: an address inside
@@ -114,10 +123,8 @@ inline SLargeSpan* SpanOfHeader(const unsigned char* header, unsigned& number, u
     }
     bin = classIndex - kFirstSpanClass;
     const std::uint32_t area = LargeBinArea(bin);
-    const std::uint32_t offset =
-        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(header) & (kSpanSize - 1)) -
-        kLargeSlack; // wraps below the first header
-    number = static_cast<unsigned>((std::uint64_t(offset) * kAreaReciprocals.values[bin]) >> 32);
+    const std::uint32_t offset = OffsetInSpan(header) - kLargeSlack; // wraps below the first
+    number = AreaNumber(bin, offset);
     if (offset > kSpanSize - area || number * area != offset) {
         number = kNoArea;
     }
@@ -129,9 +136,7 @@ inline SLargeSpan* SpanOfHeader(const unsigned char* header, unsigned& number, u
 inline SLargeSpan& SpanOfArea(const unsigned char* area, unsigned& number) {
     const SPageSlot& slot = MappedPageSlot(area);
     const unsigned bin = slot.classIndex.load(std::memory_order_relaxed) - kFirstSpanClass;
-    const std::uint32_t offset =
-        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(area) & (kSpanSize - 1));
-    number = static_cast<unsigned>((std::uint64_t(offset) * kAreaReciprocals.values[bin]) >> 32);
+    number = AreaNumber(bin, OffsetInSpan(area));
     return *reinterpret_cast<SLargeSpan*>(slot.states.load(std::memory_order_acquire));
 }
 

@@ -48,13 +48,18 @@ constexpr std::uint8_t kUnitHandedOut = 1;
 
 typedef std::atomic<std::uint8_t> UnitState;
 
+// 2^32 / size, rounded up: an offset below 2^32 / size times this, shifted
+// right by 32, is the offset divided by the size, exactly (the rounding
+// error times the offset stays below 2^32).
+constexpr std::uint32_t CeilReciprocal(std::uint32_t size) {
+    return static_cast<std::uint32_t>(((std::uint64_t(1) << 32) + size - 1) / size);
+}
+
 // The page's entry in its leaf.
 struct SPageSlot {
     std::atomic<UnitState*> states; // null: no class owns the page
     std::atomic<std::uint32_t> classIndex;
-    // 2^32 / unit size, rounded up: an offset below 2^13 times this, shifted
-    // right by 32, is the offset divided by the unit size, exactly (the
-    // rounding error times the offset stays below 2^32).
+    // CeilReciprocal(unit size): exact for offsets inside the page.
     std::atomic<std::uint32_t> reciprocal;
 };
 
