@@ -9,9 +9,9 @@
 set -euo pipefail
 
 mode=${1:-all}
-native=(cmake ninja-build g++ pkg-config libdw-dev)
+native=(cmake ninja-build g++ pkg-config libdw-dev zlib1g-dev)
 everything=("${native[@]}" clang clang-format libclang-rt-14-dev libgtest-dev googletest libbenchmark-dev
-    g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 libz-mingw-w64-dev wine wine32:i386
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
     libiberty-dev libxxhash-dev libicu-dev libmimalloc-dev libjemalloc-dev libgoogle-perftools-dev
     libboost-dev libzip-dev libsimpleini-dev libinih-dev libcsv-dev libspdlog-dev
