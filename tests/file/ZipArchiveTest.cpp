@@ -295,6 +295,12 @@ TEST(ZipArchive, EntriesThatLieFailTheirReadNeverGiveWrongBytes) {
          EZipRead::kRefused},
         {"data into the directory", 8, [&](SBuilt& b) { b.Put16(local(b, 28), 400); },
          EZipRead::kRefused},
+        {"ZIP64 local sizes with extra bytes past the directory", 8,
+         [&](SBuilt& b) {
+             b.Put32(local(b, 18), 0xFFFFFFFF), b.Put32(local(b, 22), 0xFFFFFFFF);
+             b.Put16(local(b, 28), 0xFFFF);
+         },
+         EZipRead::kRefused},
         {"a stored size unlike its data's", 0, [&](SBuilt& b) { both32(b, 22, 24, 100); },
          EZipRead::kRefused},
         {"more than deflate can make", 8, [&](SBuilt& b) { both32(b, 22, 24, 0x7FFFFFF0); },

@@ -54,7 +54,13 @@ struct SLocalHeader {
     std::uint64_t dataOffset = 0;
 };
 
-EZipRead ReadLocalHeader(IZipBytes& bytes, const SZipEntry& entry, SLocalHeader& local) {
+// The local header of `entry`, whose name and extra bytes must end by
+// `limit` (the directory's offset).
+EZipRead ReadLocalHeader(IZipBytes& bytes, const SZipEntry& entry, std::uint64_t limit,
+                         SLocalHeader& local) {
+    if (entry.headerOffset > limit || limit - entry.headerOffset < kZipLocalHeaderSize) {
+        return EZipRead::kRefused;
+    }
     unsigned char header[kZipLocalHeaderSize];
     if (!bytes.Read(entry.headerOffset, sizeof(header), header)) {
         return EZipRead::kReadFailed;
@@ -70,6 +76,9 @@ EZipRead ReadLocalHeader(IZipBytes& bytes, const SZipEntry& entry, SLocalHeader&
     const std::size_t nameLength = ReadZip16(header + 26);
     const std::size_t extraLength = ReadZip16(header + 28);
     local.dataOffset = entry.headerOffset + kZipLocalHeaderSize + nameLength + extraLength;
+    if (local.dataOffset > limit) {
+        return EZipRead::kRefused;
+    }
     const bool wideSize = local.sizes.size == 0xFFFFFFFF;
     const bool wideCompressed = local.sizes.compressedSize == 0xFFFFFFFF;
     if (!wideSize && !wideCompressed) {
@@ -122,7 +131,7 @@ CZipEntryStream::~CZipEntryStream() {
 
 EZipRead CZipEntryStream::CheckLocalHeader(const SZipDirectory& directory) {
     SLocalHeader local;
-    const EZipRead read = ReadLocalHeader(*m_bytes, m_entry, local);
+    const EZipRead read = ReadLocalHeader(*m_bytes, m_entry, directory.directoryOffset, local);
     if (read != EZipRead::kOk) {
         return read;
     }
