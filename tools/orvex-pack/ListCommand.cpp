@@ -1,5 +1,6 @@
 // The list command: the header and one line per index entry.
 #include "ToolSupport.h"
+#include "ZipCommands.h"
 
 #include "OrvexCommon/file/OrvexFileHead.h"
 #include "OrvexCommon/file/detail/FileHeadReader.h"
@@ -14,6 +15,7 @@ namespace {
 
 const char kUsage[] =
     "usage: orvex-pack list PKG\n"
+    "       orvex-pack list ZIP\n"
     "\n"
     "Shows the package's header (file count, index offset, scrambling, how many\n"
     "files have a resident part) and one line per index entry in index order: its\n"
@@ -25,7 +27,11 @@ const char kUsage[] =
     "listener of any type); the head's type ('tex', ..., 'none' for -1) when the\n"
     "resident part holds a valid head (the file loads only for a listener of that\n"
     "type); 'invalid' when it holds none (every load of the file fails); '?' when\n"
-    "the resident part is not inside the package (see 'orvex-pack verify').\n";
+    "the resident part is not inside the package (see 'orvex-pack verify').\n"
+    "\n"
+    "A ZIP (a path ending in .zip) is listed as the loader reads it: the files it\n"
+    "finds, the records it refuses and why, then one line per file in the\n"
+    "archive's order: method, size, compressed size, CRC-32 and name.\n";
 
 // The head column of an entry: what the loader makes of its resident part.
 std::string ResidentHead(Orvex::detail::SPackage* package, const RawEntry& entry) {
@@ -68,6 +74,9 @@ int ListCommand(const std::vector<std::string>& args, ToolStreams& io) {
         }
         RequirePositional("list", parsed, 1, 1);
         const fs::path path = ArgPath(parsed.positional[0]);
+        if (IsZipPath(path)) {
+            return ListZip(path, io);
+        }
         const RawPackage raw = ReadRawPackage(path);
         if (!raw.indexInside) {
             Fail("the index of '" + Display(path) +

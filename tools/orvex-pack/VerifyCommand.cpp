@@ -1,6 +1,7 @@
 // The verify command: the package's structure, and its files against a
 // directory.
 #include "ToolSupport.h"
+#include "ZipCommands.h"
 
 #include "OrvexCommon/file/detail/Package.h"
 
@@ -12,6 +13,7 @@ namespace {
 
 const char kUsage[] =
     "usage: orvex-pack verify PKG [DIR]\n"
+    "       orvex-pack verify ZIP\n"
     "\n"
     "Checks the package's header, that its index lies inside the file, and every\n"
     "entry: its data must lie inside the file, its resident size must not exceed\n"
@@ -19,7 +21,12 @@ const char kUsage[] =
     "an entry. With DIR, also compares every file below DIR (named as pack names\n"
     "it) with the packaged bytes as the library reads them, and reports files the\n"
     "package lacks (missing), files whose bytes differ (different) and packaged\n"
-    "files DIR lacks (extra). Exit status 1 when anything is wrong.\n";
+    "files DIR lacks (extra). Exit status 1 when anything is wrong.\n"
+    "\n"
+    "A ZIP (a path ending in .zip) is read whole as the loader reads it: every\n"
+    "record the loader refuses is a problem, and so is every file whose local\n"
+    "header disagrees with the directory, whose data do not inflate to its size,\n"
+    "or whose CRC-32 differs.\n";
 
 class Report {
 public:
@@ -104,6 +111,9 @@ int VerifyCommand(const std::vector<std::string>& args, ToolStreams& io) {
         }
         RequirePositional("verify", parsed, 1, 2);
         const fs::path path = ArgPath(parsed.positional[0]);
+        if (IsZipPath(path) && parsed.positional.size() == 1) {
+            return VerifyZip(path, io);
+        }
         const RawPackage raw = ReadRawPackage(path);
         Report report(io.out);
         if (!raw.indexInside) {
