@@ -26,10 +26,11 @@ struct NamedCommand {
 const NamedCommand kCommands[] = {
     {"pack", PackCommand, "pack DIR OUT.pkg [--resident=N|all] [--scramble] [--no-manifest]",
      "package every file below DIR"},
-    {"list", ListCommand, "list PKG", "show the header and the index"},
+    {"list", ListCommand, "list PKG | list ZIP", "show the header and the index"},
     {"extract", ExtractCommand, "extract PKG DIR [--patch PATCHFILE]",
      "write every packaged file below DIR"},
-    {"verify", VerifyCommand, "verify PKG [DIR]", "check the package (and its files against DIR)"},
+    {"verify", VerifyCommand, "verify PKG [DIR] | verify ZIP",
+     "check the package (and its files against DIR)"},
     {"patch", PatchCommand, "patch ORIGINAL MODIFIED OUT",
      "write the patch file turning ORIGINAL into MODIFIED"},
     {"head", HeadCommand, "head FILE | head PKG INNER-NAME",
