@@ -7,26 +7,27 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using OrvexTest::RunPack;
 using ZipTest::SBuilt;
 
-const fs::path kFolder = "pack-zip-" + OrvexTest::ProcessTag();
-
-std::string WriteZip(const std::string& name, const SBuilt& built) {
-    fs::create_directories(kFolder);
-    const fs::path path = kFolder / name;
-    OrvexTest::WriteFile(path, OrvexTest::Bytes(built.bytes.begin(), built.bytes.end()));
-    return path.string();
+// Writes the archive to a scratch path ending in `suffix`; the path goes
+// with the scratch.
+std::string WriteZip(OrvexTest::Scratch& scratch, const char* tag, const char* suffix,
+                     const SBuilt& built) {
+    const std::string path = scratch.Path(tag, suffix);
+    OrvexTest::WriteFile(OrvexTest::U8(path),
+                         OrvexTest::Bytes(built.bytes.begin(), built.bytes.end()));
+    return path;
 }
 
 TEST(PackZip, ListShowsTheArchiveAsTheLoaderReadsIt) {
-    const std::string path =
-        WriteZip("listed.ZIP", ZipTest::Build({{"b/second.txt", std::string(300, 'b'), 8},
-                                               {"a/first.bin", "stored", 0},
-                                               {"../escape.txt", "x"},
-                                               {"locked.bin", "x", 8, 1},
-                                               {"odd.bin", "x", 12}}));
+    OrvexTest::Scratch scratch;
+    const std::string path = WriteZip(scratch, "listed", ".ZIP",
+                                      ZipTest::Build({{"b/second.txt", std::string(300, 'b'), 8},
+                                                      {"a/first.bin", "stored", 0},
+                                                      {"../escape.txt", "x"},
+                                                      {"locked.bin", "x", 8, 1},
+                                                      {"odd.bin", "x", 12}}));
     const OrvexTest::Outcome listed = RunPack({"list", path});
     ASSERT_EQ(0, listed.status) << listed.err;
     // The archive's order, not the index's.
@@ -50,7 +51,8 @@ TEST(PackZip, ListShowsTheArchiveAsTheLoaderReadsIt) {
 TEST(PackZip, VerifyReadsEveryEntryAndReportsEachProblem) {
     const std::vector<ZipTest::SSpec> specs = {{"one.txt", std::string(5000, '1'), 8},
                                                {"two.txt", "two", 0}};
-    const std::string good = WriteZip("good.zip", ZipTest::Build(specs));
+    OrvexTest::Scratch scratch;
+    const std::string good = WriteZip(scratch, "good", ".zip", ZipTest::Build(specs));
     const OrvexTest::Outcome ok = RunPack({"verify", good});
     EXPECT_EQ(0, ok.status) << ok.err;
     EXPECT_NE(std::string::npos, ok.out.find("ok: '" + good + "', 2 entries"));
@@ -59,17 +61,18 @@ TEST(PackZip, VerifyReadsEveryEntryAndReportsEachProblem) {
     damaged.Put32(damaged.locals[1] + 14, 0xDEADBEEF); // local CRC-32
     damaged.Put32(damaged.centrals[1] + 16, 0xDEADBEEF);
     damaged.Put16(damaged.locals[0] + 8, 0); // local method
-    const std::string bad = WriteZip("bad.zip", damaged);
+    const std::string bad = WriteZip(scratch, "bad", ".zip", damaged);
     const OrvexTest::Outcome failed = RunPack({"verify", bad});
     EXPECT_NE(0, failed.status);
     EXPECT_NE(std::string::npos, failed.out.find("entry one.txt: refused"));
     EXPECT_NE(std::string::npos, failed.out.find("entry two.txt: corrupt"));
     EXPECT_NE(std::string::npos, failed.err.find("2 problems"));
 
-    OrvexTest::WriteFile(kFolder / "not.zip", OrvexTest::Bytes(100, 7));
-    const OrvexTest::Outcome notZip = RunPack({"list", (kFolder / "not.zip").string()});
-    EXPECT_NE(0, notZip.status);
-    EXPECT_NE(std::string::npos, notZip.err.find("has no end-of-directory record"));
+    const std::string notZip = scratch.Path("not", ".zip");
+    OrvexTest::WriteFile(OrvexTest::U8(notZip), OrvexTest::Bytes(100, 7));
+    const OrvexTest::Outcome refused = RunPack({"list", notZip});
+    EXPECT_NE(0, refused.status);
+    EXPECT_NE(std::string::npos, refused.err.find("has no end-of-directory record"));
 }
 
 } // namespace
