@@ -2,6 +2,7 @@
 #include "PackToolTestSupport.h"
 
 #include "../file/ZipTestSupport.h"
+#include "OrvexCommon/file/detail/ZipEntryStream.h"
 
 #include <gtest/gtest.h>
 
@@ -73,6 +74,91 @@ TEST(PackZip, VerifyReadsEveryEntryAndReportsEachProblem) {
     const OrvexTest::Outcome refused = RunPack({"list", notZip});
     EXPECT_NE(0, refused.status);
     EXPECT_NE(std::string::npos, refused.err.find("has no end-of-directory record"));
+}
+
+// Packages and zip archives converted both ways keep every file's bytes, and
+// a package always converts to the same archive.
+TEST(PackZip, ConversionsKeepEveryFileBothWays) {
+    OrvexTest::Scratch scratch;
+    const OrvexTest::Tree tree = OrvexTest::MakeTree(40, 9);
+    const std::string root = scratch.Path("tree");
+    const std::string pkg = scratch.Path("tree", ".pkg");
+    const std::string zip = scratch.Path("tree", ".zip");
+    const std::string again = scratch.Path("again", ".zip");
+    const std::string back = scratch.Path("back", ".pkg");
+    const std::string out = scratch.Path("out");
+    OrvexTest::WriteTree(root, tree);
+    ASSERT_EQ(0, RunPack({"pack", root, pkg, "--scramble"}).status);
+    for (const std::vector<std::string>& step : {std::vector<std::string>{"to-zip", pkg, zip},
+                                                 {"to-zip", pkg, again},
+                                                 {"verify", zip},
+                                                 {"from-zip", zip, back},
+                                                 {"extract", back, out}}) {
+        const OrvexTest::Outcome outcome = RunPack(step);
+        ASSERT_EQ(0, outcome.status) << step[0] << ": " << outcome.err;
+    }
+    EXPECT_EQ(tree, OrvexTest::ReadTree(out));
+    EXPECT_EQ(OrvexTest::ReadFile(OrvexTest::U8(zip)), OrvexTest::ReadFile(OrvexTest::U8(again)));
+
+    // From a zip of another writer's making, and back.
+    const std::vector<ZipTest::SSpec> specs = {
+        {"Maps/\u00e9t\u00e9.map", std::string(9000, 'm'), 8, 0x0800},
+        {"raw.bin", "stored bytes", 0},
+        {"empty.txt", "", 8}};
+    const std::string made = WriteZip(scratch, "made", ".zip", ZipTest::Build(specs));
+    const std::string madePkg = scratch.Path("made", ".pkg");
+    const std::string madeZip = scratch.Path("remade", ".zip");
+    ASSERT_EQ(0, RunPack({"from-zip", made, madePkg}).status);
+    ASSERT_EQ(0, RunPack({"to-zip", madePkg, madeZip}).status);
+    const OrvexTest::Bytes remade = OrvexTest::ReadFile(OrvexTest::U8(madeZip));
+    ZipTest::CSparseZipBytes bytes(remade.data(), remade.size());
+    Orvex::detail::SZipDirectory directory;
+    ASSERT_EQ(Orvex::detail::EZipOpen::kOpened,
+              Orvex::detail::ReadZipDirectory(bytes, remade.size(), directory));
+    for (const ZipTest::SSpec& spec : specs) {
+        const auto* entry = directory.index.Find(OrvexTest::KeyOf(spec.name));
+        ASSERT_NE(nullptr, entry) << spec.name;
+        Orvex::detail::CZipEntryStream stream;
+        std::string read(static_cast<std::size_t>(entry->size), '\0');
+        ASSERT_EQ(Orvex::detail::EZipRead::kOk, stream.Open(bytes, directory, *entry));
+        ASSERT_EQ(Orvex::detail::EZipRead::kOk,
+                  stream.Read(0, read.size(), reinterpret_cast<unsigned char*>(&read[0])));
+        EXPECT_EQ(spec.data, read) << spec.name;
+    }
+}
+
+TEST(PackZip, ConversionsRefuseWhatWouldLoseFiles) {
+    OrvexTest::Scratch scratch;
+    struct SCase {
+        const char* what;
+        std::vector<ZipTest::SSpec> specs;
+        const char* message;
+    };
+    const SCase cases[] = {
+        {"an encrypted record",
+         {{"a.txt", "a"}, {"b.txt", "b", 8, 1}},
+         "records the loader refuses"},
+        {"names alike but for case",
+         {{"A.txt", "a"}, {"a.TXT", "b"}},
+         "records the loader refuses"},
+    };
+    for (const SCase& c : cases) {
+        const std::string zip = WriteZip(scratch, "refused", ".zip", ZipTest::Build(c.specs));
+        const std::string pkg = scratch.Path("refused", ".pkg");
+        const OrvexTest::Outcome outcome = RunPack({"from-zip", zip, pkg});
+        EXPECT_NE(0, outcome.status) << c.what;
+        EXPECT_NE(std::string::npos, outcome.err.find(c.message)) << c.what << ": " << outcome.err;
+        EXPECT_FALSE(OrvexTest::fs::exists(OrvexTest::U8(pkg))) << c.what;
+    }
+    const std::string root = scratch.Path("bare");
+    const std::string pkg = scratch.Path("bare", ".pkg");
+    const std::string zip = scratch.Path("bare", ".zip");
+    OrvexTest::WriteTree(root, OrvexTest::MakeTree(3, 2));
+    ASSERT_EQ(0, RunPack({"pack", root, pkg, "--no-manifest"}).status);
+    const OrvexTest::Outcome unnamed = RunPack({"to-zip", pkg, zip});
+    EXPECT_NE(0, unnamed.status);
+    EXPECT_NE(std::string::npos, unnamed.err.find("has no manifest"));
+    EXPECT_FALSE(OrvexTest::fs::exists(OrvexTest::U8(zip)));
 }
 
 } // namespace

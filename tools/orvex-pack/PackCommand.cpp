@@ -1,7 +1,6 @@
 // The pack command: every file below a directory into one package file.
 #include "PackPlan.h"
-
-#include "OrvexCommon/file/detail/PackageWriter.h"
+#include "PackageOutput.h"
 
 namespace OrvexPack {
 
@@ -89,28 +88,6 @@ std::uint32_t ParseResident(const std::string& text) {
     return static_cast<std::uint32_t>(value);
 }
 
-// Removes the output file, once created, when the command ends early.
-class PartialOutput {
-public:
-    explicit PartialOutput(const fs::path& path) : m_path(path) {}
-    ~PartialOutput() {
-        if (m_created && !m_kept) {
-            std::error_code ignored;
-            fs::remove(m_path, ignored);
-        }
-    }
-    PartialOutput(const PartialOutput&) = delete;
-    PartialOutput& operator=(const PartialOutput&) = delete;
-
-    void Created() { m_created = true; }
-    void Keep() { m_kept = true; }
-
-private:
-    fs::path m_path;
-    bool m_created = false;
-    bool m_kept = false;
-};
-
 } // namespace
 
 int PackCommand(const std::vector<std::string>& args, ToolStreams& io) {
@@ -133,30 +110,9 @@ int PackCommand(const std::vector<std::string>& args, ToolStreams& io) {
         const std::vector<SourceFile> files = CollectFiles(directory, output);
         CheckKeys(files, io.err);
 
-        PartialOutput partial(output);
-        Orvex::detail::PackageWriter writer;
-        if (!writer.Open(LibraryPath(output).c_str(), scramble)) {
-            Fail("cannot create '" + Display(output) + "'");
-        }
-        partial.Created();
-        std::uint64_t packageSize = Orvex::detail::kPackageHeaderSize;
-        std::uint64_t dataBytes = 0;
-        const auto add = [&](const std::string& name, const Bytes& bytes, std::uint32_t resident) {
-            packageSize += bytes.size();
-            if (packageSize > 0xFFFFFFFFu) {
-                Fail("the package would pass 4 GiB at '" + name + "'");
-            }
-            std::wstring wide;
-            Utf8ToWide(name, wide);
-            static const unsigned char kNothing = 0;
-            if (!writer.AddFile(wide.c_str(), bytes.empty() ? &kNothing : bytes.data(),
-                                static_cast<std::uint32_t>(bytes.size()), resident)) {
-                Fail("cannot write '" + Display(output) + "'");
-            }
-        };
+        PackageOutput package(output, scramble);
         ProgressBar progress(io.err, io.progress, files.size());
-        std::vector<std::string> names;
-        names.reserve(files.size());
+        std::uint64_t dataBytes = 0;
         for (std::size_t i = 0; i < files.size(); ++i) {
             std::error_code error;
             const std::uintmax_t size = fs::file_size(files[i].path, error);
@@ -164,21 +120,13 @@ int PackCommand(const std::vector<std::string>& args, ToolStreams& io) {
                 Fail("'" + Display(files[i].path) + "' is larger than a package can hold");
             }
             const Bytes bytes = ReadWholeFile(files[i].path);
-            add(files[i].name, bytes, residentForced ? forcedSize : HeadResidentSize(bytes));
+            package.Add(files[i].name, bytes,
+                        residentForced ? forcedSize : HeadResidentSize(bytes));
             dataBytes += bytes.size();
-            names.push_back(files[i].name);
             progress.Show(i + 1);
         }
         progress.Finish();
-        if (manifest) {
-            const std::string text = BuildManifest(names);
-            // Not resident: a game never reads it.
-            add(kManifestName, Bytes(text.begin(), text.end()), 0);
-        }
-        if (!writer.Finish()) {
-            Fail("cannot write '" + Display(output) + "'");
-        }
-        partial.Keep();
+        package.Finish(manifest);
         io.out << "packed " << files.size() << (files.size() == 1 ? " file (" : " files (")
                << dataBytes << " bytes" << (scramble ? ", scrambled" : "")
                << (manifest ? "" : ", no manifest") << ") into '" << Display(output) << "'\n";

@@ -37,6 +37,8 @@ int VerifyCommand(const std::vector<std::string>& args, ToolStreams& io);
 int PatchCommand(const std::vector<std::string>& args, ToolStreams& io);
 int HeadCommand(const std::vector<std::string>& args, ToolStreams& io);
 int ShowCommand(const std::vector<std::string>& args, ToolStreams& io);
+int FromZipCommand(const std::vector<std::string>& args, ToolStreams& io);
+int ToZipCommand(const std::vector<std::string>& args, ToolStreams& io);
 
 // RunTool with the process's standard output and standard error (UTF-8 text,
 // shown as wide text on a console) and a progress bar when standard error is

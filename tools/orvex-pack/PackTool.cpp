@@ -37,6 +37,10 @@ const NamedCommand kCommands[] = {
      "show the common head of a typed resource file"},
     {"show", ShowCommand, "show FILE | show PKG INNER-NAME [--as=config|table]",
      "print a .ini or .tab file as the library reads it"},
+    {"from-zip", FromZipCommand, "from-zip IN.zip OUT.pkg",
+     "write the files of a zip archive into a package"},
+    {"to-zip", ToZipCommand, "to-zip IN.pkg OUT.zip",
+     "write the named files of a package into a zip archive"},
 };
 
 // Synopses up to this width share a line with their summary.

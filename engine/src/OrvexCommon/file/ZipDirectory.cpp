@@ -283,7 +283,9 @@ EZipOpen ReadZipDirectory(IZipBytes& bytes, std::uint64_t archiveSize, SZipDirec
         if (!ReadRecords(records, place.entries, directory, items)) {
             return EZipOpen::kMalformed;
         }
+        const std::size_t kept = items.size();
         directory.index.Assign(std::move(items));
+        directory.refused.shadowed = static_cast<unsigned>(kept - directory.index.size());
         return EZipOpen::kOpened;
     } catch (const std::bad_alloc&) {
         directory = SZipDirectory();

@@ -19,7 +19,9 @@
 //
 // Each kept entry is indexed under the package key of its name (`/` and `\`
 // alike, A-Z folded, NameKey.h), so a name finds the same file in a zip as in
-// a package built from the same tree. Entry sizes and offsets are 64-bit.
+// a package built from the same tree; a record whose key a later record has
+// too is hidden by it (counted as shadowed). Entry sizes and offsets are
+// 64-bit.
 #ifndef ORVEX_FILE_DETAIL_ZIPDIRECTORY_H
 #define ORVEX_FILE_DETAIL_ZIPDIRECTORY_H
 
@@ -68,6 +70,7 @@ struct SZipRefusals {
     unsigned encrypted = 0;
     unsigned names = 0;
     unsigned placement = 0;
+    unsigned shadowed = 0; // a later record has the same key (names alike but for case or '\\')
 };
 
 struct SZipDirectory {
