@@ -52,6 +52,7 @@ Bytes Deflate(const Bytes& bytes) {
     return packed;
 }
 
+// Appends `bytes` (at most 8) little-endian bytes of `value`.
 void Put(Bytes& out, std::uint64_t value, int bytes) {
     for (int k = 0; k < bytes; ++k) {
         out.push_back(static_cast<unsigned char>(value >> (8 * k)));
@@ -102,7 +103,11 @@ public:
         Put(m_directory, 0x02014B50, 4);
         Put(m_directory, 20, 2); // made by
         m_directory.insert(m_directory.end(), fields.begin(), fields.end());
-        Put(m_directory, 0, 2 + 2 + 2 + 2 + 4); // extra, comment, disk, attributes
+        Put(m_directory, 0, 2); // extra length
+        Put(m_directory, 0, 2); // comment length
+        Put(m_directory, 0, 2); // disk
+        Put(m_directory, 0, 2); // internal attributes
+        Put(m_directory, 0, 4); // external attributes
         Put(m_directory, headerOffset, 4);
         m_directory.insert(m_directory.end(), name.begin(), name.end());
         ++m_count;
