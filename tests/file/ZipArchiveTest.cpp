@@ -18,7 +18,7 @@ using namespace Orvex;
 using namespace Orvex::detail;
 using ZipTest::CSparseZipBytes;
 using ZipTest::SBuilt;
-using ZipTest::SSpec;
+using ZipTest::SEntryPlan;
 
 namespace {
 
@@ -109,7 +109,7 @@ TEST(ZipArchive, ArchivesOfCommonWritersReadBackWhole) {
 // written: plain and ZIP64 archives, the latter 5 GiB in, so that every
 // offset needs 64 bits.
 TEST(ZipArchive, AnyRangeReadsAsWrittenInAnyOrder) {
-    const std::vector<SSpec> specs = {
+    const std::vector<SEntryPlan> plans = {
         {"big.bin", MixedBytes(300000, 1), 8},
         {"stored.bin", MixedBytes(70000, 2), 0},
         {"zeros.bin", std::string(200000, '\0'), 8},
@@ -117,41 +117,41 @@ TEST(ZipArchive, AnyRangeReadsAsWrittenInAnyOrder) {
         {"empty-stored.bin", "", 0},
     };
     for (const std::uint64_t gap : {std::uint64_t(0), std::uint64_t(5) << 30}) {
-        const SBuilt built = ZipTest::Build(specs, gap != 0, gap);
+        const SBuilt built = ZipTest::Build(plans, gap != 0, gap);
         CSparseZipBytes bytes(built);
         SZipDirectory directory;
         ASSERT_EQ(EZipOpen::kOpened, ReadZipDirectory(bytes, built.Size(), directory));
         std::mt19937 random(7);
-        for (const SSpec& spec : specs) {
-            const OrvexWString name(spec.name.begin(), spec.name.end());
+        for (const SEntryPlan& plan : plans) {
+            const OrvexWString name(plan.name.begin(), plan.name.end());
             const SZipEntry* entry = Find(directory, name.c_str());
             ASSERT_NE(nullptr, entry);
             ASSERT_EQ(gap != 0, entry->headerOffset > 0xFFFFFFFFu);
             CZipEntryStream stream;
             ASSERT_EQ(EZipRead::kOk, stream.Open(bytes, directory, *entry));
             for (int k = 0; k < 40; ++k) {
-                const std::size_t from = spec.data.empty() ? 0 : random() % spec.data.size();
+                const std::size_t from = plan.data.empty() ? 0 : random() % plan.data.size();
                 const std::size_t n =
-                    std::min<std::size_t>(random() % 9000, spec.data.size() - from);
+                    std::min<std::size_t>(random() % 9000, plan.data.size() - from);
                 std::string got(n, '\0');
                 ASSERT_EQ(EZipRead::kOk,
                           stream.Read(from, n, reinterpret_cast<unsigned char*>(&got[0])))
-                    << spec.name << " " << from << "+" << n;
-                ASSERT_EQ(spec.data.substr(from, n), got) << spec.name << " " << from;
+                    << plan.name << " " << from << "+" << n;
+                ASSERT_EQ(plan.data.substr(from, n), got) << plan.name << " " << from;
             }
             std::string whole;
             EXPECT_EQ(EZipRead::kOk, ReadAll(bytes, directory, *entry, whole));
-            EXPECT_EQ(spec.data, whole);
+            EXPECT_EQ(plan.data, whole);
         }
     }
 }
 
 TEST(ZipArchive, MoreThan65535EntriesComeFromTheZip64EndRecord) {
-    std::vector<SSpec> specs;
+    std::vector<SEntryPlan> plans;
     for (int k = 0; k < 70000; ++k) {
-        specs.push_back({"f" + std::to_string(k), std::to_string(k * 7), 0});
+        plans.push_back({"f" + std::to_string(k), std::to_string(k * 7), 0});
     }
-    const SBuilt built = ZipTest::Build(specs, true);
+    const SBuilt built = ZipTest::Build(plans, true);
     CSparseZipBytes bytes(built);
     SZipDirectory directory;
     ASSERT_EQ(EZipOpen::kOpened, ReadZipDirectory(bytes, built.Size(), directory));
@@ -174,7 +174,7 @@ struct SDirectoryCase {
 };
 
 TEST(ZipArchive, DirectoriesThatDoNotHoldTogetherAreRefusedWhole) {
-    const std::vector<SSpec> specs = {{"a.txt", "alpha", 8}, {"b.txt", "beta", 0}};
+    const std::vector<SEntryPlan> plans = {{"a.txt", "alpha", 8}, {"b.txt", "beta", 0}};
     const SDirectoryCase cases[] = {
         {"nothing", [](SBuilt& b) { b.bytes.clear(); }, EZipOpen::kNotZip},
         {"no end record", [](SBuilt& b) { b.bytes.resize(b.end - b.gap); }, EZipOpen::kNotZip},
@@ -195,7 +195,7 @@ TEST(ZipArchive, DirectoriesThatDoNotHoldTogetherAreRefusedWhole) {
          EZipOpen::kMalformed},
     };
     for (const SDirectoryCase& c : cases) {
-        SBuilt built = ZipTest::Build(specs);
+        SBuilt built = ZipTest::Build(plans);
         c.mutate(built);
         CSparseZipBytes bytes(built);
         SZipDirectory directory;
@@ -212,7 +212,7 @@ TEST(ZipArchive, DirectoriesThatDoNotHoldTogetherAreRefusedWhole) {
 
 TEST(ZipArchive, EntriesThatCannotBeTrustedAreLeftOutAndCounted) {
     struct SCase {
-        SSpec spec;
+        SEntryPlan plan;
         unsigned SZipRefusals::*counter; // null: the entry is kept
     };
     const SCase cases[] = {
@@ -235,14 +235,14 @@ TEST(ZipArchive, EntriesThatCannotBeTrustedAreLeftOutAndCounted) {
         {{"cp437 \x82t\x82.txt", "x"}, nullptr},
     };
     for (const SCase& c : cases) {
-        const SBuilt built = ZipTest::Build({c.spec, {"kept.txt", "kept"}});
+        const SBuilt built = ZipTest::Build({c.plan, {"kept.txt", "kept"}});
         CSparseZipBytes bytes(built);
         SZipDirectory directory;
         ASSERT_EQ(EZipOpen::kOpened, ReadZipDirectory(bytes, built.Size(), directory))
-            << c.spec.name;
-        EXPECT_EQ(c.counter == nullptr ? 2u : 1u, directory.index.size()) << c.spec.name;
+            << c.plan.name;
+        EXPECT_EQ(c.counter == nullptr ? 2u : 1u, directory.index.size()) << c.plan.name;
         if (c.counter != nullptr) {
-            EXPECT_EQ(1u, directory.refused.*c.counter) << c.spec.name;
+            EXPECT_EQ(1u, directory.refused.*c.counter) << c.plan.name;
         }
         EXPECT_NE(nullptr, Find(directory, L"kept.txt"));
     }

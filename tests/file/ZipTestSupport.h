@@ -16,7 +16,7 @@
 
 namespace ZipTest {
 
-struct SSpec {
+struct SEntryPlan {
     std::string name;
     std::string data;
     std::uint16_t method = 8;
@@ -71,52 +71,53 @@ inline std::uint32_t Crc(const std::string& data) {
 
 // Writes the archive. With `zip64` every size and offset goes in ZIP64
 // fields and the end records are ZIP64's (with all-ones classic fields).
-inline SBuilt Build(const std::vector<SSpec>& specs, bool zip64 = false, std::uint64_t gap = 0) {
+inline SBuilt Build(const std::vector<SEntryPlan>& plans, bool zip64 = false,
+                    std::uint64_t gap = 0) {
     SBuilt built;
     built.gap = gap;
     std::vector<unsigned char>& out = built.bytes;
     std::vector<std::string> packed;
-    for (const SSpec& spec : specs) {
-        packed.push_back(spec.method == 8 ? Deflate(spec.data) : spec.data);
+    for (const SEntryPlan& plan : plans) {
+        packed.push_back(plan.method == 8 ? Deflate(plan.data) : plan.data);
         const std::string& data = packed.back();
         built.locals.push_back(gap + out.size());
         Append(out, 0x04034B50, 4);
         Append(out, zip64 ? 45 : 20, 2);
-        Append(out, spec.flags, 2);
-        Append(out, spec.method, 2);
+        Append(out, plan.flags, 2);
+        Append(out, plan.method, 2);
         Append(out, 0, 4);
-        Append(out, Crc(spec.data), 4);
+        Append(out, Crc(plan.data), 4);
         Append(out, zip64 ? 0xFFFFFFFF : data.size(), 4);
-        Append(out, zip64 ? 0xFFFFFFFF : spec.data.size(), 4);
-        Append(out, spec.name.size(), 2);
+        Append(out, zip64 ? 0xFFFFFFFF : plan.data.size(), 4);
+        Append(out, plan.name.size(), 2);
         Append(out, zip64 ? 20 : 0, 2);
-        out.insert(out.end(), spec.name.begin(), spec.name.end());
+        out.insert(out.end(), plan.name.begin(), plan.name.end());
         if (zip64) {
             Append(out, 1, 2), Append(out, 16, 2);
-            Append(out, spec.data.size(), 8), Append(out, data.size(), 8);
+            Append(out, plan.data.size(), 8), Append(out, data.size(), 8);
         }
         out.insert(out.end(), data.begin(), data.end());
     }
     built.directory = gap + out.size();
-    for (std::size_t k = 0; k < specs.size(); ++k) {
-        const SSpec& spec = specs[k];
+    for (std::size_t k = 0; k < plans.size(); ++k) {
+        const SEntryPlan& plan = plans[k];
         built.centrals.push_back(gap + out.size());
         Append(out, 0x02014B50, 4);
         Append(out, zip64 ? 45 : 20, 2), Append(out, zip64 ? 45 : 20, 2);
-        Append(out, spec.flags, 2);
-        Append(out, spec.method, 2);
+        Append(out, plan.flags, 2);
+        Append(out, plan.method, 2);
         Append(out, 0, 4);
-        Append(out, Crc(spec.data), 4);
+        Append(out, Crc(plan.data), 4);
         Append(out, zip64 ? 0xFFFFFFFF : packed[k].size(), 4);
-        Append(out, zip64 ? 0xFFFFFFFF : spec.data.size(), 4);
-        Append(out, spec.name.size(), 2);
+        Append(out, zip64 ? 0xFFFFFFFF : plan.data.size(), 4);
+        Append(out, plan.name.size(), 2);
         Append(out, zip64 ? 28 : 0, 2);
         Append(out, 0, 2), Append(out, 0, 2), Append(out, 0, 2), Append(out, 0, 4);
         Append(out, zip64 ? 0xFFFFFFFF : built.locals[k], 4);
-        out.insert(out.end(), spec.name.begin(), spec.name.end());
+        out.insert(out.end(), plan.name.begin(), plan.name.end());
         if (zip64) {
             Append(out, 1, 2), Append(out, 24, 2);
-            Append(out, spec.data.size(), 8), Append(out, packed[k].size(), 8);
+            Append(out, plan.data.size(), 8), Append(out, packed[k].size(), 8);
             Append(out, built.locals[k], 8);
         }
     }
@@ -125,13 +126,13 @@ inline SBuilt Build(const std::vector<SSpec>& specs, bool zip64 = false, std::ui
         const std::uint64_t record = gap + out.size();
         Append(out, 0x06064B50, 4), Append(out, 44, 8), Append(out, 45, 2), Append(out, 45, 2);
         Append(out, 0, 4), Append(out, 0, 4);
-        Append(out, specs.size(), 8), Append(out, specs.size(), 8);
+        Append(out, plans.size(), 8), Append(out, plans.size(), 8);
         Append(out, directorySize, 8), Append(out, built.directory, 8);
         Append(out, 0x07064B50, 4), Append(out, 0, 4), Append(out, record, 8), Append(out, 1, 4);
     }
     built.end = gap + out.size();
     Append(out, 0x06054B50, 4), Append(out, 0, 2), Append(out, 0, 2);
-    Append(out, zip64 ? 0xFFFF : specs.size(), 2), Append(out, zip64 ? 0xFFFF : specs.size(), 2);
+    Append(out, zip64 ? 0xFFFF : plans.size(), 2), Append(out, zip64 ? 0xFFFF : plans.size(), 2);
     Append(out, zip64 ? 0xFFFFFFFF : directorySize, 4);
     Append(out, zip64 ? 0xFFFFFFFF : built.directory, 4);
     Append(out, 0, 2);

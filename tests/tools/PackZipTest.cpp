@@ -50,15 +50,15 @@ TEST(PackZip, ListShowsTheArchiveAsTheLoaderReadsIt) {
 }
 
 TEST(PackZip, VerifyReadsEveryEntryAndReportsEachProblem) {
-    const std::vector<ZipTest::SSpec> specs = {{"one.txt", std::string(5000, '1'), 8},
-                                               {"two.txt", "two", 0}};
+    const std::vector<ZipTest::SEntryPlan> plans = {{"one.txt", std::string(5000, '1'), 8},
+                                                    {"two.txt", "two", 0}};
     OrvexTest::Scratch scratch;
-    const std::string good = WriteZip(scratch, "good", ".zip", ZipTest::Build(specs));
+    const std::string good = WriteZip(scratch, "good", ".zip", ZipTest::Build(plans));
     const OrvexTest::Outcome ok = RunPack({"verify", good});
     EXPECT_EQ(0, ok.status) << ok.err;
     EXPECT_NE(std::string::npos, ok.out.find("ok: '" + good + "', 2 entries"));
 
-    SBuilt damaged = ZipTest::Build(specs);
+    SBuilt damaged = ZipTest::Build(plans);
     damaged.Put32(damaged.locals[1] + 14, 0xDEADBEEF); // local CRC-32
     damaged.Put32(damaged.centrals[1] + 16, 0xDEADBEEF);
     damaged.Put16(damaged.locals[0] + 8, 0); // local method
@@ -101,11 +101,11 @@ TEST(PackZip, ConversionsKeepEveryFileBothWays) {
     EXPECT_EQ(OrvexTest::ReadFile(OrvexTest::U8(zip)), OrvexTest::ReadFile(OrvexTest::U8(again)));
 
     // From a zip of another writer's making, and back.
-    const std::vector<ZipTest::SSpec> specs = {
+    const std::vector<ZipTest::SEntryPlan> plans = {
         {"Maps/\u00e9t\u00e9.map", std::string(9000, 'm'), 8, 0x0800},
         {"raw.bin", "stored bytes", 0},
         {"empty.txt", "", 8}};
-    const std::string made = WriteZip(scratch, "made", ".zip", ZipTest::Build(specs));
+    const std::string made = WriteZip(scratch, "made", ".zip", ZipTest::Build(plans));
     const std::string madePkg = scratch.Path("made", ".pkg");
     const std::string madeZip = scratch.Path("remade", ".zip");
     ASSERT_EQ(0, RunPack({"from-zip", made, madePkg}).status);
@@ -115,15 +115,15 @@ TEST(PackZip, ConversionsKeepEveryFileBothWays) {
     Orvex::detail::SZipDirectory directory;
     ASSERT_EQ(Orvex::detail::EZipOpen::kOpened,
               Orvex::detail::ReadZipDirectory(bytes, remade.size(), directory));
-    for (const ZipTest::SSpec& spec : specs) {
-        const auto* entry = directory.index.Find(OrvexTest::KeyOf(spec.name));
-        ASSERT_NE(nullptr, entry) << spec.name;
+    for (const ZipTest::SEntryPlan& plan : plans) {
+        const auto* entry = directory.index.Find(OrvexTest::KeyOf(plan.name));
+        ASSERT_NE(nullptr, entry) << plan.name;
         Orvex::detail::CZipEntryStream stream;
         std::string read(static_cast<std::size_t>(entry->size), '\0');
         ASSERT_EQ(Orvex::detail::EZipRead::kOk, stream.Open(bytes, directory, *entry));
         ASSERT_EQ(Orvex::detail::EZipRead::kOk,
                   stream.Read(0, read.size(), reinterpret_cast<unsigned char*>(&read[0])));
-        EXPECT_EQ(spec.data, read) << spec.name;
+        EXPECT_EQ(plan.data, read) << plan.name;
     }
 }
 
@@ -131,7 +131,7 @@ TEST(PackZip, ConversionsRefuseWhatWouldLoseFiles) {
     OrvexTest::Scratch scratch;
     struct SCase {
         const char* what;
-        std::vector<ZipTest::SSpec> specs;
+        std::vector<ZipTest::SEntryPlan> plans;
         const char* message;
     };
     const SCase cases[] = {
@@ -143,7 +143,7 @@ TEST(PackZip, ConversionsRefuseWhatWouldLoseFiles) {
          "records the loader refuses"},
     };
     for (const SCase& c : cases) {
-        const std::string zip = WriteZip(scratch, "refused", ".zip", ZipTest::Build(c.specs));
+        const std::string zip = WriteZip(scratch, "refused", ".zip", ZipTest::Build(c.plans));
         const std::string pkg = scratch.Path("refused", ".pkg");
         const OrvexTest::Outcome outcome = RunPack({"from-zip", zip, pkg});
         EXPECT_NE(0, outcome.status) << c.what;
