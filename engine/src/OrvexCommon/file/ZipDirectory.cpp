@@ -38,7 +38,7 @@ long FindEndRecord(const TOrvexVector<unsigned char>& tail) {
         return -1;
     }
     for (std::size_t at = tail.size() - kEndSize + 1; at-- > 0;) {
-        if (ReadZip32(&tail[at]) == kEndSignature &&
+        if (ReadLittleEndian32(&tail[at]) == kEndSignature &&
             at + kEndSize + ReadZip16(&tail[at + 20]) <= tail.size()) {
             return static_cast<long>(at);
         }
@@ -57,10 +57,10 @@ EZipOpen ReadZip64End(IZipBytes& bytes, std::uint64_t endOffset, SDirectoryPlace
     if (!bytes.Read(locatorOffset, sizeof(locator), locator)) {
         return EZipOpen::kReadFailed;
     }
-    if (ReadZip32(locator) != kEnd64LocatorSignature) {
+    if (ReadLittleEndian32(locator) != kEnd64LocatorSignature) {
         return EZipOpen::kMalformed;
     }
-    if (ReadZip32(locator + 4) != 0 || ReadZip32(locator + 16) > 1) {
+    if (ReadLittleEndian32(locator + 4) != 0 || ReadLittleEndian32(locator + 16) > 1) {
         return EZipOpen::kMultiDisk;
     }
     const std::uint64_t recordOffset = ReadZip64(locator + 8);
@@ -71,10 +71,10 @@ EZipOpen ReadZip64End(IZipBytes& bytes, std::uint64_t endOffset, SDirectoryPlace
     if (!bytes.Read(recordOffset, sizeof(record), record)) {
         return EZipOpen::kReadFailed;
     }
-    if (ReadZip32(record) != kEnd64Signature) {
+    if (ReadLittleEndian32(record) != kEnd64Signature) {
         return EZipOpen::kMalformed;
     }
-    if (ReadZip32(record + 16) != 0 || ReadZip32(record + 20) != 0 ||
+    if (ReadLittleEndian32(record + 16) != 0 || ReadLittleEndian32(record + 20) != 0 ||
         ReadZip64(record + 24) != ReadZip64(record + 32)) {
         return EZipOpen::kMultiDisk;
     }
@@ -103,8 +103,8 @@ EZipOpen PlaceDirectory(IZipBytes& bytes, std::uint64_t archiveSize, SDirectoryP
     const std::uint16_t directoryDisk = ReadZip16(end + 6);
     const std::uint16_t entriesHere = ReadZip16(end + 8);
     place.entries = ReadZip16(end + 10);
-    place.size = ReadZip32(end + 12);
-    place.offset = ReadZip32(end + 16);
+    place.size = ReadLittleEndian32(end + 12);
+    place.offset = ReadLittleEndian32(end + 16);
     place.limit = endOffset;
     const bool wide = disk == 0xFFFF || directoryDisk == 0xFFFF || entriesHere == 0xFFFF ||
                       place.entries == 0xFFFF || place.size == 0xFFFFFFFF ||
@@ -194,17 +194,17 @@ bool ReadRecords(const TOrvexVector<unsigned char>& records, std::uint64_t entri
         const std::size_t nameLength = ReadZip16(record + 28);
         const std::size_t extraLength = ReadZip16(record + 30);
         const std::size_t commentLength = ReadZip16(record + 32);
-        if (ReadZip32(record) != kCentralSignature ||
+        if (ReadLittleEndian32(record) != kCentralSignature ||
             records.size() - at - kCentralSize < nameLength + extraLength + commentLength) {
             return false;
         }
         SZipEntry entry;
         entry.flags = ReadZip16(record + 8);
         entry.method = ReadZip16(record + 10);
-        entry.crc = ReadZip32(record + 16);
-        entry.compressedSize = ReadZip32(record + 20);
-        entry.size = ReadZip32(record + 24);
-        entry.headerOffset = ReadZip32(record + 42);
+        entry.crc = ReadLittleEndian32(record + 16);
+        entry.compressedSize = ReadLittleEndian32(record + 20);
+        entry.size = ReadLittleEndian32(record + 24);
+        entry.headerOffset = ReadLittleEndian32(record + 42);
         entry.nameLength = static_cast<std::uint16_t>(nameLength);
         const bool fieldsRead = ReadZip64Fields(
             record + kCentralSize + nameLength, extraLength, entry, entry.size == 0xFFFFFFFF,

@@ -65,14 +65,14 @@ EZipRead ReadLocalHeader(IZipBytes& bytes, const SZipEntry& entry, std::uint64_t
     if (!bytes.Read(entry.headerOffset, sizeof(header), header)) {
         return EZipRead::kReadFailed;
     }
-    if (ReadZip32(header) != kZipLocalSignature) {
+    if (ReadLittleEndian32(header) != kZipLocalSignature) {
         return EZipRead::kRefused;
     }
     local.flags = ReadZip16(header + 6);
     local.method = ReadZip16(header + 8);
-    local.sizes.crc = ReadZip32(header + 14);
-    local.sizes.compressedSize = ReadZip32(header + 18);
-    local.sizes.size = ReadZip32(header + 22);
+    local.sizes.crc = ReadLittleEndian32(header + 14);
+    local.sizes.compressedSize = ReadLittleEndian32(header + 18);
+    local.sizes.size = ReadLittleEndian32(header + 22);
     const std::size_t nameLength = ReadZip16(header + 26);
     const std::size_t extraLength = ReadZip16(header + 28);
     local.dataOffset = entry.headerOffset + kZipLocalHeaderSize + nameLength + extraLength;

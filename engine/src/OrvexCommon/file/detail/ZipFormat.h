@@ -3,6 +3,8 @@
 #ifndef ORVEX_FILE_DETAIL_ZIPFORMAT_H
 #define ORVEX_FILE_DETAIL_ZIPFORMAT_H
 
+#include "OrvexCommon/file/detail/PackageTypes.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -18,14 +20,10 @@ inline std::uint16_t ReadZip16(const unsigned char* bytes) {
     return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
 }
 
-inline std::uint32_t ReadZip32(const unsigned char* bytes) {
-    return static_cast<std::uint32_t>(ReadZip16(bytes)) |
-           (static_cast<std::uint32_t>(ReadZip16(bytes + 2)) << 16);
-}
-
+// 32-bit fields: ReadLittleEndian32, shared with packages.
 inline std::uint64_t ReadZip64(const unsigned char* bytes) {
-    return static_cast<std::uint64_t>(ReadZip32(bytes)) |
-           (static_cast<std::uint64_t>(ReadZip32(bytes + 4)) << 32);
+    return static_cast<std::uint64_t>(ReadLittleEndian32(bytes)) |
+           (static_cast<std::uint64_t>(ReadLittleEndian32(bytes + 4)) << 32);
 }
 
 } // namespace detail
