@@ -1,6 +1,5 @@
 // Loose files as a source of the file manager.
 #include "OrvexCommon/file/detail/DirectorySource.h"
-#include "OrvexCommon/file/detail/FileHeadReader.h"
 #include "OrvexCommon/file/detail/FileReader.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
@@ -31,66 +30,7 @@ bool CDirectorySource::Open(const wchar_t* fileName, bool, SSourceFile& file) co
 
 bool CDirectorySource::ReadLeading(SSourceFile& file, std::int32_t fileType, bool restNow,
                                    SLeadingPart& lead) const {
-    if (restNow) {
-        return ReadWholeFile(file, fileType, lead);
-    }
-    if (fileType == -1) {
-        return true; // no head: the whole file is the rest
-    }
-    return ReadHeadAndExtra(file, lead);
-}
-
-bool CDirectorySource::ReadWholeFile(SSourceFile& file, std::int32_t fileType,
-                                     SLeadingPart& lead) const {
-    const std::uint32_t size = file.size;
-    if (!FitsPooledBuffer(size) || !lead.storage.Allocate(size)) {
-        return false;
-    }
-    (void)ReadRange(file, 0, size, lead.storage.get());
-    lead.buffer = {lead.storage.get(), 0, size, 0};
-    lead.holdsRest = true;
-    lead.resultWhenHeld = static_cast<std::int32_t>(size);
-    if (fileType == -1) {
-        return true;
-    }
-    if (!ReadFileHead(lead.buffer, lead.head)) {
-        return false;
-    }
-    const std::uint64_t extraEnd =
-        static_cast<std::uint64_t>(lead.buffer.pos) + lead.head.GetExtraDataSize();
-    if (extraEnd > size) {
-        return false; // extra data past the end of the file
-    }
-    lead.hasHead = true;
-    // The body starts after the extra data, whatever OnLoadHead read.
-    lead.restStart = static_cast<std::uint32_t>(extraEnd);
-    lead.bodyAtRestStart = true;
-    lead.resultWhenHeld = static_cast<std::int32_t>(size - lead.restStart);
-    return true;
-}
-
-bool CDirectorySource::ReadHeadAndExtra(SSourceFile& file, SLeadingPart& lead) const {
-    SFileReader& reader = file.reader;
-    if (!ReadFileHead(reader, lead.head)) {
-        return false;
-    }
-    const std::uint32_t headEnd = reader.position;
-    const std::uint32_t extra = lead.head.GetExtraDataSize();
-    if (extra > file.size - headEnd) {
-        return false; // extra data past the end of the file
-    }
-    if (!lead.storage.Allocate(extra)) {
-        return false;
-    }
-    (void)ReadFrom(reader, lead.storage.get(), extra);
-    lead.buffer = {lead.storage.get() - headEnd, headEnd, headEnd + extra, headEnd};
-    lead.hasHead = true;
-    lead.restStart = reader.position;
-    // Nothing after the extra data: the head's buffer is delivered as the
-    // data too, and the result is the file's size.
-    lead.holdsRest = file.size <= lead.restStart;
-    lead.resultWhenHeld = static_cast<std::int32_t>(file.size);
-    return true;
+    return ReadPlainLeading(file, fileType, restNow, lead);
 }
 
 bool CDirectorySource::ReadRange(SSourceFile& file, std::uint32_t from, std::uint32_t n,

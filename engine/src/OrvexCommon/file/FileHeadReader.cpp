@@ -1,6 +1,7 @@
 // The head readers: one algorithm over two sources of bytes.
 #include "OrvexCommon/file/detail/FileHeadReader.h"
 #include "OrvexCommon/file/detail/FileReader.h"
+#include "OrvexCommon/file/detail/FileSource.h"
 
 #include <cstring>
 
@@ -50,6 +51,28 @@ public:
 
 private:
     SFileReader& m_reader;
+};
+
+// A source file's bytes from a position on, read through its source.
+class SourceFileSource {
+public:
+    SourceFileSource(SSourceFile& file, std::uint32_t& position)
+        : m_file(file), m_position(position) {}
+    std::uint32_t Left() const { return m_file.size - m_position; }
+    bool Read(unsigned char* out, std::uint32_t n) {
+        if (n > Left()) {
+            return false;
+        }
+        if (n > 0 && !m_file.source->ReadRange(m_file, m_position, n, out)) {
+            return false;
+        }
+        m_position += n;
+        return true;
+    }
+
+private:
+    SSourceFile& m_file;
+    std::uint32_t& m_position;
 };
 
 template <typename Source> bool Read32(Source& source, std::uint32_t& value) {
@@ -162,6 +185,14 @@ bool ReadFileHead(SLoadBuffer& buffer, CCommonFileHead& head) {
 
 bool ReadFileHead(SFileReader& reader, CCommonFileHead& head) {
     ReaderSource source(reader);
+    return ReadHead(source, head);
+}
+
+bool ReadFileHead(SSourceFile& file, std::uint32_t& position, CCommonFileHead& head) {
+    if (position > file.size) {
+        return false;
+    }
+    SourceFileSource source(file, position);
     return ReadHead(source, head);
 }
 

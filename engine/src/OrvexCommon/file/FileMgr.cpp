@@ -5,6 +5,7 @@
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/Patch.h"
 #include "OrvexCommon/file/detail/ReadFile.h"
+#include "OrvexCommon/file/detail/ZipArchive.h"
 #include "OrvexCommon/memory/detail/WithoutMemory.h"
 
 #include <cstdint>
@@ -111,9 +112,11 @@ void CFileMgr::SetPackageMapped(const wchar_t* fileName, bool mapped) {
     // Without memory for the lookup the package stays in its mode, as it
     // does when the switch itself cannot be made.
     FallbackWithoutMemory(0, [&] {
-        const PackageMatch match = FindPackageEntry(fileName, m_deepSearch);
+        const ArchiveMatch match = FindArchiveEntry(fileName, m_deepSearch, ZipSearchEnabled());
         if (match.package != nullptr) {
             (void)SwitchMapped(*match.package, mapped);
+        } else if (match.zip != nullptr) {
+            (void)SwitchZipMapped(*match.zip, mapped);
         }
         return 0;
     });

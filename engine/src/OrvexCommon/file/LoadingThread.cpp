@@ -32,13 +32,16 @@ bool ReadRequest(SLoadRequest& request, const std::atomic<bool>& quit) {
         if (quit) {
             return false;
         }
-        if (sys::MonotonicMilliseconds() - started >= kReopenGiveUpMs) {
+        if (file.unreadable || sys::MonotonicMilliseconds() - started >= kReopenGiveUpMs) {
             // Gone: delivered all the same, with no bytes.
             TOrvexVector<unsigned char>().swap(request.data);
-            return true;
+            break;
         }
         sys::SleepMilliseconds(kReopenRetryMs);
     }
+    // What the reader holds (a zip entry's inflater) is not kept while the
+    // request waits for Dispatch.
+    file.source->Close(file);
     return true;
 }
 

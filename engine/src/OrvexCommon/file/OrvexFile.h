@@ -216,6 +216,17 @@ protected:
 // and torn down when the library unloads.
 ORVEX_API IOrvexFileMgr& GetOrvexFileMgr();
 
+// Zip archives as a third source of files, beside loose files and packages:
+// wherever a lookup tries a directory's package `<dir>.pkg` (deep and
+// shallow search alike) it then tries `<dir>.zip`, and a package wins when
+// both exist. Names in an archive are found as in a package of the same tree
+// (`/` and `\` alike, case folded). Stored and deflated entries are read,
+// with ZIP64; each entry's CRC-32 is checked as its bytes are read, and a
+// mismatch fails the read. On by default; the switch applies to the next
+// lookup. Archives already open stay open.
+ORVEX_API void SetZipArchiveSearch(bool enable);
+ORVEX_API bool IsZipArchiveSearch();
+
 } // namespace Orvex
 
 #endif // ORVEX_FILE_ORVEXFILE_H

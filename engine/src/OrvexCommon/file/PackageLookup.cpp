@@ -1,7 +1,8 @@
 // Finding the package and the entry of a file name.
-#include "OrvexCommon/file/detail/NameKey.h"
+#include "OrvexCommon/file/detail/IndexLookup.h"
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/SettledPackages.h"
+#include "OrvexCommon/file/detail/ZipArchive.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
 namespace Orvex {
@@ -12,6 +13,7 @@ namespace {
 // Names longer than this have no package.
 constexpr std::size_t kMaxPackagePath = 260;
 constexpr wchar_t kPackageSuffix[] = L".pkg";
+constexpr wchar_t kZipSuffix[] = L".zip";
 
 bool IsSeparator(wchar_t unit) {
     return unit == L'\\' || unit == L'/';
@@ -29,37 +31,66 @@ sys::RecursiveLock* ShallowSearchLock() {
 
 constexpr std::size_t kSuffixLength = sizeof(kPackageSuffix) / sizeof(wchar_t) - 1;
 
-// The package of the directory spelt by the first `length` units of `name`,
-// whose hash, without the suffix, is `headHash`: the registry's settled answer
-// when it has one, else an open of the directory's name plus ".pkg".
-SPackage* DirectoryPackage(const wchar_t* name, std::size_t length, std::uint64_t headHash,
-                           sys::RecursiveLock* lock) {
-    const SSpelling spelling{name, length, kPackageSuffix, kSuffixLength,
-                             AddSpellingHash(headHash, kPackageSuffix, kSuffixLength)};
-    SPackage* settled = nullptr;
-    if (FindSettledPackage(spelling, settled)) {
-        return settled;
-    }
-    wchar_t path[kMaxPackagePath + kSuffixLength + 1];
+// The archives a directory may have.
+struct SDirectoryArchive {
+    SPackage* package = nullptr;
+    SZipArchive* zip = nullptr;
+};
+
+// The directory's name (`length` units) followed by `suffix`, terminated.
+void SpellArchivePath(const wchar_t* name, std::size_t length, const wchar_t* suffix,
+                      wchar_t (&path)[kMaxPackagePath + kSuffixLength + 1]) {
     for (std::size_t i = 0; i < length; ++i) {
         path[i] = name[i];
     }
     for (std::size_t i = 0; i <= kSuffixLength; ++i) {
-        path[length + i] = kPackageSuffix[i];
+        path[length + i] = suffix[i];
     }
-    sys::ScopedLock hold(lock);
-    return OpenPackage(path, nullptr, 0, false);
+}
+
+// The archive of the directory spelt by the first `length` units of `name`,
+// whose hash, without the suffix, is `headHash`: the registry's settled
+// answer when it has one, else an open of the directory's name plus ".pkg",
+// then (with `zips`, and no package) plus ".zip".
+SDirectoryArchive DirectoryArchive(const wchar_t* name, std::size_t length, std::uint64_t headHash,
+                                   sys::RecursiveLock* lock, bool zips) {
+    const SSpelling spelling{name, length, kPackageSuffix, kSuffixLength,
+                             AddSpellingHash(headHash, kPackageSuffix, kSuffixLength)};
+    SDirectoryArchive found;
+    SSettledAnswer settled;
+    const bool packageSettled = FindSettledPackage(spelling, settled);
+    if (packageSettled) {
+        found.package = settled.package;
+        if (found.package != nullptr || !zips) {
+            return found;
+        }
+        if (settled.zipSettled) {
+            found.zip = settled.zip;
+            return found;
+        }
+    }
+    wchar_t path[kMaxPackagePath + kSuffixLength + 1];
+    if (!packageSettled) {
+        SpellArchivePath(name, length, kPackageSuffix, path);
+        sys::ScopedLock hold(lock);
+        found.package = OpenPackage(path, nullptr, 0, false);
+    }
+    if (found.package == nullptr && zips) {
+        SpellArchivePath(name, length, kZipSuffix, path);
+        found.zip = OpenZipArchive(path, spelling);
+    }
+    return found;
 }
 
 // The deepest directory of the name that has a package; position 0 is never a
 // directory's end. The text before the last separator is hashed once, and
 // the hash kept at each separator, so each directory's lookup adds only the
 // suffix; the file's own name is never hashed.
-PackageMatch FindDeep(const wchar_t* fileName, const wchar_t*& innerName) {
+SDirectoryArchive FindDeep(const wchar_t* fileName, bool zips, const wchar_t*& innerName) {
     std::size_t lastSeparator = 0;
     for (std::size_t position = 0; fileName[position] != 0; ++position) {
         if (position == kMaxPackagePath) {
-            return PackageMatch(); // too long to have a package
+            return SDirectoryArchive(); // too long to have a package
         }
         if (position > 0 && IsSeparator(fileName[position])) {
             lastSeparator = position;
@@ -77,11 +108,11 @@ PackageMatch FindDeep(const wchar_t* fileName, const wchar_t*& innerName) {
         }
         hash = AddSpellingHash(hash, fileName + position, 1);
     }
-    PackageMatch match;
+    SDirectoryArchive match;
     while (count-- > 0) {
         const SDirectory& directory = directories[count];
-        match.package = DirectoryPackage(fileName, directory.end, directory.hash, DeepSearchLock());
-        if (match.package != nullptr) {
+        match = DirectoryArchive(fileName, directory.end, directory.hash, DeepSearchLock(), zips);
+        if (match.package != nullptr || match.zip != nullptr) {
             innerName = fileName + directory.end + 1;
             break;
         }
@@ -89,9 +120,9 @@ PackageMatch FindDeep(const wchar_t* fileName, const wchar_t*& innerName) {
     return match;
 }
 
-// The package of the name's first directory.
-PackageMatch FindShallow(const wchar_t* fileName, const wchar_t*& innerName) {
-    PackageMatch match;
+// The archive of the name's first directory.
+SDirectoryArchive FindShallow(const wchar_t* fileName, bool zips, const wchar_t*& innerName) {
+    SDirectoryArchive match;
     std::size_t position = 0;
     std::uint64_t hash = kSpellingHashStart;
     while (fileName[position] != 0 && !IsSeparator(fileName[position])) {
@@ -103,7 +134,7 @@ PackageMatch FindShallow(const wchar_t* fileName, const wchar_t*& innerName) {
     if (fileName[position] == 0) {
         return match;
     }
-    match.package = DirectoryPackage(fileName, position, hash, ShallowSearchLock());
+    match = DirectoryArchive(fileName, position, hash, ShallowSearchLock(), zips);
     innerName = fileName + position + 1;
     return match;
 }
@@ -111,41 +142,32 @@ PackageMatch FindShallow(const wchar_t* fileName, const wchar_t*& innerName) {
 } // namespace
 
 const SPackageEntry* FindEntryByName(const SPackage& package, const wchar_t* innerName) {
-    const EntryKeyBytes name(innerName);
-    const std::uint32_t key = name.Key();
-    if (package.index.MayHold(key)) {
-        if (const SPackageEntry* found = package.index.Find(key)) {
-            return found;
-        }
+    return FindInIndex(package.index, innerName);
+}
+
+ArchiveMatch FindArchiveEntry(const wchar_t* fileName, bool deep, bool zips) {
+    ArchiveMatch match;
+    if (fileName == nullptr) {
+        return match;
     }
-    // The one-digit fallback, in digit order: the 16 keys from one pass over
-    // the name, and only those the index's filter may hold looked up.
-    std::uint32_t keys[16];
-    name.DigitKeys(keys);
-    for (const std::uint32_t digitKey : keys) {
-        if (!package.index.MayHold(digitKey)) {
-            continue;
-        }
-        if (const SPackageEntry* found = package.index.Find(digitKey)) {
-            return found;
-        }
+    const wchar_t* innerName = nullptr;
+    const SDirectoryArchive archive =
+        deep ? FindDeep(fileName, zips, innerName) : FindShallow(fileName, zips, innerName);
+    if (archive.package != nullptr) {
+        match.entry = FindEntryByName(*archive.package, innerName);
+        match.package = match.entry != nullptr ? archive.package : nullptr;
+    } else if (archive.zip != nullptr) {
+        match.zipEntry = FindInIndex(archive.zip->directory.index, innerName);
+        match.zip = match.zipEntry != nullptr ? archive.zip : nullptr;
     }
-    return nullptr;
+    return match;
 }
 
 PackageMatch FindPackageEntry(const wchar_t* fileName, bool deep) {
-    if (fileName == nullptr) {
-        return PackageMatch();
-    }
-    const wchar_t* innerName = nullptr;
-    PackageMatch match = deep ? FindDeep(fileName, innerName) : FindShallow(fileName, innerName);
-    if (match.package == nullptr) {
-        return PackageMatch();
-    }
-    match.entry = FindEntryByName(*match.package, innerName);
-    if (match.entry == nullptr) {
-        match.package = nullptr;
-    }
+    const ArchiveMatch found = FindArchiveEntry(fileName, deep, false);
+    PackageMatch match;
+    match.package = found.package;
+    match.entry = found.entry;
     return match;
 }
 

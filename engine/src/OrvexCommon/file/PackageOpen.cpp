@@ -88,8 +88,12 @@ void RecordNotAPackage(PackageRegistry& registry, const OrvexWString& spelling) 
 
 } // namespace
 
-bool FindSettledPackage(const SSpelling& spelling, SPackage*& package) {
-    return Registry().settled.Find(spelling, package);
+bool FindSettledPackage(const SSpelling& spelling, SSettledAnswer& answer) {
+    return Registry().settled.Find(spelling, answer);
+}
+
+void SettleZipAnswer(const SSpelling& packageSpelling, SZipArchive* zip) {
+    Registry().settled.SettleZip(packageSpelling, zip);
 }
 
 PackageRegistry::~PackageRegistry() {

@@ -5,6 +5,7 @@
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/Patch.h"
 #include "OrvexCommon/file/detail/Scramble.h"
+#include "OrvexCommon/file/detail/ZipArchive.h"
 
 #include <cstring>
 
@@ -34,11 +35,16 @@ void ZeroBytes(unsigned char* out, std::uint32_t n) {
 } // namespace
 
 bool CPackageSource::Has(const wchar_t* fileName) const {
-    return FindPackageEntry(fileName, m_deepSearch).package != nullptr;
+    const ArchiveMatch match = FindArchiveEntry(fileName, m_deepSearch, ZipSearchEnabled());
+    return match.package != nullptr ||
+           (match.zip != nullptr && match.zipEntry->size <= 0xFFFFFFFFu);
 }
 
 bool CPackageSource::Open(const wchar_t* fileName, bool handleNow, SSourceFile& file) const {
-    const PackageMatch match = FindPackageEntry(fileName, m_deepSearch);
+    const ArchiveMatch match = FindArchiveEntry(fileName, m_deepSearch, ZipSearchEnabled());
+    if (match.zip != nullptr) {
+        return m_zips.OpenEntry(*match.zip, *match.zipEntry, file);
+    }
     if (match.package == nullptr) {
         return false;
     }

@@ -93,8 +93,12 @@ std::int32_t CReadFile::Read(void* buffer, std::uint32_t size) {
         return -1;
     }
     const auto count = static_cast<std::uint32_t>(end - m_position);
-    // Bytes the source no longer holds read as zeros.
-    (void)m_file.source->ReadRange(m_file, m_position, count, static_cast<unsigned char*>(buffer));
+    // Bytes the source no longer holds read as zeros; corrupt ones fail the
+    // read, the position unchanged.
+    if (!m_file.source->ReadRange(m_file, m_position, count, static_cast<unsigned char*>(buffer)) &&
+        m_file.unreadable) {
+        return -1;
+    }
     m_position = static_cast<std::uint32_t>(end);
     return static_cast<std::int32_t>(count);
 }

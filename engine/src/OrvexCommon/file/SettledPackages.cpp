@@ -32,15 +32,34 @@ bool CSettledPackages::Matches(const Slot& slot, const SSpelling& spelling) {
                0;
 }
 
-bool CSettledPackages::Find(const SSpelling& spelling, SPackage*& package) const {
+const CSettledPackages::Slot* CSettledPackages::FindSlot(const SSpelling& spelling) const {
     for (std::size_t index = spelling.hash & (kSlots - 1);
          m_slots[index].ready.load(std::memory_order_acquire); index = (index + 1) & (kSlots - 1)) {
         if (Matches(m_slots[index], spelling)) {
-            package = m_slots[index].package;
-            return true;
+            return &m_slots[index];
         }
     }
-    return false;
+    return nullptr;
+}
+
+bool CSettledPackages::Find(const SSpelling& spelling, SSettledAnswer& answer) const {
+    const Slot* slot = FindSlot(spelling);
+    if (slot == nullptr) {
+        return false;
+    }
+    answer.package = slot->package;
+    answer.zipSettled = slot->zipSettled.load(std::memory_order_acquire);
+    answer.zip = answer.zipSettled ? slot->zip.load(std::memory_order_relaxed) : nullptr;
+    return true;
+}
+
+void CSettledPackages::SettleZip(const SSpelling& spelling, SZipArchive* zip) {
+    // Only the zip answer changes, and every writer writes the same one.
+    auto* slot = const_cast<Slot*>(FindSlot(spelling));
+    if (slot != nullptr && slot->package == nullptr) {
+        slot->zip.store(zip, std::memory_order_relaxed);
+        slot->zipSettled.store(true, std::memory_order_release);
+    }
 }
 
 } // namespace detail

@@ -35,16 +35,6 @@ void PooledZlibFree(voidpf, voidpf block) {
     OrvexFree(block);
 }
 
-std::uint32_t UpdateCrc(std::uint32_t crc, const unsigned char* bytes, std::size_t n) {
-    while (n > 0) {
-        const uInt chunk = static_cast<uInt>(std::min<std::size_t>(n, UINT_MAX));
-        crc = static_cast<std::uint32_t>(crc32(crc, bytes, chunk));
-        bytes += chunk;
-        n -= chunk;
-    }
-    return crc;
-}
-
 // The sizes and CRC-32 a local header gives, wide fields read from its
 // extra bytes.
 struct SLocalHeader {
@@ -120,6 +110,16 @@ bool Credible(const SZipEntry& entry) {
 }
 
 } // namespace
+
+std::uint32_t UpdateZipCrc(std::uint32_t crc, const unsigned char* bytes, std::size_t n) {
+    while (n > 0) {
+        const uInt chunk = static_cast<uInt>(std::min<std::size_t>(n, UINT_MAX));
+        crc = static_cast<std::uint32_t>(crc32(crc, bytes, chunk));
+        bytes += chunk;
+        n -= chunk;
+    }
+    return crc;
+}
 
 CZipEntryStream::~CZipEntryStream() {
     if (m_inflate != nullptr) {
@@ -231,7 +231,7 @@ EZipRead CZipEntryStream::ProduceStored(unsigned char* out, std::size_t n) {
     if (n > 0 && !m_bytes->Read(m_dataOffset + m_position, n, out)) {
         return EZipRead::kReadFailed;
     }
-    m_crc = UpdateCrc(m_crc, out, n);
+    m_crc = UpdateZipCrc(m_crc, out, n);
     m_position += n;
     return EZipRead::kOk;
 }
@@ -284,7 +284,7 @@ EZipRead CZipEntryStream::ProduceDeflated(unsigned char* out, std::size_t n) {
         }
         std::size_t made = 0;
         const EZipRead stepped = InflateStep(out, n, made);
-        m_crc = UpdateCrc(m_crc, out, made);
+        m_crc = UpdateZipCrc(m_crc, out, made);
         m_position += made;
         out += made;
         n -= made;

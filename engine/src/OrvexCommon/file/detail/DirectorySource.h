@@ -36,9 +36,6 @@ public:
     void Close(SSourceFile& file) const override { ForgetSourceFile(file); }
 
 private:
-    bool ReadWholeFile(SSourceFile& file, std::int32_t fileType, SLeadingPart& lead) const;
-    bool ReadHeadAndExtra(SSourceFile& file, SLeadingPart& lead) const;
-
     const PathAliasTable& m_aliases;
 };
 

@@ -30,6 +30,7 @@ namespace Orvex {
 namespace detail {
 
 struct SFileReader;
+struct SSourceFile;
 
 // The longest name a head may hold, in UTF-16 units.
 constexpr std::uint32_t kMaxHeadNameLength = 1023;
@@ -46,6 +47,11 @@ bool ReadFileHead(SLoadBuffer& buffer, CCommonFileHead& head);
 // applied; bytes the file does not hold below the effective size read as
 // zeros), never past the effective size.
 bool ReadFileHead(SFileReader& reader, CCommonFileHead& head);
+
+// Reads a head from an open source file's byte `position` on, through its
+// source's ReadRange, never past the file's size; `position` advances as
+// the reader's does. A read the source fails fails the head.
+bool ReadFileHead(SSourceFile& file, std::uint32_t& position, CCommonFileHead& head);
 
 } // namespace detail
 } // namespace Orvex

@@ -24,6 +24,15 @@ struct SLoadRequest : COrvexListNode, COrvexPoolObject {
     // The loading thread's reader of the file (a source's duplicate, which
     // holds no handle of its own between reads).
     SSourceFile file;
+
+    SLoadRequest() = default;
+    SLoadRequest(const SLoadRequest&) = delete;
+    SLoadRequest& operator=(const SLoadRequest&) = delete;
+    ~SLoadRequest() {
+        if (file.source != nullptr) {
+            file.source->Close(file);
+        }
+    }
 };
 
 class CFileMgr final : public IOrvexFileMgr {
@@ -61,6 +70,7 @@ public:
     bool OpenInSources(const wchar_t* fileName, bool handleNow, SSourceFile& file) const;
     const IFileSource& LooseFiles() const { return m_looseFiles; }
     const IFileSource& Packages() const { return m_packages; }
+    const IFileSource& ZipEntries() const { return m_zips; }
     // Queues a request (taking the lock): to the finished list when its bytes
     // are already in memory, else to the pending list.
     void QueueRequest(SLoadRequest* request);
@@ -92,16 +102,18 @@ private:
     TOrvexMap<OrvexWString, SFilePatch> m_patches;
     PathAliasTable m_aliases;
     CDirectorySource m_looseFiles{m_aliases};
-    CPackageSource m_packages{m_deepSearch};
+    CZipSource m_zips{m_deepSearch};
+    CPackageSource m_packages{m_deepSearch, m_zips};
 };
 
 // The singleton, created on first use.
 CFileMgr& FileMgr();
 
-// Reads a request's bytes into its data (used by the loading thread). A
-// file that cannot be read (a loose file that no longer opens) is tried for
-// a second, then the request gives up its data, to be delivered with no bytes. Returns false only
-// when the quit flag ended that wait.
+// Reads a request's bytes into its data (used by the loading thread), then
+// closes its reader. A file that cannot be read (a loose file that no longer
+// opens) is tried for a second, a corrupt one not again, then the request
+// gives up its data, to be delivered with no bytes. Returns false only when
+// the quit flag ended that wait.
 bool ReadRequest(SLoadRequest& request, const std::atomic<bool>& quit);
 
 } // namespace detail

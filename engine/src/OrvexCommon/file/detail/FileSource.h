@@ -22,6 +22,7 @@ namespace Orvex {
 namespace detail {
 
 class IFileSource;
+struct SZipFileState;
 
 // A file found in a source. The fields beyond the first three are the
 // sources' own.
@@ -32,6 +33,10 @@ struct SSourceFile {
     SFileReader reader;                  // its stream, when one is open
     bool borrowed = false;               // the handle is not this file's to close
     const SPackageEntry* entry = nullptr;
+    SZipFileState* zip = nullptr; // a zip entry's stream, the zip source's to free
+    // Set by a source whose read failed for good (the bytes are corrupt):
+    // trying the read again cannot help.
+    bool unreadable = false;
     // The path that opened a loose file; a source that has no path leaves it
     // as it was (a file object reports the last one).
     OrvexWString path;
@@ -99,6 +104,13 @@ protected:
 // Closes the file's handle unless it is borrowed and forgets all but the path:
 // what Close does for a source that holds nothing else.
 void ForgetSourceFile(SSourceFile& file);
+
+// The leading part of a file that is plain bytes read through its source's
+// ReadRange (a loose file, a zip entry). Synchronous: the whole file, the
+// head read from it and the body after the extra data. Asynchronous: the
+// head and the extra data, the body to come. A listener of type -1 gets no
+// head. A read that fails refuses the load.
+bool ReadPlainLeading(SSourceFile& file, std::int32_t fileType, bool restNow, SLeadingPart& lead);
 
 } // namespace detail
 } // namespace Orvex

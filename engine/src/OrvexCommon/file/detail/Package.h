@@ -62,13 +62,28 @@ SPackage* OpenPackage(const wchar_t* path, PackageProgressFun progress, std::uin
                       bool keepMapped);
 
 struct SSpelling;
+struct SSettledAnswer;
+struct SZipArchive;
+struct SZipEntry;
 // The registry's answer for the spelling when it is settled (a package, or
-// null: not one), found without a lock; false when it is not settled yet.
-bool FindSettledPackage(const SSpelling& spelling, SPackage*& package);
+// null: not one, with the zip answer of the same directory when that is
+// settled too), found without a lock; false when it is not settled yet.
+bool FindSettledPackage(const SSpelling& spelling, SSettledAnswer& answer);
+// Records the zip answer of a directory whose package spelling is settled
+// as no package (see CSettledPackages::SettleZip).
+void SettleZipAnswer(const SSpelling& packageSpelling, SZipArchive* zip);
 
 struct PackageMatch {
     SPackage* package = nullptr; // null: not found
     const SPackageEntry* entry = nullptr;
+};
+
+// A name found in a package or, where no package answers, in a zip archive.
+struct ArchiveMatch {
+    SPackage* package = nullptr;
+    const SPackageEntry* entry = nullptr;
+    SZipArchive* zip = nullptr;
+    const SZipEntry* zipEntry = nullptr;
 };
 
 // Finds the package and the entry of a file name. Deep: the package of the
@@ -76,6 +91,12 @@ struct PackageMatch {
 // directory. A name absent from the index is retried with one hexadecimal
 // digit appended, "0" to "f".
 PackageMatch FindPackageEntry(const wchar_t* fileName, bool deep);
+
+// The same search with zip archives too (when `zips`): wherever a directory
+// has no package, `<dir>.zip` is tried after `<dir>.pkg`; a package wins
+// when both exist. The directory's archive answers alone, as a package
+// does: a name it lacks is not looked for in shallower directories.
+ArchiveMatch FindArchiveEntry(const wchar_t* fileName, bool deep, bool zips);
 
 enum class EPackageLoad {
     Loaded,

@@ -3,14 +3,18 @@
 #define ORVEX_FILE_DETAIL_PACKAGESOURCE_H
 
 #include "OrvexCommon/file/detail/FileSource.h"
+#include "OrvexCommon/file/detail/ZipSource.h"
 
 namespace Orvex {
 namespace detail {
 
+// The search also finds names in zip archives where a directory has no
+// package; those files are opened by the zip source, which then reads them.
 class CPackageSource final : public IFileSource {
 public:
     // `deepSearch`: the manager's flag, read at every lookup.
-    explicit CPackageSource(const bool& deepSearch) : m_deepSearch(deepSearch) {}
+    CPackageSource(const bool& deepSearch, const CZipSource& zips)
+        : m_deepSearch(deepSearch), m_zips(zips) {}
 
     bool Has(const wchar_t* fileName) const override;
     // A package in private mode gets a handle of the file's own on the
@@ -39,6 +43,7 @@ public:
 
 private:
     const bool& m_deepSearch;
+    const CZipSource& m_zips;
 };
 
 } // namespace detail

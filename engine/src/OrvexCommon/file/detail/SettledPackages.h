@@ -10,6 +10,11 @@
 // matched by its hash, its length and all its units, so a colliding hash
 // costs a comparison, never a wrong answer. When the table is three quarters
 // full nothing more is published and lookups fall back to the registry.
+//
+// A slot whose spelling is not a package (`<dir>.pkg`) also carries the
+// answer for the zip archive of the same directory (`<dir>.zip`), settled
+// later under the zip registry's lock, so a lookup that finds neither asks
+// the table once per directory.
 #ifndef ORVEX_FILE_DETAIL_SETTLEDPACKAGES_H
 #define ORVEX_FILE_DETAIL_SETTLEDPACKAGES_H
 
@@ -21,6 +26,7 @@ namespace Orvex {
 namespace detail {
 
 struct SPackage;
+struct SZipArchive;
 
 // FNV-1a over the spelling's units, so that a prefix's hash extends to a
 // longer spelling's one unit at a time.
@@ -41,6 +47,13 @@ struct SSpelling {
     std::uint64_t hash; // of head then tail
 };
 
+// What the table knows of one spelling.
+struct SSettledAnswer {
+    SPackage* package = nullptr;
+    bool zipSettled = false;    // the directory's zip answer is known
+    SZipArchive* zip = nullptr; // and is this (null: no zip archive)
+};
+
 class CSettledPackages {
 public:
     static constexpr std::size_t kSlots = 4096;
@@ -50,7 +63,10 @@ public:
     void Publish(const wchar_t* spelling, std::size_t length, SPackage* package);
     // The settled answer for the spelling, on any thread: false when there is
     // none yet.
-    bool Find(const SSpelling& spelling, SPackage*& package) const;
+    bool Find(const SSpelling& spelling, SSettledAnswer& answer) const;
+    // Under the zip registry's lock: the zip answer of a spelling already
+    // settled as no package; nothing when the spelling has no slot.
+    void SettleZip(const SSpelling& spelling, SZipArchive* zip);
 
 private:
     struct Slot {
@@ -59,8 +75,11 @@ private:
         const wchar_t* spelling = nullptr;
         std::size_t length = 0;
         SPackage* package = nullptr;
+        std::atomic<SZipArchive*> zip{nullptr};
+        std::atomic<bool> zipSettled{false};
     };
     static bool Matches(const Slot& slot, const SSpelling& spelling);
+    const Slot* FindSlot(const SSpelling& spelling) const;
 
     Slot m_slots[kSlots];
     std::size_t m_used = 0; // under the registry's lock

@@ -45,6 +45,9 @@ enum class EZipRead {
 
 struct SInflateState;
 
+// The CRC-32 of zip entries, continued over `n` more bytes (start with 0).
+std::uint32_t UpdateZipCrc(std::uint32_t crc, const unsigned char* bytes, std::size_t n);
+
 class CZipEntryStream {
 public:
     CZipEntryStream() = default;
