@@ -15,7 +15,7 @@ everything=("${native[@]}" clang clang-format libclang-rt-14-dev libgtest-dev go
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
     libiberty-dev libxxhash-dev libicu-dev libmimalloc-dev libjemalloc-dev libgoogle-perftools-dev
     libboost-dev libzip-dev libsimpleini-dev libinih-dev libcsv-dev libspdlog-dev
-    gdb libunwind-dev)
+    gdb libunwind-dev python3 zip)
 
 case "$mode" in
     native) wanted=("${native[@]}") ;;

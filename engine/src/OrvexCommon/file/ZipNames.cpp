@@ -77,13 +77,13 @@ bool IsSeparator(wchar_t unit) {
 
 } // namespace
 
-bool DecodeZipName(const char* bytes, std::size_t length, bool utf8, OrvexWString& name) {
+namespace {
+
+bool DecodeAs(const unsigned char* units, std::size_t length, bool utf8, OrvexWString& name) {
     name.clear();
-    const auto* units = reinterpret_cast<const unsigned char*>(bytes);
     for (std::size_t at = 0; at < length;) {
         std::uint32_t point = units[at];
         if (point == 0) {
-            name.clear();
             return false;
         }
         if (!utf8) {
@@ -92,12 +92,25 @@ bool DecodeZipName(const char* bytes, std::size_t length, bool utf8, OrvexWStrin
                 point = kCodePage437High[point - 0x80];
             }
         } else if (!DecodeUtf8(units, length, at, point)) {
-            name.clear();
             return false;
         }
         AppendCodePoint(name, point);
     }
     return true;
+}
+
+} // namespace
+
+bool DecodeZipName(const char* bytes, std::size_t length, bool utf8, OrvexWString& name) {
+    const auto* units = reinterpret_cast<const unsigned char*>(bytes);
+    // Tools that write UTF-8 names without the flag are common (the zip
+    // command on a UTF-8 system): an unflagged name that is well-formed UTF-8
+    // is read as UTF-8, which text in code page 437 almost never is.
+    if (DecodeAs(units, length, true, name) || (!utf8 && DecodeAs(units, length, false, name))) {
+        return true;
+    }
+    name.clear();
+    return false;
 }
 
 bool IsSafeZipName(const OrvexWString& name) {

@@ -12,7 +12,8 @@
 //   - methods other than stored (0) and deflated (8);
 //   - encrypted entries (flag bit 0, or bit 6, strong encryption);
 //   - names that are empty, hold a zero byte, invalid UTF-8 (when flag bit
-//     11 says UTF-8; other names are code page 437), a `..` segment, or
+//     11 says UTF-8; other names are UTF-8 when well-formed, else code page
+//     437), a `..` segment, or
 //     start at the root (`/`, `\`, or a drive such as `C:`);
 //   - entries whose local header would not lie before the directory.
 // Names ending in `/` are folders and are skipped without counting.
@@ -101,10 +102,11 @@ EZipOpen ReadZipDirectory(IZipBytes& bytes, std::uint64_t archiveSize, SZipDirec
 bool ReadZip64Fields(const unsigned char* extra, std::size_t extraSize, SZipEntry& entry,
                      bool wideSize, bool wideCompressed, bool wideOffset);
 
-// The entry's name as wide text: UTF-8 when the entry's flag says so, code
-// page 437 otherwise, a code point beyond 16 bits as a surrogate pair where
-// wchar_t has 16 bits. False (and `name` empty) for invalid UTF-8 or a zero
-// byte.
+// The entry's name as wide text: UTF-8 when the entry's flag says so; without
+// the flag, UTF-8 when the bytes are well-formed UTF-8 (tools that write
+// UTF-8 without the flag are common) and code page 437 otherwise. A code
+// point beyond 16 bits becomes a surrogate pair where wchar_t has 16 bits.
+// False (and `name` empty) for invalid UTF-8 under the flag or a zero byte.
 bool DecodeZipName(const char* bytes, std::size_t length, bool utf8, OrvexWString& name);
 
 // True for a name that stays inside the archive's folder: not empty, no `..`
