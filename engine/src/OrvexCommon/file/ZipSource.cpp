@@ -20,7 +20,6 @@ struct SZipFileState : COrvexPoolObject {
     bool shareHandle = false; // the loading thread's copy
     bool attached = false;
     bool opened = false;
-    bool refused = false; // the entry or its local header cannot be read
     int crcInPlace = 0;   // a mapped stored entry's CRC-32: 1 holds, -1 does not
     CZipArchiveBytes bytes;
     CZipEntryStream stream;
@@ -44,16 +43,17 @@ bool ReadyStream(SZipFileState& state) {
         }
     }
     const EZipRead opened = state.stream.Open(state.bytes, state.archive->directory, *state.entry);
-    state.refused = opened == EZipRead::kRefused || opened == EZipRead::kCorrupt;
     state.opened = opened == EZipRead::kOk;
     return state.opened;
 }
 
-bool Failed(SSourceFile& file, std::uint32_t n, unsigned char* out, bool forGood) {
+// A read that failed: zeros out, and the file marked so that no caller
+// takes them for its bytes.
+bool Failed(SSourceFile& file, std::uint32_t n, unsigned char* out) {
     if (n > 0) {
         std::memset(out, 0, n);
     }
-    file.unreadable = forGood;
+    file.unreadable = true;
     return false;
 }
 
@@ -117,13 +117,8 @@ bool CZipSource::ReadLeading(SSourceFile& file, std::int32_t fileType, bool rest
 bool CZipSource::ReadRange(SSourceFile& file, std::uint32_t from, std::uint32_t n,
                            unsigned char* out) const {
     SZipFileState& state = *file.zip;
-    if (!ReadyStream(state)) {
-        return Failed(file, n, out, state.refused);
-    }
-    const EZipRead read = state.stream.Read(from, n, out);
-    if (read != EZipRead::kOk) {
-        // Memory or the archive's bytes may come back; corrupt data will not.
-        return Failed(file, n, out, read == EZipRead::kCorrupt || read == EZipRead::kRefused);
+    if (!ReadyStream(state) || state.stream.Read(from, n, out) != EZipRead::kOk) {
+        return Failed(file, n, out);
     }
     return true;
 }

@@ -34,8 +34,9 @@ struct SSourceFile {
     bool borrowed = false;               // the handle is not this file's to close
     const SPackageEntry* entry = nullptr;
     SZipFileState* zip = nullptr; // a zip entry's stream, the zip source's to free
-    // Set by a source whose read failed for good (the bytes are corrupt):
-    // trying the read again cannot help.
+    // Set by a source whose failed read must fail its caller (a corrupt zip
+    // entry, or no memory to inflate it), not pass zeros off as the file's
+    // bytes; the loading thread does not try such a read again.
     bool unreadable = false;
     // The path that opened a loose file; a source that has no path leaves it
     // as it was (a file object reports the last one).
