@@ -87,10 +87,15 @@ protected:
             m_names.push_back(line);
         }
         // Each parameter reads its own copy, under its own directory name.
+        // Windows keeps what an earlier process left under the same name
+        // (an archive stays open while the process runs, so it cannot be
+        // removed): start afresh.
         const std::wstring root = m_scratch.Add(UniqueName(GetParam()));
+        std::filesystem::remove_all(root);
         std::filesystem::create_directories(root);
         m_zipRoot = root + L"/tree";
-        std::filesystem::copy_file(archive, m_zipRoot + L".zip");
+        std::filesystem::copy_file(archive, m_zipRoot + L".zip",
+                                   std::filesystem::copy_options::overwrite_existing);
         m_packageRoot = root + L"/packed";
         std::vector<PackedFile> packed;
         for (const std::string& name : m_names) {
@@ -261,6 +266,7 @@ TEST(ZipSourceRules, SwitchPackagesFirstRefusedMethodsAndCorruptEntries) {
     CFileMgr& manager = FileMgr();
     ScratchPaths scratch;
     const std::wstring root = scratch.Add(UniqueName("zip-rules"));
+    std::filesystem::remove_all(root);
     WriteZip(root + L"/both.zip", {{"a.txt", "from the zip"}, {"only-zip.txt", "z"}});
     ASSERT_TRUE(WritePackage(root + L"/both.pkg", {{L"a.txt", Bytes{'p'}, 0}}, false));
     const std::string body(5000, 'q');
