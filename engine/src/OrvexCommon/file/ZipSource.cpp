@@ -20,7 +20,7 @@ struct SZipFileState : COrvexPoolObject {
     bool shareHandle = false; // the loading thread's copy
     bool attached = false;
     bool opened = false;
-    int crcInPlace = 0;   // a mapped stored entry's CRC-32: 1 holds, -1 does not
+    int crcInPlace = 0; // a mapped stored entry's CRC-32: 1 holds, -1 does not
     CZipArchiveBytes bytes;
     CZipEntryStream stream;
 };
