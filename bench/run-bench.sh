@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the benchmarks (Release), runs all twelve and prints the ratio tables that
+# Builds the benchmarks (Release), runs all thirteen and prints the ratio tables that
 # docs/PERFORMANCE.md quotes. The raw results stay in build/linux-bench/results.
 #   bench/run-bench.sh [REPETITIONS [TICK_REPETITIONS]]
 # Repetitions are interleaved at random, so that a disturbance of a shared
@@ -27,6 +27,7 @@ options=(--benchmark_min_time=0.05 --benchmark_repetitions="$repetitions"
 "$bin/tick_bench" "${options[@]}" --benchmark_repetitions="$tick_repetitions" \
     --benchmark_out="$results/tick.json" >/dev/null
 "$bin/package_bench" "${options[@]}" --benchmark_out="$results/package.json" >/dev/null
+"$bin/zip_bench" "${options[@]}" --benchmark_out="$results/zip.json" >/dev/null
 "$bin/ini_bench" "${options[@]}" --benchmark_out="$results/ini.json" >/dev/null
 "$bin/tab_bench" "${options[@]}" --benchmark_out="$results/tab.json" >/dev/null
 "$bin/log_bench" "${options[@]}" --benchmark_min_time=0.3 \
@@ -36,5 +37,5 @@ options=(--benchmark_min_time=0.05 --benchmark_repetitions="$repetitions"
 "$bin/math_bench" "${options[@]}" --benchmark_out="$results/math.json" >/dev/null
 "$bin/stack_bench" "${options[@]}" --benchmark_out="$results/stack.json" >/dev/null
 python3 bench/ratios.py "$results/hash.json" "$results/utf8.json" "$results/alloc.json" \
-    "$results/tick.json" "$results/package.json" "$results/ini.json" "$results/tab.json" \
+    "$results/tick.json" "$results/package.json" "$results/zip.json" "$results/ini.json" "$results/tab.json" \
     "$results/log.json" "$results/format.json" "$results/profile.json" "$results/math.json" "$results/stack.json"

@@ -44,6 +44,9 @@ ZipRegistry::~ZipRegistry() {
         if (archive.handle != nullptr) {
             std::fclose(archive.handle);
         }
+        for (unsigned k = 0; k < archive.spareCount; ++k) {
+            std::fclose(archive.spare[k]);
+        }
         if (const unsigned char* mapping = archive.mapping.load()) {
             OrvexMemoryUnMap(const_cast<unsigned char*>(mapping));
         }
@@ -146,12 +149,40 @@ bool SwitchZipMapped(SZipArchive& archive, bool mapped) {
 }
 
 CZipArchiveBytes::~CZipArchiveBytes() {
-    if (m_ownsHandle) {
-        std::fclose(m_handle);
+    if (m_owner == nullptr) {
+        return;
     }
+    {
+        sys::ScopedLock hold(m_owner->spareLock.get());
+        if (m_owner->spareCount < kSpareZipHandles) {
+            m_owner->spare[m_owner->spareCount++] = m_handle;
+            return;
+        }
+    }
+    std::fclose(m_handle);
 }
 
-bool CZipArchiveBytes::Attach(const SZipArchive& archive, bool shareHandle) {
+namespace {
+
+std::FILE* TakeSpareHandle(SZipArchive& archive) {
+    sys::ScopedLock hold(archive.spareLock.get());
+    return archive.spareCount > 0 ? archive.spare[--archive.spareCount] : nullptr;
+}
+
+// A new handle on the archive's path, when it still leads to the file the
+// directory was read from.
+std::FILE* OpenSameFile(const SZipArchive& archive) {
+    std::FILE* handle = sys::OpenFileStream(archive.path.c_str(), "rb");
+    if (handle != nullptr && !sys::IsSameFile(handle, archive.handle)) {
+        std::fclose(handle); // replaced since the directory was read
+        handle = nullptr;
+    }
+    return handle;
+}
+
+} // namespace
+
+bool CZipArchiveBytes::Attach(SZipArchive& archive, bool shareHandle) {
     m_size = archive.size;
     const unsigned char* mapping = archive.mapping.load(std::memory_order_acquire);
     if (mapping != nullptr && archive.mapped.load(std::memory_order_acquire)) {
@@ -162,13 +193,12 @@ bool CZipArchiveBytes::Attach(const SZipArchive& archive, bool shareHandle) {
         m_handle = archive.handle;
         return m_handle != nullptr;
     }
-    m_handle = sys::OpenFileStream(archive.path.c_str(), "rb");
-    if (m_handle != nullptr && !sys::IsSameFile(m_handle, archive.handle)) {
-        std::fclose(m_handle); // replaced since the directory was read
-        m_handle = nullptr;
+    m_handle = TakeSpareHandle(archive);
+    if (m_handle == nullptr) {
+        m_handle = OpenSameFile(archive);
     }
-    m_ownsHandle = m_handle != nullptr;
-    return m_ownsHandle;
+    m_owner = m_handle != nullptr ? &archive : nullptr;
+    return m_handle != nullptr;
 }
 
 bool CZipArchiveBytes::Read(std::uint64_t offset, std::size_t n, unsigned char* out) {

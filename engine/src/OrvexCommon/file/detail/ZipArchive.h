@@ -23,6 +23,7 @@
 #define ORVEX_FILE_DETAIL_ZIPARCHIVE_H
 
 #include "OrvexCommon/file/detail/ZipDirectory.h"
+#include "OrvexCommon/platform/OrvexSys.h"
 
 #include <atomic>
 #include <cstdint>
@@ -33,6 +34,8 @@ namespace detail {
 
 struct SSpelling;
 
+constexpr unsigned kSpareZipHandles = 4;
+
 struct SZipArchive {
     OrvexWString path;
     SZipDirectory directory;
@@ -41,6 +44,13 @@ struct SZipArchive {
     std::atomic<const unsigned char*> mapping{nullptr};
     std::uint64_t mappedSize = 0; // set before the mapping is published
     std::atomic<bool> mapped{false};
+    // Handles readers gave back, for the next readers: opening and checking
+    // one costs more system calls than reading a small entry. They lead to
+    // the file the directory was read from, whatever has replaced it under
+    // its name since.
+    sys::OwnedLock spareLock;
+    std::FILE* spare[kSpareZipHandles] = {};
+    unsigned spareCount = 0;
 };
 
 // Opens the archive at `path`, or returns the one already open under exactly
@@ -62,9 +72,10 @@ public:
     CZipArchiveBytes& operator=(const CZipArchiveBytes&) = delete;
 
     // Takes the archive's mapping when it is mapped, else a handle of its own
-    // (`shareHandle`: the archive's own, for the loading thread). False, with
-    // nothing held, when no handle of its own opens the same file.
-    bool Attach(const SZipArchive& archive, bool shareHandle);
+    // (a spare one, or one opened now; given back when the bytes are done)
+    // or, with `shareHandle`, the archive's own, for the loading thread.
+    // False, with nothing held, when no handle of its own opens the same file.
+    bool Attach(SZipArchive& archive, bool shareHandle);
     bool Read(std::uint64_t offset, std::size_t n, unsigned char* out) override;
     // The mapping, when reads come from one.
     const unsigned char* Mapping() const { return m_mapping; }
@@ -73,7 +84,7 @@ private:
     const unsigned char* m_mapping = nullptr;
     std::uint64_t m_size = 0;
     std::FILE* m_handle = nullptr;
-    bool m_ownsHandle = false;
+    SZipArchive* m_owner = nullptr; // set when the handle is to be given back
 };
 
 } // namespace detail
