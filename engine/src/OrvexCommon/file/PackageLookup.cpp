@@ -58,7 +58,7 @@ SDirectoryArchive DirectoryArchive(const wchar_t* name, std::size_t length, std:
                              AddSpellingHash(headHash, kPackageSuffix, kSuffixLength)};
     SDirectoryArchive found;
     SSettledAnswer settled;
-    const bool packageSettled = FindSettledPackage(spelling, settled);
+    const bool packageSettled = FindSettledPackage(spelling, zips, settled);
     if (packageSettled) {
         found.package = settled.package;
         if (found.package != nullptr || !zips) {

@@ -88,8 +88,8 @@ void RecordNotAPackage(PackageRegistry& registry, const OrvexWString& spelling) 
 
 } // namespace
 
-bool FindSettledPackage(const SSpelling& spelling, SSettledAnswer& answer) {
-    return Registry().settled.Find(spelling, answer);
+bool FindSettledPackage(const SSpelling& spelling, bool wantZip, SSettledAnswer& answer) {
+    return Registry().settled.Find(spelling, wantZip, answer);
 }
 
 void SettleZipAnswer(const SSpelling& packageSpelling, SZipArchive* zip) {

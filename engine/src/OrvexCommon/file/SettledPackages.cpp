@@ -42,14 +42,16 @@ const CSettledPackages::Slot* CSettledPackages::FindSlot(const SSpelling& spelli
     return nullptr;
 }
 
-bool CSettledPackages::Find(const SSpelling& spelling, SSettledAnswer& answer) const {
+bool CSettledPackages::Find(const SSpelling& spelling, bool wantZip, SSettledAnswer& answer) const {
     const Slot* slot = FindSlot(spelling);
     if (slot == nullptr) {
         return false;
     }
     answer.package = slot->package;
-    answer.zipSettled = slot->zipSettled.load(std::memory_order_acquire);
-    answer.zip = answer.zipSettled ? slot->zip.load(std::memory_order_relaxed) : nullptr;
+    if (wantZip && answer.package == nullptr) {
+        answer.zipSettled = slot->zipSettled.load(std::memory_order_acquire);
+        answer.zip = answer.zipSettled ? slot->zip.load(std::memory_order_relaxed) : nullptr;
+    }
     return true;
 }
 

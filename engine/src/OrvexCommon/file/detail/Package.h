@@ -66,9 +66,10 @@ struct SSettledAnswer;
 struct SZipArchive;
 struct SZipEntry;
 // The registry's answer for the spelling when it is settled (a package, or
-// null: not one, with the zip answer of the same directory when that is
-// settled too), found without a lock; false when it is not settled yet.
-bool FindSettledPackage(const SSpelling& spelling, SSettledAnswer& answer);
+// null: not one, with the zip answer of the same directory when `wantZip`
+// and that is settled too), found without a lock; false when it is not
+// settled yet.
+bool FindSettledPackage(const SSpelling& spelling, bool wantZip, SSettledAnswer& answer);
 // Records the zip answer of a directory whose package spelling is settled
 // as no package (see CSettledPackages::SettleZip).
 void SettleZipAnswer(const SSpelling& packageSpelling, SZipArchive* zip);

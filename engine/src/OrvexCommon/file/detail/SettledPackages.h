@@ -63,7 +63,8 @@ public:
     void Publish(const wchar_t* spelling, std::size_t length, SPackage* package);
     // The settled answer for the spelling, on any thread: false when there is
     // none yet.
-    bool Find(const SSpelling& spelling, SSettledAnswer& answer) const;
+    // The zip answer is read only when `wantZip` and there is no package.
+    bool Find(const SSpelling& spelling, bool wantZip, SSettledAnswer& answer) const;
     // Under the zip registry's lock: the zip answer of a spelling already
     // settled as no package; nothing when the spelling has no slot.
     void SettleZip(const SSpelling& spelling, SZipArchive* zip);
