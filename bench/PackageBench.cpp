@@ -113,20 +113,7 @@ void ReadLibzip(benchmark::State& state) {
 
 void RegisterAll() {
     Data& data = Shared();
-    const struct {
-        const char* name;
-        bool deep, present;
-    } finds[] = {{"find-deep", true, true},
-                 {"find-shallow", false, true},
-                 {"miss-deep", true, false},
-                 {"miss-shallow", false, false}};
-    for (const auto& find : finds) {
-        const std::string name = std::string("OrvexPackage/") + find.name;
-        benchmark::RegisterBenchmark((name + "/Orvex").c_str(), FindOrvex, find.deep, find.present);
-        // The same zip_name_locate under every case, so that each row has its
-        // peer measured beside it.
-        benchmark::RegisterBenchmark((name + "/libzip").c_str(), FindLibzip, find.present);
-    }
+    RegisterLookups("OrvexPackage", FindOrvex);
     for (const bool keepMapped : {true, false}) {
         const std::string name =
             std::string("OrvexPackage/") + (keepMapped ? "open-mapped" : "open-private");

@@ -100,6 +100,27 @@ inline void OpenLibzip(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 
+// Registers GROUP/CASE/Orvex (`ours(state, deep, present)`) and
+// GROUP/CASE/libzip (zip_name_locate) for the four lookup cases: names
+// present and absent, deep and shallow.
+inline void RegisterLookups(const std::string& group,
+                            void (*ours)(benchmark::State&, bool deep, bool present)) {
+    const struct {
+        const char* name;
+        bool deep, present;
+    } finds[] = {{"find-deep", true, true},
+                 {"find-shallow", false, true},
+                 {"miss-deep", true, false},
+                 {"miss-shallow", false, false}};
+    for (const auto& find : finds) {
+        const std::string name = group + "/" + find.name;
+        benchmark::RegisterBenchmark((name + "/Orvex").c_str(), ours, find.deep, find.present);
+        // The same zip_name_locate under every case, so that each row has its
+        // peer measured beside it.
+        benchmark::RegisterBenchmark((name + "/libzip").c_str(), FindLibzip, find.present);
+    }
+}
+
 // Reads the file at `index` of the archive whole through libzip.
 void ReadWithArchive(zip_t* archive, zip_int64_t index, unsigned char* out, std::uint32_t size);
 

@@ -237,18 +237,7 @@ void PrepareZip(Data& data) {
 
 void RegisterZip() {
     PrepareZip(Shared());
-    const struct {
-        const char* name;
-        bool deep, present;
-    } finds[] = {{"find-deep", true, true},
-                 {"find-shallow", false, true},
-                 {"miss-deep", true, false},
-                 {"miss-shallow", false, false}};
-    for (const auto& find : finds) {
-        const std::string name = std::string("OrvexZip/") + find.name;
-        benchmark::RegisterBenchmark((name + "/Orvex").c_str(), FindZip, find.deep, find.present);
-        benchmark::RegisterBenchmark((name + "/libzip").c_str(), FindLibzip, find.present);
-    }
+    RegisterLookups("OrvexZip", FindZip);
     benchmark::RegisterBenchmark("OrvexZip/open/Orvex", OpenZip)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("OrvexZip/open/libzip", OpenLibzip)->Unit(benchmark::kMillisecond);
     ZipData& zip = Zip();
