@@ -55,7 +55,8 @@ PackageMatch PlainSearch(const std::wstring& name, bool deep) {
 // directories with none: more spellings than the lock-free table keeps, so
 // both the table and the registry behind it answer. Each name is searched
 // both ways, by the plain search first or second, so that either of them
-// settles an answer the other then reads.
+// settles an answer the other then reads, and then once more, when the
+// name's own answer is settled.
 TEST(PackageSearch, AgreesWithThePlainSearchOnRandomNames) {
     OrvexTest::ScratchPaths scratch;
     const std::wstring root = scratch.Add(OrvexTest::UniqueName("search"));
@@ -94,6 +95,8 @@ TEST(PackageSearch, AgreesWithThePlainSearchOnRandomNames) {
             }
             ASSERT_EQ(expected.package, actual.package) << k << (deep ? " deep" : " shallow");
             ASSERT_EQ(expected.entry, actual.entry) << k << (deep ? " deep" : " shallow");
+            // Asked again, the name's settled answer.
+            ASSERT_EQ(expected.entry, FindPackageEntry(name.c_str(), deep).entry) << k;
             found += actual.package != nullptr ? 1 : 0;
         }
     }

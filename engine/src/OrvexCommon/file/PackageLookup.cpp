@@ -1,6 +1,7 @@
 // Finding the package and the entry of a file name.
 #include "OrvexCommon/file/detail/IndexLookup.h"
 #include "OrvexCommon/file/detail/Package.h"
+#include "OrvexCommon/file/detail/SettledNames.h"
 #include "OrvexCommon/file/detail/SettledPackages.h"
 #include "OrvexCommon/file/detail/ZipArchive.h"
 #include "OrvexCommon/platform/OrvexSys.h"
@@ -145,11 +146,11 @@ const SPackageEntry* FindEntryByName(const SPackage& package, const wchar_t* inn
     return FindInIndex(package.index, innerName);
 }
 
-ArchiveMatch FindArchiveEntry(const wchar_t* fileName, bool deep, bool zips) {
+namespace {
+
+// The search itself, every directory's answer asked in turn.
+ArchiveMatch SearchArchiveEntry(const wchar_t* fileName, bool deep, bool zips) {
     ArchiveMatch match;
-    if (fileName == nullptr) {
-        return match;
-    }
     const wchar_t* innerName = nullptr;
     const SDirectoryArchive archive =
         deep ? FindDeep(fileName, zips, innerName) : FindShallow(fileName, zips, innerName);
@@ -159,6 +160,26 @@ ArchiveMatch FindArchiveEntry(const wchar_t* fileName, bool deep, bool zips) {
     } else if (archive.zip != nullptr) {
         match.zipEntry = FindInIndex(archive.zip->directory.index, innerName);
         match.zip = match.zipEntry != nullptr ? archive.zip : nullptr;
+    }
+    return match;
+}
+
+} // namespace
+
+ArchiveMatch FindArchiveEntry(const wchar_t* fileName, bool deep, bool zips) {
+    ArchiveMatch match;
+    if (fileName == nullptr) {
+        return match;
+    }
+    const SNameKey key = MakeNameKey(fileName, zips);
+    CSettledNames& settled = SettledNames();
+    if (settled.Find(key, deep, match)) {
+        return match;
+    }
+    const std::uint32_t unsettled = UnsettledOpens();
+    match = SearchArchiveEntry(fileName, deep, zips);
+    if (UnsettledOpens() == unsettled) {
+        settled.Settle(key, deep, match);
     }
     return match;
 }

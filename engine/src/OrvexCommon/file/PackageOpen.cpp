@@ -6,6 +6,7 @@
 #include "OrvexCommon/file/detail/Patch.h"
 #include "OrvexCommon/file/detail/PooledBytes.h"
 #include "OrvexCommon/file/detail/Scramble.h"
+#include "OrvexCommon/file/detail/SettledNames.h"
 #include "OrvexCommon/file/detail/SettledPackages.h"
 #include "OrvexCommon/filesystem/OrvexFilesystem.h"
 
@@ -217,6 +218,8 @@ SPackage* OpenPackage(const wchar_t* path, PackageProgressFun progress, std::uin
         }
         if (loaded == EPackageLoad::NotAPackage) {
             RecordNotAPackage(registry, key);
+        } else {
+            NoteUnsettledOpen();
         }
         return nullptr;
     }

@@ -3,6 +3,7 @@
 #include "OrvexCommon/base/detail/FrameJournal.h"
 #include "OrvexCommon/file/detail/FileMgr.h"
 #include "OrvexCommon/file/detail/Package.h"
+#include "OrvexCommon/file/detail/SettledNames.h"
 #include "OrvexCommon/filesystem/OrvexFilesystem.h"
 #include "OrvexCommon/log/OrvexLog.h"
 #include "OrvexCommon/platform/OrvexSys.h"
@@ -75,11 +76,17 @@ EZipOpen ReadDirectory(SZipArchive& archive) {
 
 // Opens a new record for `path`; null, with no record left, when the path
 // is no zip archive (`settled`) or memory ran out (not settled). Throws
-// std::bad_alloc before anything is opened.
+// std::bad_alloc before anything is opened, leaving no record.
 SZipArchive* OpenNewArchive(ZipRegistry& registry, const wchar_t* path, bool& settled) {
     const OrvexWString key(path);
     SZipArchive& archive = registry.archives[key];
-    archive.path = key;
+    try {
+        archive.path = key;
+    } catch (const std::bad_alloc&) {
+        // A record left here would be taken for an open archive.
+        registry.archives.erase(key);
+        throw;
+    }
     archive.handle = sys::OpenFileStream(path, "rb");
     EZipOpen opened = EZipOpen::kNotZip;
     if (archive.handle != nullptr && sys::StreamLength(archive.handle, archive.size)) {
@@ -122,6 +129,8 @@ SZipArchive* OpenZipArchive(const wchar_t* path, const SSpelling& packageSpellin
     }
     if (settled) {
         SettleZipAnswer(packageSpelling, archive);
+    } else {
+        NoteUnsettledOpen();
     }
     return archive;
 }
