@@ -58,7 +58,8 @@ def split_name(run_name):
 
 def throughputs(paths, stat):
     """{(group, case): {contender: rate}} in the order of the runs, and the
-    set of groups whose rates are bytes per second."""
+    set of (group, case) keys whose rates are bytes per second (a group may
+    count items in some cases and bytes in others)."""
     entries = []
     for path in paths:
         with open(path) as stream:
@@ -73,7 +74,7 @@ def throughputs(paths, stat):
         if RESIDENT in entry:
             continue  # a memory figure, no rate: see residents()
         if "bytes_per_second" in entry:
-            in_bytes.add(group)
+            in_bytes.add((group, case))
         rate = entry["bytes_per_second"] if "bytes_per_second" in entry else entry[
             "items_per_second"]
         runs.setdefault((group, case), OrderedDict()).setdefault(
@@ -162,17 +163,22 @@ def table(group, cases, show=human):
     return "\n".join(lines)
 
 
+def variant_pairs(cases, suffix):
+    """(case, our plain rate, our rate in the variant) for every plain case of
+    a group whose variant (CASE+suffix) ran too."""
+    for case, rates in cases.items():
+        variant = cases.get(case + suffix)
+        if not case.endswith(suffix) and variant is not None:
+            yield case, rates["Orvex"], variant["Orvex"]
+
+
 def variant_table(group, cases, suffix, label, show):
     """Ours in each variant case divided by ours in its plain case, and the
     cost: the variant's time per operation over the plain one's."""
     lines = ["| %s | plain | %s | %s / plain | cost (time, %s / plain) |" % (
         group, label, label, label),
              "|---|---:|---:|---:|---:|"]
-    for case, rates in cases.items():
-        variant = cases.get(case + suffix)
-        if case.endswith(suffix) or variant is None:
-            continue
-        plain, changed = rates["Orvex"], variant["Orvex"]
+    for case, plain, changed in variant_pairs(cases, suffix):
         lines.append("| %s | %s | %s | %.2fx | %.2fx |" % (case, show(plain), show(changed),
                                                             changed / plain, plain / changed))
     return "\n".join(lines)
@@ -189,7 +195,7 @@ def main():
         groups.setdefault(group, OrderedDict())[case] = rates
     tables = []
     for group, cases in groups.items():
-        show = human if group in in_bytes else human_ops
+        show = human if any((group, case) in in_bytes for case in cases) else human_ops
         if group in BASELINES:
             tables.append(baseline_table(group, cases, BASELINES[group]))
         else:
