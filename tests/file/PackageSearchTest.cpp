@@ -62,22 +62,27 @@ TEST(PackageSearch, AgreesWithThePlainSearchOnRandomNames) {
     const std::wstring root = scratch.Add(OrvexTest::UniqueName("search"));
     const OrvexTest::Bytes bytes = OrvexTest::RandomBytes(64, 7);
     ASSERT_TRUE(OrvexTest::WritePackage(root + L"/a.pkg",
-                                        {{L"b/f0.bin", bytes, 0}, {L"f1.bin", bytes, 0}}, false));
+                                        {{L"b/f0.bin", bytes, 0},
+                                         {L"f1.bin", bytes, 0},
+                                         {L"\u4E2D/f2.bin", bytes, 0},
+                                         {L"\u00E9/f3.bin", bytes, 0}},
+                                        false));
     ASSERT_TRUE(OrvexTest::WritePackage(root + L"/a/b.pkg",
                                         {{L"f0.bin", bytes, 0}, {L"f2.bin", bytes, 0}}, false));
     ASSERT_TRUE(OrvexTest::WritePackage(root + L"/c/d.pkg", {{L"f3.bin", bytes, 0}}, true));
     OrvexTest::WriteRawFile(root + L"/x.pkg", bytes);
 
     std::mt19937 random(20261209);
-    const wchar_t* const parts[] = {L"a", L"a", L"a", L"b",     L"b", L"c",
-                                    L"d", L"x", L"A", L"a.pkg", L""};
+    // Units past one byte and past 0xFF take other paths in the settled names.
+    const wchar_t* const parts[] = {L"a", L"a", L"a",     L"b", L"b",      L"c",     L"d",
+                                    L"x", L"A", L"a.pkg", L"",  L"\u00E9", L"\u4E2D"};
     unsigned found = 0;
     for (unsigned k = 0; k < 30000; ++k) {
         std::wstring name = k % 7 == 0 ? L"a" : root;
         for (unsigned depth = random() % 5; depth > 0; --depth) {
             name += random() % 4 == 0 ? L'\\' : L'/';
             name += random() % 6 == 0 ? L"n" + std::to_wstring(random() % 6000)
-                                      : std::wstring(parts[random() % 11]);
+                                      : std::wstring(parts[random() % 13]);
         }
         if (random() % 20 == 0) {
             name += L'/' + std::wstring(random() % 240, L'p');

@@ -34,9 +34,10 @@ bool Found(const ArchiveMatch& match) {
 }
 
 // A search that ran out of memory while opening the archive misses without
-// settling the miss: once memory is back, the same name finds the file. Every
-// memory request of the first search is refused in turn, each over an archive
-// of its own.
+// settling the miss: once memory is back, the same name finds the file. The
+// name is searched twice with the same memory request refused (the first
+// search leaves no record, so the second makes the same requests), then
+// twice with memory, each over an archive of its own.
 TEST(SettledNames, AMissForWantOfMemoryIsSearchedAgain) {
     OrvexTest::ScratchPaths scratch;
     const std::wstring root = scratch.Add(OrvexTest::UniqueName("settled"));
@@ -44,22 +45,21 @@ TEST(SettledNames, AMissForWantOfMemoryIsSearchedAgain) {
     for (const bool zip : {false, true}) {
         unsigned quietMisses = 0;
         std::uint64_t failAt = 1;
-        for (;; ++failAt) {
+        for (bool reached = true; reached; ++failAt) {
             const std::wstring stem = root + (zip ? L"/z" : L"/p") + std::to_wstring(failAt);
             WriteArchive(stem, zip);
             const std::wstring name = stem + L"/a.bin";
-            sys::BeginMemoryFaults(failAt);
-            try {
-                quietMisses += Found(FindArchiveEntry(name.c_str(), true, true)) ? 0 : 1;
-            } catch (const std::bad_alloc&) {
+            for (int round = 0; round < 2; ++round) {
+                sys::BeginMemoryFaults(failAt);
+                try {
+                    const bool found = Found(FindArchiveEntry(name.c_str(), true, true));
+                    quietMisses += !found && round == 1 ? 1 : 0;
+                } catch (const std::bad_alloc&) {
+                }
+                reached = sys::EndMemoryFaults() >= failAt;
             }
-            const bool reached = sys::EndMemoryFaults() >= failAt;
-            ASSERT_TRUE(Found(FindArchiveEntry(name.c_str(), true, true))) << failAt;
-            ASSERT_TRUE(Found(FindArchiveEntry(name.c_str(), true, true))) << failAt;
-            const std::wstring lost = stem + L"/lost.bin";
-            ASSERT_FALSE(Found(FindArchiveEntry(lost.c_str(), true, true))) << failAt;
-            if (!reached) {
-                break;
+            for (int round = 0; round < 2; ++round) {
+                ASSERT_TRUE(Found(FindArchiveEntry(name.c_str(), true, true))) << failAt;
             }
         }
         EXPECT_GT(failAt, 3u) << (zip ? "zip" : "package");

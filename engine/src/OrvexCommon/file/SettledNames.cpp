@@ -49,16 +49,65 @@ std::atomic<std::uint32_t> g_unsettledOpens{0};
 
 } // namespace
 
+// Fixed fields first, the name after them: the name's units as bytes when
+// they all fit in one (most names), so that a record spans fewer cache lines.
 struct CSettledNames::SRecord {
+    enum : unsigned {
+        kShallow = 1,
+        kDeep = 2,
+        kShallowZip = 4, // the shallow answer is a zip entry
+        kDeepZip = 8,
+        kZips = 16,   // the key's zip switch
+        kNarrow = 32, // the name is kept as bytes
+    };
+    struct SAnswer {
+        void* archive;
+        const void* entry;
+    };
     std::uint64_t hash;
-    std::size_t length;
-    bool zips;
-    std::atomic<unsigned> settled; // bit 0: shallow answer, bit 1: deep answer
-    ArchiveMatch answers[2];       // [deep]
-    wchar_t name[1];               // `length` units, allocated past the record
+    std::uint32_t length;
+    std::atomic<std::uint32_t> flags;
+    SAnswer answers[2]; // [deep]
+    // `length` units and a terminator, allocated past the record: bytes
+    // with kNarrow, else wchar_t (the offset keeps them aligned).
+    alignas(wchar_t) unsigned char name[sizeof(wchar_t)];
 
-    static unsigned Bit(bool deep) { return deep ? 2u : 1u; }
+    static unsigned Settled(bool deep) { return deep ? kDeep : kShallow; }
+    static unsigned IsZip(bool deep) { return deep ? kDeepZip : kShallowZip; }
+    bool Holds(const SNameKey& key, unsigned flagsNow) const;
 };
+
+namespace {
+
+bool FitsBytes(const wchar_t* name, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        if (static_cast<std::uint32_t>(name[i]) > 0xFF) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SameBytes(const unsigned char* kept, const wchar_t* name, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        if (static_cast<std::uint32_t>(name[i]) != kept[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool CSettledNames::SRecord::Holds(const SNameKey& key, unsigned flagsNow) const {
+    if (hash != key.hash || length != key.length || ((flagsNow & kZips) != 0) != key.zips) {
+        return false;
+    }
+    if ((flagsNow & kNarrow) != 0) {
+        return SameBytes(name, key.name, key.length);
+    }
+    return std::wmemcmp(reinterpret_cast<const wchar_t*>(name), key.name, key.length) == 0;
+}
 
 struct CSettledNames::STable {
     std::size_t mask;
@@ -80,8 +129,7 @@ const CSettledNames::SRecord* CSettledNames::Lookup(const STable& table, const S
         if (record == nullptr) {
             return nullptr;
         }
-        if (record->hash == key.hash && record->length == key.length && record->zips == key.zips &&
-            std::wmemcmp(record->name, key.name, key.length) == 0) {
+        if (record->Holds(key, record->flags.load(std::memory_order_relaxed))) {
             return record;
         }
     }
@@ -90,11 +138,21 @@ const CSettledNames::SRecord* CSettledNames::Lookup(const STable& table, const S
 bool CSettledNames::Find(const SNameKey& key, bool deep, ArchiveMatch& answer) const {
     const STable* table = m_table.load(std::memory_order_acquire);
     const SRecord* record = table != nullptr ? Lookup(*table, key) : nullptr;
-    if (record == nullptr ||
-        (record->settled.load(std::memory_order_acquire) & SRecord::Bit(deep)) == 0) {
+    if (record == nullptr) {
         return false;
     }
-    answer = record->answers[deep];
+    const unsigned flags = record->flags.load(std::memory_order_acquire);
+    if ((flags & SRecord::Settled(deep)) == 0) {
+        return false;
+    }
+    const SRecord::SAnswer& kept = record->answers[deep];
+    if ((flags & SRecord::IsZip(deep)) != 0) {
+        answer.zip = static_cast<SZipArchive*>(kept.archive);
+        answer.zipEntry = static_cast<const SZipEntry*>(kept.entry);
+    } else {
+        answer.package = static_cast<SPackage*>(kept.archive);
+        answer.entry = static_cast<const SPackageEntry*>(kept.entry);
+    }
     return true;
 }
 
@@ -132,8 +190,20 @@ CSettledNames::STable* CSettledNames::Grow(STable* current) {
     return table;
 }
 
+bool CSettledNames::AskedBefore(const SNameKey& key, bool deep) {
+    // Zero marks a free slot: the form goes in the lowest bit, set for both.
+    const std::uint64_t mark = (key.hash & ~std::uint64_t(3)) | (deep ? 3u : 1u);
+    std::atomic<std::uint64_t>& slot = m_asked[(key.hash >> 40) & (kAskedSlots - 1)];
+    if (slot.load(std::memory_order_relaxed) == mark) {
+        return true;
+    }
+    slot.store(mark, std::memory_order_relaxed);
+    return false;
+}
+
 void CSettledNames::Settle(const SNameKey& key, bool deep, const ArchiveMatch& answer) {
-    if (key.length > kMaxSettledName) {
+    if (key.length > kMaxSettledName || m_full.load(std::memory_order_relaxed) ||
+        !AskedBefore(key, deep)) {
         return;
     }
     sys::ScopedLock hold(SettleLock());
@@ -141,14 +211,14 @@ void CSettledNames::Settle(const SNameKey& key, bool deep, const ArchiveMatch& a
     if (table != nullptr) {
         if (auto* record = const_cast<SRecord*>(Lookup(*table, key))) {
             // Every search of a name finds the same answer: the first stays.
-            if ((record->settled.load(std::memory_order_relaxed) & SRecord::Bit(deep)) == 0) {
-                record->answers[deep] = answer;
-                record->settled.fetch_or(SRecord::Bit(deep), std::memory_order_release);
+            if ((record->flags.load(std::memory_order_relaxed) & SRecord::Settled(deep)) == 0) {
+                Keep(*record, deep, answer);
             }
             return;
         }
     }
     if (m_count >= kMaxSettledNames) {
+        m_full.store(true, std::memory_order_relaxed);
         return;
     }
     // At most half full, so that a probe for a name not kept ends soon.
@@ -158,17 +228,44 @@ void CSettledNames::Settle(const SNameKey& key, bool deep, const ArchiveMatch& a
             return;
         }
     }
-    void* block = OrvexAlloc(static_cast<unsigned>(sizeof(SRecord) + key.length * sizeof(wchar_t)));
-    if (block == nullptr) {
-        return;
+    if (SRecord* record = NewRecord(key)) {
+        Keep(*record, deep, answer);
+        Insert(*table, record);
+        ++m_count;
     }
+}
+
+// A record of the name with no answer yet; null without memory.
+CSettledNames::SRecord* CSettledNames::NewRecord(const SNameKey& key) {
+    const bool narrow = FitsBytes(key.name, key.length);
+    const std::size_t unit = narrow ? 1 : sizeof(wchar_t);
+    void* block = OrvexAlloc(static_cast<unsigned>(sizeof(SRecord) + key.length * unit));
+    if (block == nullptr) {
+        return nullptr;
+    }
+    const unsigned flags = (key.zips ? SRecord::kZips : 0u) | (narrow ? SRecord::kNarrow : 0u);
     auto* record =
-        new (block) SRecord{key.hash, key.length, key.zips, {SRecord::Bit(deep)}, {}, {}};
-    record->answers[deep] = answer;
-    std::wmemcpy(record->name, key.name, key.length);
-    record->name[key.length] = 0;
-    Insert(*table, record);
-    ++m_count;
+        new (block) SRecord{key.hash, static_cast<std::uint32_t>(key.length), {flags}, {}, {}};
+    if (narrow) {
+        for (std::size_t i = 0; i < key.length; ++i) {
+            record->name[i] = static_cast<unsigned char>(key.name[i]);
+        }
+        record->name[key.length] = 0;
+    } else {
+        auto* units = reinterpret_cast<wchar_t*>(record->name);
+        std::wmemcpy(units, key.name, key.length);
+        units[key.length] = 0;
+    }
+    return record;
+}
+
+// Writes the answer of one form, then marks it settled for readers.
+void CSettledNames::Keep(SRecord& record, bool deep, const ArchiveMatch& answer) {
+    const bool zip = answer.zip != nullptr;
+    record.answers[deep] = {zip ? static_cast<void*>(answer.zip) : answer.package,
+                            zip ? static_cast<const void*>(answer.zipEntry) : answer.entry};
+    record.flags.fetch_or(SRecord::Settled(deep) | (zip ? SRecord::IsZip(deep) : 0u),
+                          std::memory_order_release);
 }
 
 CSettledNames::CSettledNames() {

@@ -58,8 +58,9 @@ public:
     // The settled answer of the name in the search form, on any thread:
     // false when there is none yet.
     bool Find(const SNameKey& key, bool deep, ArchiveMatch& answer) const;
-    // Keeps the answer; nothing when the name is too long, the table is full
-    // or the pool has no memory for it.
+    // Keeps the answer once the name has been asked before in this form;
+    // nothing when the name is too long, the table is full or the pool has
+    // no memory for it.
     void Settle(const SNameKey& key, bool deep, const ArchiveMatch& answer);
 
 private:
@@ -67,8 +68,18 @@ private:
     struct STable;
     static const SRecord* Lookup(const STable& table, const SNameKey& key);
     static void Insert(STable& table, SRecord* record);
+    static SRecord* NewRecord(const SNameKey& key);
+    static void Keep(SRecord& record, bool deep, const ArchiveMatch& answer);
     STable* Grow(STable* current);
 
+    bool AskedBefore(const SNameKey& key, bool deep);
+
+    // The names asked once, by their hash and form, one per slot: only a
+    // name asked again takes a record, so names asked once (most loads) cost
+    // no memory. A slot's later name replaces its earlier one.
+    static constexpr std::size_t kAskedSlots = 1u << 14;
+    std::atomic<std::uint64_t> m_asked[kAskedSlots] = {};
+    std::atomic<bool> m_full{false};
     std::atomic<STable*> m_table{nullptr};
     STable* m_retired[24] = {}; // smaller tables, kept for readers until unload
     std::size_t m_retiredCount = 0;
