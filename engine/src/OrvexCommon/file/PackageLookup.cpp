@@ -171,15 +171,15 @@ ArchiveMatch FindArchiveEntry(const wchar_t* fileName, bool deep, bool zips) {
     if (fileName == nullptr) {
         return match;
     }
-    const SNameKey key = MakeNameKey(fileName, zips);
+    const SNameKey key = MakeNameKey(fileName, zips, deep);
     CSettledNames& settled = SettledNames();
-    if (settled.Find(key, deep, match)) {
+    if (settled.Find(key, match)) {
         return match;
     }
     const std::uint32_t unsettled = UnsettledOpens();
     match = SearchArchiveEntry(fileName, deep, zips);
     if (UnsettledOpens() == unsettled) {
-        settled.Settle(key, deep, match);
+        settled.Settle(key, match);
     }
     return match;
 }

@@ -14,10 +14,11 @@
 //   name (as for directories, whose answers are kept per spelling);
 // - the zip switch (SetZipArchiveSearch): the key holds it, so turning zip
 //   archives on finds what a search without them missed;
-// - the search form: deep and shallow answers are kept side by side.
+// - the search form: deep and shallow answers are kept apart.
 // What leaves no answer: a search during which an archive open ran out of
 // memory (that open leaves no record, so the next search may find more);
-// names longer than kMaxSettledName units; every name past kMaxSettledNames.
+// names longer than kMaxSettledName units; every name past kMaxSettledNames
+// or past 4 MiB of records.
 //
 // The table is open-addressed over pointers to pooled records, written under
 // one lock and published by release stores. It grows by doubling: readers
@@ -38,15 +39,16 @@ namespace detail {
 constexpr std::size_t kMaxSettledName = 1024;
 constexpr std::size_t kMaxSettledNames = 1u << 16;
 
-// A name as the table keys it.
+// A name as the table keys it: its units, the zip switch and the form.
 struct SNameKey {
     const wchar_t* name = nullptr;
     std::size_t length = 0;
-    std::uint64_t hash = 0; // of the units and the zip switch
+    std::uint64_t hash = 0; // of the units, the zip switch and the form
     bool zips = false;
+    bool deep = false;
 };
 
-SNameKey MakeNameKey(const wchar_t* name, bool zips);
+SNameKey MakeNameKey(const wchar_t* name, bool zips, bool deep);
 
 class CSettledNames {
 public:
@@ -55,35 +57,42 @@ public:
     CSettledNames(const CSettledNames&) = delete;
     CSettledNames& operator=(const CSettledNames&) = delete;
 
-    // The settled answer of the name in the search form, on any thread:
-    // false when there is none yet.
-    bool Find(const SNameKey& key, bool deep, ArchiveMatch& answer) const;
-    // Keeps the answer once the name has been asked before in this form;
-    // nothing when the name is too long, the table is full or the pool has
-    // no memory for it.
-    void Settle(const SNameKey& key, bool deep, const ArchiveMatch& answer);
+    // The settled answer of the name, on any thread: false when there is
+    // none yet.
+    bool Find(const SNameKey& key, ArchiveMatch& answer) const;
+    // Keeps the answer once the name has been asked before; nothing when the
+    // name is too long, the table is full or there is no memory for it.
+    void Settle(const SNameKey& key, const ArchiveMatch& answer);
 
 private:
     struct SRecord;
     struct STable;
     static const SRecord* Lookup(const STable& table, const SNameKey& key);
-    static void Insert(STable& table, SRecord* record);
-    static SRecord* NewRecord(const SNameKey& key);
-    static void Keep(SRecord& record, bool deep, const ArchiveMatch& answer);
+    static void Insert(STable& table, std::uint64_t hash, const SRecord* record);
     STable* Grow(STable* current);
+    SRecord* NewRecord(const SNameKey& key, const ArchiveMatch& answer);
+    void* TakeRecordBytes(std::size_t size);
+    bool AskedBefore(const SNameKey& key);
 
-    bool AskedBefore(const SNameKey& key, bool deep);
-
-    // The names asked once, by their hash and form, one per slot: only a
-    // name asked again takes a record, so names asked once (most loads) cost
-    // no memory. A slot's later name replaces its earlier one.
-    static constexpr std::size_t kAskedSlots = 1u << 14;
-    std::atomic<std::uint64_t> m_asked[kAskedSlots] = {};
+    // The names asked once, as 16-bit tags of their hash in sets of four:
+    // only a name asked again takes a record, so names asked once (most
+    // loads) cost no memory. A full set loses one of its tags; a tag shared
+    // by two names only settles one of them early, which is sound.
+    static constexpr std::size_t kAskedWays = 4;
+    static constexpr std::size_t kAskedSets = 1u << 14;
+    std::atomic<std::uint16_t> m_asked[kAskedSets][kAskedWays] = {};
     std::atomic<bool> m_full{false};
     std::atomic<STable*> m_table{nullptr};
     STable* m_retired[24] = {}; // smaller tables, kept for readers until unload
     std::size_t m_retiredCount = 0;
     std::size_t m_count = 0; // records, under the lock
+    // Records are laid one after another in chunks, a record of up to one
+    // cache line never across two: a lookup reads one line of it.
+    static constexpr std::size_t kChunkBytes = 64 * 1024;
+    static constexpr std::size_t kMaxChunks = 64;
+    void* m_chunks[kMaxChunks] = {};
+    std::size_t m_chunkCount = 0;
+    std::size_t m_chunkUsed = kChunkBytes; // in the last chunk
 };
 
 // The process's table of settled names.
