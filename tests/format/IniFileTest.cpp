@@ -16,6 +16,7 @@
 #include <iterator>
 #include <map>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -514,6 +515,100 @@ TEST_F(IniFileTest, RandomContentSurvivesSaveAndLoad) {
             EXPECT_EQ(OrvexTest::ReadRawFile(second), OrvexTest::ReadRawFile(first));
         }
     }
+}
+
+// The text Save writes for `content` in UTF-8 without a mark.
+Bytes SavedText(const Content& content) {
+    std::wstring text;
+    for (const auto& section : content) {
+        text += L"[" + section.first + L"]\r\n";
+        for (const auto& entry : section.second) {
+            text += entry.first + L" = " + entry.second + L"\r\n";
+        }
+    }
+    return Utf8Of(text);
+}
+
+// Sections and keys are found through hash tables and put in order only when
+// saved: random sets, lookups, saves, reloads and clears must agree with a
+// plain sorted map at every step, the saved text included.
+TEST_F(IniFileTest, RandomChangesAgreeWithASortedMap) {
+    // Names that differ in case, in one unit or in length, the empty name,
+    // names at and just past the length an entry keeps inline, and enough
+    // others that the tables grow many times. None has blanks at its ends,
+    // '=' or ']', or starts a comment.
+    std::vector<std::wstring> names = {
+        L"",    L"a",     L"A",     L"ab",       L"abc",          L"b",   L"key",
+        L"Key", L"key.1", L"key.2", L"k\x00E9y", L"\x4E2D\x6587", L"n n", L"#x"};
+    names.push_back(std::wstring(15, L'n'));
+    names.push_back(std::wstring(16, L'n'));
+    for (int i = 0; i < 150; ++i) {
+        names.push_back(L"name" + std::to_wstring(i));
+    }
+    const std::wstring alphabet = L"az AZ09=;[]._\x00E9\x4E2D";
+    std::mt19937 random(20261210);
+    auto name = [&] { return names[random() % names.size()]; };
+    auto value = [&] {
+        std::wstring text;
+        for (std::size_t length = random() % 40; text.size() < length;) {
+            text += alphabet[random() % alphabet.size()];
+        }
+        if (!text.empty() && text.front() == L' ') {
+            text.front() = L'x';
+        }
+        if (!text.empty() && text.back() == L' ') {
+            text.back() = L'x';
+        }
+        return text;
+    };
+    auto expectFound = [&](const Content& model, const std::wstring& section,
+                           const std::wstring& key) {
+        const auto keys = model.find(section);
+        const wchar_t* found = m_ini->GetString(section.c_str(), key.c_str());
+        if (keys == model.end() || keys->second.count(key) == 0) {
+            EXPECT_EQ(found, nullptr);
+        } else {
+            ASSERT_NE(found, nullptr);
+            EXPECT_EQ(std::wstring(found), keys->second.at(key));
+        }
+    };
+    const std::wstring path = m_files.Name("random", L".ini");
+    Content model;
+    for (int step = 0; step < 40000; ++step) {
+        SCOPED_TRACE(::testing::Message() << "step " << step);
+        const std::wstring section = name(), key = name();
+        const unsigned operation = random() % 1000;
+        if (operation < 450) {
+            const std::wstring text = value();
+            m_ini->SetString(section.c_str(), key.c_str(), text.c_str());
+            model[section][key] = text;
+        } else if (operation < 480) {
+            const int number = static_cast<int>(random());
+            m_ini->SetInt(section.c_str(), key.c_str(), number);
+            model[section][key] = std::to_wstring(number);
+        } else if (operation < 990) {
+            expectFound(model, section, key);
+        } else if (operation < 998) {
+            // Saved in name order, then read back into the same object.
+            ASSERT_TRUE(m_ini->Save(path.c_str(), eIniNoBom));
+            ASSERT_EQ(OrvexTest::ReadRawFile(path), SavedText(model));
+            m_ini->Close();
+            // An empty file reads as nothing, and Load says so.
+            ASSERT_EQ(m_ini->Load(path.c_str()), !model.empty());
+            ASSERT_EQ(ContentOf(*m_ini), model);
+        } else {
+            expectFound(model, section, key);
+            m_ini->Clear();
+            model.clear();
+            expectFound(model, section, key);
+        }
+    }
+    for (const auto& section : model) {
+        for (const auto& entry : section.second) {
+            expectFound(model, section.first, entry.first);
+        }
+    }
+    EXPECT_EQ(ContentOf(*m_ini), model);
 }
 
 TEST_F(IniFileTest, AConfigurationIsFoundInsideAPackage) {

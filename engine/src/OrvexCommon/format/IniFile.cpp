@@ -119,12 +119,8 @@ const wchar_t* CIniFile::GetString(const wchar_t* section, const wchar_t* key) {
     if (section == nullptr || key == nullptr) {
         return nullptr;
     }
-    const IniSections::const_iterator keys = m_sections.find(std::wstring_view(section));
-    if (keys == m_sections.end()) {
-        return nullptr;
-    }
-    const IniKeys::const_iterator value = keys->second.find(std::wstring_view(key));
-    return value == keys->second.end() ? nullptr : value->second.c_str();
+    const IniString* value = m_sections.Find(section, key);
+    return value == nullptr ? nullptr : value->c_str();
 }
 
 int CIniFile::GetInt(const wchar_t* section, const wchar_t* key, int defaultValue) {
@@ -146,7 +142,7 @@ void CIniFile::SetString(const wchar_t* section, const wchar_t* key, const wchar
     if (section == nullptr || key == nullptr || value == nullptr) {
         return;
     }
-    StoreValue(FindOrAddSection(m_sections, section), key, value);
+    m_sections.Store(m_sections.FindOrAdd(section), key, value);
 }
 
 void CIniFile::SetInt(const wchar_t* section, const wchar_t* key, int value) {

@@ -1,9 +1,6 @@
 // The configuration text parser. It reads the text in place and copies each
-// name and value once into the maps.
+// name and value once into the sections.
 #include "OrvexCommon/format/detail/IniFile.h"
-
-#include <tuple>
-#include <utility>
 
 namespace Orvex {
 namespace detail {
@@ -56,31 +53,8 @@ const wchar_t* SkipComment(const wchar_t* cursor) {
 
 } // namespace
 
-IniKeys& FindOrAddSection(IniSections& sections, std::wstring_view name) {
-    const IniSections::iterator found = sections.lower_bound(name);
-    if (found != sections.end() && found->first.view() == name) {
-        return found->second;
-    }
-    return sections
-        .emplace_hint(found, std::piecewise_construct,
-                      std::forward_as_tuple(name, sections.get_allocator().arena()),
-                      std::forward_as_tuple(IniKeys::allocator_type(sections.get_allocator())))
-        ->second;
-}
-
-void StoreValue(IniKeys& keys, std::wstring_view key, std::wstring_view value) {
-    NodeArena* const arena = keys.get_allocator().arena();
-    const IniKeys::iterator found = keys.lower_bound(key);
-    if (found != keys.end() && found->first.view() == key) {
-        found->second.Assign(value, arena);
-        return;
-    }
-    keys.emplace_hint(found, std::piecewise_construct, std::forward_as_tuple(key, arena),
-                      std::forward_as_tuple(value, arena));
-}
-
 bool ParseIniText(const wchar_t* text, IniSections& sections) {
-    IniKeys* current = nullptr;
+    IniSectionEntry* current = nullptr;
     const wchar_t* cursor = text;
     while (*cursor != 0) {
         const wchar_t unit = *cursor;
@@ -94,7 +68,7 @@ bool ParseIniText(const wchar_t* text, IniSections& sections) {
             if (*close != L']') {
                 return false;
             }
-            current = &FindOrAddSection(sections, TrimEnd(name, close));
+            current = &sections.FindOrAdd(TrimEnd(name, close));
             // Whatever follows on the line is read as the next token.
             cursor = close + 1;
         } else {
@@ -108,7 +82,7 @@ bool ParseIniText(const wchar_t* text, IniSections& sections) {
             }
             const wchar_t* value = SkipBlanks(equals + 1);
             const wchar_t* lineEnd = FindOnLine(value, 0);
-            StoreValue(*current, TrimEnd(key, equals), TrimEnd(value, lineEnd));
+            sections.Store(*current, TrimEnd(key, equals), TrimEnd(value, lineEnd));
             cursor = lineEnd;
         }
     }

@@ -11,8 +11,8 @@
 //     width = 1024
 //     title = main view
 //
-// The object keeps the whole content in memory, sorted by section and key
-// (both compared unit by unit, so case-sensitive), and writes it back whole.
+// The object keeps the whole content in memory and writes it back whole,
+// sorted by section and key (both compared unit by unit, so case-sensitive).
 // It is made by the file manager's CreateIniFile and read through the file
 // manager's file objects, so it finds files loose or inside packages; saving
 // writes straight to the file system.

@@ -1,4 +1,4 @@
-// The strings of a configuration file's maps: names and values.
+// The strings of a configuration file's entries: names and values.
 #ifndef ORVEX_FORMAT_DETAIL_INISTRING_H
 #define ORVEX_FORMAT_DETAIL_INISTRING_H
 
@@ -11,11 +11,11 @@ namespace detail {
 class NodeArena;
 
 // A terminated wide string that keeps up to kInlineUnits units inside itself,
-// so inside the map node that holds it, and longer text in a block of the
+// so inside the entry that holds it, and longer text in a block of the
 // object's node arena (or of the pool, without an arena). Most names and
-// values are short: a key then costs one node and a lookup compares text in
-// the node it visits. The text does not move until it is assigned a longer
-// one. Not copyable: it lives in map nodes, which never move.
+// values are short: a key then costs one entry and a lookup compares text in
+// the entry it finds. The text does not move until it is assigned a longer
+// one. Not copyable: it lives in entries, which never move.
 class IniString {
 public:
     static constexpr std::uint32_t kInlineUnits = 15;

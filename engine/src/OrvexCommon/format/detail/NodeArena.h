@@ -1,4 +1,4 @@
-// Memory for the map nodes of one configuration file object.
+// Memory for the entries of one configuration file object.
 #ifndef ORVEX_FORMAT_DETAIL_NODEARENA_H
 #define ORVEX_FORMAT_DETAIL_NODEARENA_H
 
@@ -11,11 +11,11 @@ namespace detail {
 
 // Hands out blocks from chunks of 64 KiB taken from the pooled allocator and
 // gives the chunks back all at once (the object's Clear, Close and Release).
-// Nodes of a configuration's maps are only ever added, never erased one by
-// one (the API never erases a single key; the maps are only cleared as a
-// whole), so giving a single node back can be a no-op: adding a key then
+// A configuration's entries are only ever added, never erased one by one
+// (the API never erases a single key; the content is only cleared as a
+// whole), so giving a single entry back can be a no-op: adding a key then
 // costs a pointer bump instead of a pooled allocation, and clearing costs one
-// release per chunk instead of one per node.
+// release per chunk instead of one per entry.
 class NodeArena {
 public:
     NodeArena() = default;
