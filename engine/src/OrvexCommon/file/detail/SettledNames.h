@@ -18,7 +18,7 @@
 // What leaves no answer: a search during which an archive open ran out of
 // memory (that open leaves no record, so the next search may find more);
 // names longer than kMaxSettledName units; every name past kMaxSettledNames
-// or past 4 MiB of records.
+// or past 8 MiB of records (and 4 MiB of table).
 //
 // The table is open-addressed over pointers to pooled records, written under
 // one lock and published by release stores. It grows by doubling: readers
@@ -37,7 +37,7 @@ namespace Orvex {
 namespace detail {
 
 constexpr std::size_t kMaxSettledName = 1024;
-constexpr std::size_t kMaxSettledNames = 1u << 16;
+constexpr std::size_t kMaxSettledNames = 1u << 17;
 
 // A name as the table keys it: its units, the zip switch and the form.
 struct SNameKey {
@@ -89,7 +89,7 @@ private:
     // Records are laid one after another in chunks, a record of up to one
     // cache line never across two: a lookup reads one line of it.
     static constexpr std::size_t kChunkBytes = 64 * 1024;
-    static constexpr std::size_t kMaxChunks = 64;
+    static constexpr std::size_t kMaxChunks = 128;
     void* m_chunks[kMaxChunks] = {};
     std::size_t m_chunkCount = 0;
     std::size_t m_chunkUsed = kChunkBytes; // in the last chunk
