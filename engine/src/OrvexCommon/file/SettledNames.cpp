@@ -68,6 +68,9 @@ struct CSettledNames::SRecord {
     unsigned char* Name() { return reinterpret_cast<unsigned char*>(this + 1); }
     const unsigned char* Name() const { return reinterpret_cast<const unsigned char*>(this + 1); }
     bool Holds(const SNameKey& key) const;
+    static std::uint32_t KeyFlags(const SNameKey& key) {
+        return (key.zips ? kZips : 0u) | (key.deep ? kDeep : 0u);
+    }
 };
 
 struct CSettledNames::STable {
@@ -83,10 +86,6 @@ struct CSettledNames::STable {
 };
 
 namespace {
-
-std::uint32_t KeyFlags(const SNameKey& key) {
-    return (key.zips ? 1u : 0u) | (key.deep ? 2u : 0u);
-}
 
 bool FitsBytes(const wchar_t* name, std::size_t length) {
     for (std::size_t i = 0; i < length; ++i) {
@@ -124,7 +123,8 @@ SNameKey MakeNameKey(const wchar_t* name, bool zips, bool deep) {
     key.length = std::wcslen(name);
     key.zips = zips;
     key.deep = deep;
-    key.hash = HashUnits(name, key.length, KeyFlags(key) + 1);
+    // A seed of its own for each switch and form keeps a name's keys apart.
+    key.hash = HashUnits(name, key.length, (zips ? 1u : 0u) + (deep ? 2u : 0u) + 1);
     return key;
 }
 
@@ -228,8 +228,8 @@ CSettledNames::SRecord* CSettledNames::NewRecord(const SNameKey& key, const Arch
         return nullptr;
     }
     const bool zip = answer.zip != nullptr;
-    const std::uint32_t flags =
-        KeyFlags(key) | (narrow ? SRecord::kNarrow : 0u) | (zip ? SRecord::kZipAnswer : 0u);
+    const std::uint32_t flags = SRecord::KeyFlags(key) | (narrow ? SRecord::kNarrow : 0u) |
+                                (zip ? SRecord::kZipAnswer : 0u);
     auto* record =
         new (bytes) SRecord{static_cast<std::uint32_t>(key.length), flags,
                             zip ? static_cast<void*>(answer.zip) : answer.package,
