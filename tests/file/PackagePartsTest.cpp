@@ -52,6 +52,46 @@ TEST(EntryKey, CutsNamesAt1023UnitsSuffixIncluded) {
     EXPECT_EQ(EntryKey(shorter.c_str(), L'7'), EntryKey((shorter + L"7").c_str()));
 }
 
+// The key against a plain model of it, unit by unit, over random names of
+// every kind of unit: letters of both cases, separators, units up to 0xFFFF
+// and (with a 32-bit wchar_t) beyond, and lengths across the 1023-unit cut.
+TEST(EntryKey, AgreesWithAPlainModelOnRandomNames) {
+    std::mt19937 random(20261210);
+    const bool wide = sizeof(wchar_t) > 2;
+    for (int round = 0; round < 3000; ++round) {
+        std::wstring name;
+        const std::size_t length = round % 10 == 0 ? 1015 + random() % 16 : 1 + random() % 40;
+        while (name.size() < length) {
+            const std::uint32_t kind = random() % 8;
+            std::uint32_t unit = kind < 3            ? 0x41 + random() % 58 // A-Z, [\]^_`, a-z
+                                 : kind < 4          ? (random() % 2 ? 0x5C : 0x2F)
+                                 : kind < 6          ? 1 + random() % 0xFF
+                                 : kind < 7 || !wide ? 1 + random() % 0xFFFF
+                                                     : 0x10000 + random() % 0x100000;
+            name.push_back(static_cast<wchar_t>(unit));
+        }
+        std::vector<unsigned char> bytes;
+        for (const wchar_t each : name) {
+            std::uint32_t unit = static_cast<std::uint32_t>(each);
+            unit = unit >= 0x41 && unit <= 0x5A ? unit + 0x20 : unit == 0x5C ? 0x2F : unit;
+            std::vector<std::uint32_t> units = {unit};
+            if (unit > 0xFFFF) {
+                units = {0xD800 + ((unit - 0x10000) >> 10), 0xDC00 + ((unit - 0x10000) & 0x3FF)};
+            }
+            if (bytes.size() / 2 + units.size() > 1023) {
+                break;
+            }
+            for (const std::uint32_t part : units) {
+                bytes.push_back(static_cast<unsigned char>(part));
+                bytes.push_back(static_cast<unsigned char>(part >> 8));
+            }
+        }
+        ASSERT_EQ(Orvex::OrvexHash(bytes.data(), static_cast<unsigned>(bytes.size())),
+                  EntryKey(name.c_str()))
+            << round;
+    }
+}
+
 TEST(Scramble, IsItsOwnInverseAndFollowsTheFilePosition) {
     const Bytes original = OrvexTest::RandomBytes(1000, 7);
     Bytes whole = original;

@@ -146,9 +146,6 @@ const SPackageEntry* FindEntryByName(const SPackage& package, const wchar_t* inn
     return FindInIndex(package.index, innerName);
 }
 
-namespace {
-
-// The search itself, every directory's answer asked in turn.
 ArchiveMatch SearchArchiveEntry(const wchar_t* fileName, bool deep, bool zips) {
     ArchiveMatch match;
     const wchar_t* innerName = nullptr;
@@ -163,8 +160,6 @@ ArchiveMatch SearchArchiveEntry(const wchar_t* fileName, bool deep, bool zips) {
     }
     return match;
 }
-
-} // namespace
 
 ArchiveMatch FindArchiveEntry(const wchar_t* fileName, bool deep, bool zips) {
     ArchiveMatch match;

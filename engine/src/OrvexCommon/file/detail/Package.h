@@ -96,8 +96,12 @@ PackageMatch FindPackageEntry(const wchar_t* fileName, bool deep);
 // The same search with zip archives too (when `zips`): wherever a directory
 // has no package, `<dir>.zip` is tried after `<dir>.pkg`; a package wins
 // when both exist. The directory's archive answers alone, as a package
-// does: a name it lacks is not looked for in shallower directories.
+// does: a name it lacks is not looked for in shallower directories. A name
+// asked again reads its settled answer (SettledNames.h).
 ArchiveMatch FindArchiveEntry(const wchar_t* fileName, bool deep, bool zips);
+// The search itself, every directory's answer asked in turn: what
+// FindArchiveEntry does for a name the first two times it is asked.
+ArchiveMatch SearchArchiveEntry(const wchar_t* fileName, bool deep, bool zips);
 
 enum class EPackageLoad {
     Loaded,
