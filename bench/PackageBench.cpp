@@ -61,28 +61,16 @@ using namespace PackageBench;
 
 void FindOrvex(benchmark::State& state, bool deep, bool present) {
     const Data& data = Shared();
-    const std::vector<std::wstring>& names = present ? data.names : data.namesAbsent;
-    std::size_t next = 0;
-    for (auto _ : state) {
-        const std::wstring& name = names[data.order[next++ & (kOrder - 1)]];
-        PackageMatch match = FindPackageEntry(name.c_str(), deep);
-        benchmark::DoNotOptimize(match);
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+    TimeLookups(state, present ? data.names : data.namesAbsent,
+                [deep](const wchar_t* name) { return FindPackageEntry(name, deep); });
 }
 
 // The search without the settled answers: what a name's first two asks
 // cost (the rows above time names asked again).
 void SearchOrvex(benchmark::State& state, bool deep, bool present) {
     const Data& data = Shared();
-    const std::vector<std::wstring>& names = present ? data.names : data.namesAbsent;
-    std::size_t next = 0;
-    for (auto _ : state) {
-        const std::wstring& name = names[data.order[next++ & (kOrder - 1)]];
-        ArchiveMatch match = SearchArchiveEntry(name.c_str(), deep, false);
-        benchmark::DoNotOptimize(match);
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+    TimeLookups(state, present ? data.names : data.namesAbsent,
+                [deep](const wchar_t* name) { return SearchArchiveEntry(name, deep, false); });
 }
 
 // ---- Opening ----

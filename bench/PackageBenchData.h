@@ -100,6 +100,19 @@ inline void OpenLibzip(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 
+// Times `lookup(name)` over the benchmark's random order of `names`.
+template <typename Lookup>
+void TimeLookups(benchmark::State& state, const std::vector<std::wstring>& names, Lookup lookup) {
+    const Data& data = Shared();
+    std::size_t next = 0;
+    for (auto _ : state) {
+        const std::wstring& name = names[data.order[next++ & (kOrder - 1)]];
+        auto match = lookup(name.c_str());
+        benchmark::DoNotOptimize(match);
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+}
+
 // Registers GROUP/CASE/Orvex (`ours(state, deep, present)`) and
 // GROUP/CASE/libzip (zip_name_locate) for the four lookup cases: names
 // present and absent, deep and shallow.

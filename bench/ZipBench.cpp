@@ -129,15 +129,8 @@ void CheckZip(const Data& data, const ZipData& zip) {
 // ---- Finding names ----
 
 void FindZip(benchmark::State& state, bool deep, bool present) {
-    const Data& data = Shared();
-    const std::vector<std::wstring>& names = present ? Zip().privateNames : Zip().privateAbsent;
-    std::size_t next = 0;
-    for (auto _ : state) {
-        const std::wstring& name = names[data.order[next++ & (kOrder - 1)]];
-        ArchiveMatch match = FindArchiveEntry(name.c_str(), deep, true);
-        benchmark::DoNotOptimize(match);
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
+    TimeLookups(state, present ? Zip().privateNames : Zip().privateAbsent,
+                [deep](const wchar_t* name) { return FindArchiveEntry(name, deep, true); });
 }
 
 // ---- Opening ----
