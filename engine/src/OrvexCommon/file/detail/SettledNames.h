@@ -6,8 +6,8 @@
 // zip answer is settled for good once it is known (an archive never closes,
 // a spelling that is no archive is never tried again), and an archive's index
 // never changes. So the answer of the search (the archive and the entry, or
-// none) is kept per name and read back with one hash of the name, one probe
-// and one comparison of its units.
+// none) is kept once the name is asked a second time, and read back with one
+// hash of the name, one probe and one comparison of its units.
 //
 // What keeps an answer apart:
 // - the name's exact units: another spelling of the same file is another
@@ -20,8 +20,8 @@
 // names longer than kMaxSettledName units; every name past kMaxSettledNames
 // or past 8 MiB of records (and 4 MiB of table).
 //
-// The table is open-addressed over pointers to pooled records, written under
-// one lock and published by release stores. It grows by doubling: readers
+// The table is open-addressed over pointers to records laid in heap chunks
+// beneath the pool, written under one lock and published by release stores. It grows by doubling: readers
 // that still hold the smaller table read it safely, since tables and records
 // are given back only when the library unloads.
 #ifndef ORVEX_FILE_DETAIL_SETTLEDNAMES_H
