@@ -21,9 +21,10 @@
 // or past 8 MiB of records (and 4 MiB of table).
 //
 // The table is open-addressed over pointers to records laid in heap chunks
-// beneath the pool, written under one lock and published by release stores. It grows by doubling: readers
-// that still hold the smaller table read it safely, since tables and records
-// are given back only when the library unloads.
+// beneath the pool, written under one lock and published by release stores.
+// It grows by doubling: readers that still hold the smaller table read it
+// safely, since tables and records are given back only when the library
+// unloads.
 #ifndef ORVEX_FILE_DETAIL_SETTLEDNAMES_H
 #define ORVEX_FILE_DETAIL_SETTLEDNAMES_H
 
