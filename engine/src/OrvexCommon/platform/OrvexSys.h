@@ -637,6 +637,96 @@ bool NextDirectoryEntry(void* storage, wchar_t* name);
 void CloseDirectorySearch(void* storage);
 
 // ---------------------------------------------------------------------------
+// Watching directories (watch.cpp)
+// ---------------------------------------------------------------------------
+// A watcher reports changes to the entries of the directories it watches (not
+// to those of their subdirectories). One thread waits on it; any thread may
+// wake that wait. POSIX: inotify, woken through a pipe; Windows:
+// ReadDirectoryChangesW on one handle per directory, its completions through
+// one I/O completion port, woken by a posted completion.
+
+struct DirectoryWatcher;
+
+// What happened to an entry. Shared code decides what each means; what the
+// backends can tell apart differs, and WatcherReportsClose says how.
+enum class WatchChange {
+    Written,  // created, or its bytes changed: a writer may still hold it open
+    Closed,   // a writer closed it (POSIX only)
+    Touched,  // its times or attributes changed (POSIX only)
+    Appeared, // renamed into the directory, whole
+    Vanished, // deleted, or renamed out of the directory
+    Lost      // the directory itself went away; its watch is over (no name)
+};
+
+struct WatchEvent {
+    int watch; // the number WatchDirectory gave
+    WatchChange change;
+    const wchar_t* name; // the entry's name within the directory; "" for Lost
+};
+
+typedef void (*WatchVisitor)(const WatchEvent& event, void* context);
+
+enum class WatchWait {
+    Events,   // changes were reported, or the wait was woken
+    Timeout,  // nothing happened
+    Overflow, // the system dropped changes: whatever was reported, the caller
+              // must look at its directories again
+    Failed    // the watcher cannot wait any more
+};
+
+// A watcher of no directory yet. Null when the system refuses one.
+DirectoryWatcher* CreateDirectoryWatcher();
+
+// Starts watching `directory` and returns its watch number (0 or more), or -1
+// when it cannot (missing, not a directory, no watch left). POSIX gives the
+// number it gave before for the same directory; Windows gives a new one for
+// each call, so callers keep one watch per directory (by its absolute path).
+int WatchDirectory(DirectoryWatcher* watcher, const wchar_t* directory);
+
+// Waits at most `timeoutMs` for changes and hands each to `visit` on the
+// calling thread, which must not call into the watcher. One thread waits at a
+// time.
+WatchWait WaitDirectoryChanges(DirectoryWatcher* watcher, unsigned timeoutMs, WatchVisitor visit,
+                               void* context);
+
+// Makes the current or next wait return at once. Any thread.
+void WakeDirectoryWatcher(DirectoryWatcher* watcher);
+
+// Ends every watch and frees the watcher. Null is ignored. No thread may be
+// waiting on it.
+void DestroyDirectoryWatcher(DirectoryWatcher* watcher);
+
+// True where the watcher reports Closed (POSIX): a file written and not yet
+// closed is still being written. Where it does not (Windows), whether a
+// writer holds a file shows when OpenFileStreamWithoutWriters refuses it.
+bool WatcherReportsClose();
+
+// True where the file system compares names without case (Windows).
+bool FileNamesIgnoreCase();
+
+// What tells one version of a file from the next.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;  // last write, in the system's own units
+    std::uint64_t identity = 0; // the file on its volume (inode, file index)
+    bool operator==(const FileStamp& other) const {
+        return size == other.size && modified == other.modified && identity == other.identity;
+    }
+    bool operator!=(const FileStamp& other) const { return !(*this == other); }
+};
+
+// The stamp of the regular file `name` (links followed). False for anything
+// else, a missing name included. Never opens a pipe or a device.
+bool ReadFileStamp(const wchar_t* name, FileStamp& out);
+
+// Opens a regular file for reading ("rb") only when no one holds it open for
+// writing, and keeps writers out while it stays open. Windows: the handle
+// shares reading only, so a writer's handle makes the open fail and no
+// writer gets in meanwhile. POSIX has no such sharing: it opens as
+// OpenFileStream(name, "rb") does. Null when it cannot be opened.
+std::FILE* OpenFileStreamWithoutWriters(const wchar_t* name);
+
+// ---------------------------------------------------------------------------
 // Text in the system's ANSI code page (ansi.cpp)
 // ---------------------------------------------------------------------------
 

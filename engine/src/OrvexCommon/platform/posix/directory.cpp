@@ -2,6 +2,7 @@
 // name read back from the system counts only when it decodes to wide text that
 // encodes to the very same bytes again.
 #include "OrvexCommon/platform/OrvexSys.h"
+#include "OrvexCommon/platform/posix/EntryName.h"
 #include "OrvexCommon/platform/posix/NarrowName.h"
 #include "OrvexCommon/text/OrvexText.h"
 
@@ -47,9 +48,9 @@ bool EncodesBackTo(const wchar_t* wide, const char* utf8) {
     return utf8[matched] == '\0';
 }
 
-// Decodes the whole of `utf8` into `out`, terminated; false (with `out` holding
-// "") when it does not fit or has no exact wide spelling.
-bool DecodeWhole(const char* utf8, wchar_t* out, std::size_t capacity) {
+} // namespace
+
+bool DecodeEntryName(const char* utf8, wchar_t* out, std::size_t capacity) {
     const unsigned room = capacity > UINT_MAX ? UINT_MAX : static_cast<unsigned>(capacity);
     // Utf8ToUcs answers room + 1 when it filled the buffer without a terminator.
     if (Utf8ToUcs(utf8, out, room) > room || !EncodesBackTo(out, utf8)) {
@@ -58,6 +59,8 @@ bool DecodeWhole(const char* utf8, wchar_t* out, std::size_t capacity) {
     }
     return true;
 }
+
+namespace {
 
 bool StatusOf(const wchar_t* path, struct stat& status) {
     if (path == nullptr) {
@@ -82,7 +85,7 @@ bool ReadWorkingDirectory(wchar_t* out, std::size_t capacity) {
         out[0] = L'\0';
         return false;
     }
-    return DecodeWhole(narrow, out, capacity);
+    return DecodeEntryName(narrow, out, capacity);
 }
 
 bool IsDirectoryPath(const wchar_t* path) {
@@ -129,7 +132,7 @@ bool NextDirectoryEntry(void* storage, wchar_t* name) {
     // readdir on a stream no other thread uses is safe; the record it returns
     // stays valid until the next call on that stream.
     while (const dirent* entry = readdir(search->stream)) {
-        if (DecodeWhole(entry->d_name, name, kEntryNameCapacity)) {
+        if (DecodeEntryName(entry->d_name, name, kEntryNameCapacity)) {
             return true;
         }
     }
