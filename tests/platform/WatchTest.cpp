@@ -93,7 +93,7 @@ TEST_F(DirectoryWatchTest, NothingHappenedIsATimeoutAndAWakeEndsTheWait) {
     EXPECT_TRUE(m_seen.empty());
 }
 
-TEST_F(DirectoryWatchTest, StampsTellVersionsApartAndWritersAreKeptOut) {
+TEST_F(DirectoryWatchTest, StampsTellVersionsApartAndOpenWritersAreSeen) {
     Orvex::sys::FileStamp first;
     Orvex::sys::FileStamp second;
     EXPECT_FALSE(Orvex::sys::ReadFileStamp(PathOf(L"b.txt").c_str(), first));
@@ -118,10 +118,20 @@ TEST_F(DirectoryWatchTest, StampsTellVersionsApartAndWritersAreKeptOut) {
     std::fclose(writer);
     reader = Orvex::sys::OpenFileStreamWithoutWriters(PathOf(L"b.txt").c_str());
     ASSERT_NE(reader, nullptr);
+    // The reader never keeps an editor from saving. (Windows refuses to
+    // rename over any open file, however it is shared.)
+    writer = Orvex::sys::OpenFileStream(PathOf(L"b.txt").c_str(), "ab");
+    EXPECT_NE(writer, nullptr);
+    if (writer != nullptr) {
+        std::fclose(writer);
+    }
     std::fclose(reader);
 }
 
 TEST_F(DirectoryWatchTest, AWatchEndsWhenItsDirectoryGoes) {
+    if (Orvex::sys::PathsHaveDrives()) {
+        GTEST_SKIP() << "Wine keeps a watched directory until its watch's handle is closed";
+    }
     const std::filesystem::path inner = m_dir.Path() / "inner";
     ASSERT_TRUE(std::filesystem::create_directory(inner));
     const int watch = Orvex::sys::WatchDirectory(m_watcher, inner.wstring().c_str());

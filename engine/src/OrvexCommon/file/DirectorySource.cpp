@@ -1,6 +1,7 @@
 // Loose files as a source of the file manager.
 #include "OrvexCommon/file/detail/DirectorySource.h"
 #include "OrvexCommon/file/detail/FileReader.h"
+#include "OrvexCommon/file/detail/ReloadWatch.h"
 #include "OrvexCommon/platform/OrvexSys.h"
 
 #include <cstring>
@@ -25,6 +26,7 @@ bool CDirectorySource::Open(const wchar_t* fileName, bool, SSourceFile& file) co
     file.base = 0;
     file.size = file.reader.size;
     file.borrowed = false;
+    ReloadWatch().NoteLooseFile(fileName, file.path);
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/Patch.h"
 #include "OrvexCommon/file/detail/ReadFile.h"
+#include "OrvexCommon/file/detail/ReloadWatch.h"
 #include "OrvexCommon/file/detail/ZipArchive.h"
 #include "OrvexCommon/memory/detail/WithoutMemory.h"
 
@@ -31,10 +32,14 @@ CFileMgr& FileMgr() {
 }
 
 CFileMgr::CFileMgr() {
+    // Made first, so the watch outlives the manager.
+    (void)ReloadWatch();
     RecordFrameEvent(FrameEvent::Created, FrameObject::FileManager);
 }
 
 CFileMgr::~CFileMgr() {
+    // No reload reaches a listener while the library goes.
+    (void)ReloadWatch().Enable(false);
     StopLoadingThread();
     // Every load whose bytes are in memory still reaches its listener.
     Dispatch(0xFFFFFFFFu);

@@ -72,17 +72,27 @@ std::int32_t CFileMgr::Load(const wchar_t* fileName, IFileLoadListener* listener
 }
 
 std::int32_t CFileMgr::LoadFrom(SSourceFile& file, IFileLoadListener* listener) {
-    const std::int32_t fileType = listener->GetFileType();
     SLeadingPart lead;
-    if (!file.source->ReadLeading(file, fileType, !m_async, lead)) {
+    if (!PrepareLoad(file, listener, !m_async, lead)) {
         return -1;
+    }
+    return FinishLoad(file, listener, !m_async, lead);
+}
+
+bool CFileMgr::PrepareLoad(SSourceFile& file, IFileLoadListener* listener, bool restNow,
+                           SLeadingPart& lead) {
+    const std::int32_t fileType = listener->GetFileType();
+    if (!file.source->ReadLeading(file, fileType, restNow, lead)) {
+        return false;
     }
     if (lead.hasHead && static_cast<std::int32_t>(lead.head.GetType()) != fileType) {
-        return -1;
+        return false;
     }
-    if (!lead.holdsRest && !FitsPooledBuffer(file.size - lead.restStart)) {
-        return -1;
-    }
+    return lead.holdsRest || FitsPooledBuffer(file.size - lead.restStart);
+}
+
+std::int32_t CFileMgr::FinishLoad(SSourceFile& file, IFileLoadListener* listener, bool restNow,
+                                  SLeadingPart& lead) {
     if (lead.hasHead) {
         listener->OnLoadHead(lead.head, lead.buffer);
     }
@@ -93,8 +103,8 @@ std::int32_t CFileMgr::LoadFrom(SSourceFile& file, IFileLoadListener* listener) 
         listener->OnLoadData(lead.buffer);
         return lead.resultWhenHeld;
     }
-    return m_async ? QueueRest(file, lead.restStart, listener)
-                   : DeliverRest(file, lead.restStart, listener);
+    return restNow ? DeliverRest(file, lead.restStart, listener)
+                   : QueueRest(file, lead.restStart, listener);
 }
 
 std::int32_t CFileMgr::DeliverRest(SSourceFile& file, std::uint32_t start,

@@ -103,7 +103,11 @@ bool CFileMgr::Dispatch(std::uint32_t budgetMs) {
         }
         SLoadRequest* request = TakeFirst(m_finished);
         if (request == nullptr) {
-            break;
+            // Reloads take what the loads left of the budget.
+            if (!DeliverOneReload()) {
+                break;
+            }
+            continue;
         }
         // An empty rest has no storage; any address will do for no bytes.
         static const unsigned char kNoBytes = 0;

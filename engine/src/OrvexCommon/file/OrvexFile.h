@@ -227,6 +227,84 @@ ORVEX_API IOrvexFileMgr& GetOrvexFileMgr();
 ORVEX_API void SetZipArchiveSearch(bool enable);
 ORVEX_API bool IsZipArchiveSearch();
 
+// ---- Hot reload ----
+//
+// While watching is on, the manager watches the folders of the loose files
+// it opens (Load, file objects, configuration and table files: one watch per
+// folder) and the package and zip files it has open. A watcher thread
+// collects the system's change reports; nothing is read on the game's thread
+// but during delivery.
+//
+// A loose file that changes is read again once it has settled: no change
+// reported for the settle time (100 ms by default), and no writer holding it
+// open. Where the system reports when a writer closes a file (Linux), a file
+// written and not yet closed waits for that close, or for ten settle times
+// of quiet, whichever comes first; on Windows the file is read through a
+// handle that shares reading only, which cannot be had while a writer holds
+// it and keeps writers out during the read. The read is checked against the
+// file's stamp (size, last write, identity) before and after, so a file
+// being replaced meanwhile is looked at again after another settle time: a
+// half-written file is never delivered, and the saves editors make (in place,
+// a temporary file renamed over, truncate then write, delete then create)
+// each deliver the final bytes once. A change that comes while an earlier
+// version of the same file waits for delivery replaces it; a file whose stamp
+// is back to the one last delivered is not delivered again.
+//
+// Delivery happens in Dispatch, within its budget, after the loads finished
+// before it, one file at a time: each reload listener registered for the
+// file's name (compared as package names are: case folded, '\' equal to
+// '/') and each registered for every name gets OnReload, then OnLoadHead and
+// OnLoadData as for a synchronous first load, from bytes in memory. A file
+// whose head the listener's type refuses is reported on the error stream and
+// the listener hears nothing. A file that is deleted and has not come back
+// after the settle time gives one OnReloadGone; when it comes back it is
+// reloaded. Dispatch's result still tells only of loads.
+//
+// Packages and zip archives are never reloaded in place: files already
+// delivered own mappings and offsets into them. A change to one is reported
+// once on the error stream, "package changed on disk: <path>".
+//
+// Bounds: off, watching costs one flag test per loose open. Memory follows
+// the files watched, not the changes: a report for a file that was never
+// loaded is dropped at once, a burst of changes to one file is one pending
+// mark, and settled files wait for delivery in at most 64 MiB (the rest wait
+// on disk until Dispatch has made room). When the system drops reports (its
+// queue overflowed), every watched file is looked at again by its stamp and
+// what changed is delivered. A folder that goes away is watched again when
+// it comes back (tried once a second).
+//
+// Known gap: a change between a file's load and the moment the watcher thread
+// takes its stamp (at most one wake of that thread) is not seen.
+class IFileReloadListener : public IFileLoadListener {
+public:
+    // `fileName` (the name the file was first loaded by while watching) has
+    // settled after a change; OnLoadHead and OnLoadData follow at once.
+    virtual void OnReload(const wchar_t* fileName) = 0;
+    // `fileName` was deleted and has not come back within the settle time.
+    virtual void OnReloadGone(const wchar_t* fileName) = 0;
+
+protected:
+    ~IFileReloadListener() = default;
+};
+
+// Turns watching on or off (off by default). Turning it off stops the
+// watcher thread and forgets the watched files and every change not yet
+// delivered; nothing more is delivered. Listeners stay registered. Files are
+// watched from their first open while watching is on.
+ORVEX_API void SetFileWatching(bool enable);
+ORVEX_API bool IsFileWatching();
+// The quiet time after which a changed file counts as settled, in
+// milliseconds (100 by default, at most 60000).
+ORVEX_API void SetReloadSettleTime(std::uint32_t milliseconds);
+ORVEX_API std::uint32_t GetReloadSettleTime();
+// Registers `listener` for reloads of `fileName`, or of every file when
+// `fileName` is null. A pair registered twice is called once. False for a
+// null listener or when memory runs out. The listener must stay alive until
+// it is removed.
+ORVEX_API bool AddReloadListener(const wchar_t* fileName, IFileReloadListener* listener);
+// Undoes AddReloadListener for the same name (or null) and listener.
+ORVEX_API void RemoveReloadListener(const wchar_t* fileName, IFileReloadListener* listener);
+
 } // namespace Orvex
 
 #endif // ORVEX_FILE_ORVEXFILE_H

@@ -5,6 +5,7 @@
 #include "OrvexCommon/file/detail/Package.h"
 #include "OrvexCommon/file/detail/Patch.h"
 #include "OrvexCommon/file/detail/PooledBytes.h"
+#include "OrvexCommon/file/detail/ReloadWatch.h"
 #include "OrvexCommon/file/detail/Scramble.h"
 #include "OrvexCommon/file/detail/SettledNames.h"
 #include "OrvexCommon/file/detail/SettledPackages.h"
@@ -224,6 +225,7 @@ SPackage* OpenPackage(const wchar_t* path, PackageProgressFun progress, std::uin
         return nullptr;
     }
     registry.settled.Publish(package->path.c_str(), package->path.size(), package);
+    NoteArchiveForWatch(package->path.c_str());
     if (progress != nullptr) {
         progress(1.0f, userData);
     }
@@ -251,6 +253,14 @@ bool EntryInsideMapping(const SPackage& package, const SPackageEntry& entry, std
                         std::uint32_t to) {
     return package.mapped && package.dataBase != nullptr && from <= to &&
            static_cast<std::uint64_t>(entry.offset) + to <= package.mappedSize;
+}
+
+void VisitOpenPackagePaths(void (*visit)(const wchar_t* path, void* context), void* context) {
+    PackageRegistry& registry = Registry();
+    sys::ScopedLock hold(registry.lock.get());
+    for (const auto& package : registry.packages) {
+        visit(package.first.c_str(), context);
+    }
 }
 
 } // namespace detail

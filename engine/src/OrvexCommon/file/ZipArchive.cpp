@@ -3,6 +3,7 @@
 #include "OrvexCommon/base/detail/FrameJournal.h"
 #include "OrvexCommon/file/detail/FileMgr.h"
 #include "OrvexCommon/file/detail/Package.h"
+#include "OrvexCommon/file/detail/ReloadWatch.h"
 #include "OrvexCommon/file/detail/SettledNames.h"
 #include "OrvexCommon/filesystem/OrvexFilesystem.h"
 #include "OrvexCommon/log/OrvexLog.h"
@@ -95,6 +96,7 @@ SZipArchive* OpenNewArchive(ZipRegistry& registry, const wchar_t* path, bool& se
     settled = opened != EZipOpen::kNoMemory;
     if (opened == EZipOpen::kOpened) {
         ReportRefusedMethods(archive);
+        NoteArchiveForWatch(archive.path.c_str());
         return &archive;
     }
     if (archive.handle != nullptr) {
@@ -220,6 +222,14 @@ bool CZipArchiveBytes::Read(std::uint64_t offset, std::size_t n, unsigned char* 
     }
     // Always seek: a shared handle may stand anywhere.
     return sys::SeekStream(m_handle, offset) && std::fread(out, 1, n, m_handle) == n;
+}
+
+void VisitOpenZipPaths(void (*visit)(const wchar_t* path, void* context), void* context) {
+    ZipRegistry& registry = Registry();
+    sys::ScopedLock hold(registry.lock.get());
+    for (const auto& archive : registry.archives) {
+        visit(archive.first.c_str(), context);
+    }
 }
 
 } // namespace detail

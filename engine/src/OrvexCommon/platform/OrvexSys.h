@@ -720,9 +720,11 @@ struct FileStamp {
 bool ReadFileStamp(const wchar_t* name, FileStamp& out);
 
 // Opens a regular file for reading ("rb") only when no one holds it open for
-// writing, and keeps writers out while it stays open. Windows: the handle
-// shares reading only, so a writer's handle makes the open fail and no
-// writer gets in meanwhile. POSIX has no such sharing: it opens as
+// writing. Windows: a first open that shares reading only (it fails while any
+// handle with write access is open) is closed again at once, and the stream
+// itself shares reading, writing and deletion, so an editor saving the file
+// is never refused for longer than that probe; a writer that gets in during
+// a read shows in the file's stamp. POSIX has no such sharing: it opens as
 // OpenFileStream(name, "rb") does. Null when it cannot be opened.
 std::FILE* OpenFileStreamWithoutWriters(const wchar_t* name);
 

@@ -4,6 +4,7 @@
 
 #include "OrvexCommon/file/OrvexFile.h"
 #include "OrvexCommon/file/detail/DirectorySource.h"
+#include "OrvexCommon/file/detail/MemorySource.h"
 #include "OrvexCommon/file/detail/PackageSource.h"
 #include "OrvexCommon/file/detail/PathAlias.h"
 #include "OrvexCommon/memory/OrvexList.h"
@@ -79,8 +80,20 @@ public:
     void StopLoadingThread();
     bool HasLoadingThread() const { return m_thread != nullptr; }
 
+    // Delivers the first queued reload, if any, to its listeners; false when
+    // none waits.
+    bool DeliverOneReload();
+
 private:
     std::int32_t LoadFrom(SSourceFile& file, IFileLoadListener* listener);
+    // The leading part of a load, checked against the listener's type; false
+    // refuses the load before any callback. `restNow`: synchronous.
+    bool PrepareLoad(SSourceFile& file, IFileLoadListener* listener, bool restNow,
+                     SLeadingPart& lead);
+    // The callbacks of a prepared load, and Load's result.
+    std::int32_t FinishLoad(SSourceFile& file, IFileLoadListener* listener, bool restNow,
+                            SLeadingPart& lead);
+    void DeliverReloadTo(IFileReloadListener& listener, const struct SReadyReload& ready);
     // The file's bytes from `start` on: to the listener now, or queued.
     std::int32_t DeliverRest(SSourceFile& file, std::uint32_t start, IFileLoadListener* listener);
     std::int32_t QueueRest(SSourceFile& file, std::uint32_t start, IFileLoadListener* listener);
@@ -104,6 +117,7 @@ private:
     CDirectorySource m_looseFiles{m_aliases};
     CZipSource m_zips{m_deepSearch};
     CPackageSource m_packages{m_deepSearch, m_zips};
+    CMemorySource m_reloaded;
 };
 
 // The singleton, created on first use.

@@ -33,7 +33,8 @@ struct SSourceFile {
     SFileReader reader;                  // its stream, when one is open
     bool borrowed = false;               // the handle is not this file's to close
     const SPackageEntry* entry = nullptr;
-    SZipFileState* zip = nullptr; // a zip entry's stream, the zip source's to free
+    SZipFileState* zip = nullptr;          // a zip entry's stream, the zip source's to free
+    const unsigned char* memory = nullptr; // a file held in memory: its bytes
     // Set by a source whose failed read must fail its caller (a corrupt zip
     // entry, or no memory to inflate it), not pass zeros off as the file's
     // bytes; the loading thread does not try such a read again.

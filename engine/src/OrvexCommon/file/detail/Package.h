@@ -87,6 +87,10 @@ struct ArchiveMatch {
     const SZipEntry* zipEntry = nullptr;
 };
 
+// Calls `visit` with the path of every open package, under the registry's
+// lock (the watch notes them when watching starts).
+void VisitOpenPackagePaths(void (*visit)(const wchar_t* path, void* context), void* context);
+
 // Finds the package and the entry of a file name. Deep: the package of the
 // deepest directory that has one; shallow: the package of the first
 // directory. A name absent from the index is retried with one hexadecimal

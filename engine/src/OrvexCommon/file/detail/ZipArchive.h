@@ -53,6 +53,10 @@ struct SZipArchive {
     unsigned spareCount = 0;
 };
 
+// Calls `visit` with the path of every open archive, under the registry's
+// lock.
+void VisitOpenZipPaths(void (*visit)(const wchar_t* path, void* context), void* context);
+
 // Opens the archive at `path`, or returns the one already open under exactly
 // that spelling; null when it is none. The answer, once settled, is also
 // recorded for `packageSpelling` (the same directory's package spelling, see
