@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -180,6 +181,63 @@ TEST(FrameLoad, LoadStartTheLoadingThreadAndUnloadAtOnceTwoHundredTimes) {
             threadsAfter = OrvexTest::CountProcessThreads();
         }
         EXPECT_EQ(threadsBefore, threadsAfter);
+    }
+}
+
+// Unloading with watching on, a file watched and its change still settling
+// or queued: the watcher thread ends with the library, and its watches and
+// handles go with it.
+TEST(FrameLoad, UnloadWithWatchingOnEndsTheWatcherAndClosesItsHandles) {
+    typedef Orvex::IOrvexFileMgr& (*GetFileMgrFn)();
+    typedef void (*SwitchFn)(bool);
+    struct Whole final : Orvex::IFileLoadListener {
+        std::int32_t GetFileType() override { return -1; }
+        void OnLoadHead(const Orvex::CCommonFileHead&, Orvex::SLoadBuffer&) override {}
+        void OnLoadData(Orvex::SLoadBuffer&) override {}
+    } listener;
+    const std::string name = "frame_watched_" + std::to_string(OrvexTest::CurrentThreadId());
+    const std::wstring wideName(name.begin(), name.end());
+    const auto write = [&](const char* text) {
+        std::FILE* file = std::fopen(name.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fputs(text, file);
+        std::fclose(file);
+    };
+    write("first");
+    const int threadsBefore = OrvexTest::CountProcessThreads();
+    const int handlesBefore = OrvexTest::CountOpenHandles();
+    for (int round = 0; round < 20; ++round) {
+        SharedLibrary library(ORVEX_TEST_LIBRARY);
+        ASSERT_TRUE(library.IsLoaded()) << library.Error();
+        auto getFileMgr =
+            reinterpret_cast<GetFileMgrFn>(library.Symbol("_ZN5Orvex15GetOrvexFileMgrEv"));
+        auto setWatching =
+            reinterpret_cast<SwitchFn>(library.Symbol("_ZN5Orvex15SetFileWatchingEb"));
+        ASSERT_NE(nullptr, getFileMgr);
+        ASSERT_NE(nullptr, setWatching);
+        setWatching(true);
+        ASSERT_GE(getFileMgr().Load(wideName.c_str(), &listener), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(round % 4 * 40));
+        write(round % 2 == 0 ? "second" : "first");
+        std::this_thread::sleep_for(std::chrono::milliseconds(round % 3 * 60));
+        ASSERT_TRUE(library.Unload()) << "round " << round;
+        ASSERT_FALSE(OrvexTest::IsLibraryResident(ORVEX_TEST_LIBRARY)) << "round " << round;
+    }
+    std::remove(name.c_str());
+    // Windows lets a thread finish ending once the unload has released the
+    // loader lock, so the counts may settle a moment later.
+    const auto settled = [&] {
+        return (threadsBefore <= 0 || OrvexTest::CountProcessThreads() <= threadsBefore) &&
+               (handlesBefore <= 0 || OrvexTest::CountOpenHandles() <= handlesBefore);
+    };
+    for (int wait = 0; wait < 500 && !settled(); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (threadsBefore > 0) {
+        EXPECT_EQ(threadsBefore, OrvexTest::CountProcessThreads());
+    }
+    if (handlesBefore > 0) {
+        EXPECT_LE(OrvexTest::CountOpenHandles(), handlesBefore);
     }
 }
 

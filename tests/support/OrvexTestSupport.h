@@ -62,6 +62,10 @@ unsigned SpawnAndReapChild();
 // The number of threads the process runs now, or -1 when it cannot be told.
 int CountProcessThreads();
 
+// The number of handles (file descriptors) the process holds open now, or -1
+// when it cannot be told.
+int CountOpenHandles();
+
 // Lowers the size any file of this process may grow to (writes beyond it
 // fail as on a full disk) until the object goes; IsActive is false where the
 // platform cannot (Windows).

@@ -167,19 +167,32 @@ unsigned CurrentThreadId() {
     return static_cast<unsigned>(syscall(SYS_gettid));
 }
 
-int CountProcessThreads() {
-    DIR* tasks = opendir("/proc/self/task");
-    if (tasks == nullptr) {
+namespace {
+
+int CountEntries(const char* folder) {
+    DIR* entries = opendir(folder);
+    if (entries == nullptr) {
         return -1;
     }
     int count = 0;
-    while (dirent* entry = readdir(tasks)) {
+    while (dirent* entry = readdir(entries)) {
         if (entry->d_name[0] != '.') {
             ++count;
         }
     }
-    closedir(tasks);
+    closedir(entries);
     return count;
+}
+
+} // namespace
+
+int CountOpenHandles() {
+    const int count = CountEntries("/proc/self/fd");
+    return count < 0 ? -1 : count - 1; // the listing's own descriptor
+}
+
+int CountProcessThreads() {
+    return CountEntries("/proc/self/task");
 }
 
 namespace {

@@ -196,6 +196,11 @@ unsigned CurrentThreadId() {
     return static_cast<unsigned>(GetCurrentThreadId());
 }
 
+int CountOpenHandles() {
+    DWORD count = 0;
+    return GetProcessHandleCount(GetCurrentProcess(), &count) ? static_cast<int>(count) : -1;
+}
+
 int CountProcessThreads() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
