@@ -13,6 +13,10 @@ class CProfile;
 // Mouse picking: a box and a triangle under a mouse position.
 void ShowPicking();
 
+// Watching on, a loaded file saved again by another thread, and its reload
+// arriving at a frame's Dispatch.
+void ShowHotReload();
+
 // A stack captured here and printed with function names.
 void ShowStacks();
 

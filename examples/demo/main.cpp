@@ -503,6 +503,7 @@ int main(int argc, char** argv) {
     ShowPackages(self.parent_path() / "demo-data");
     ShowLoading();
     ShowTextFiles();
+    ShowHotReload();
     ShowLogFiles();
     ShowMemoryMaps();
     ShowPicking();
