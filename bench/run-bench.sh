@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the benchmarks (Release), runs all thirteen and prints the ratio tables that
+# Builds the benchmarks (Release), runs all fourteen and prints the ratio tables that
 # docs/PERFORMANCE.md quotes, then writes the summary at the top of
 # docs/PERFORMANCE.md and the chart docs/performance.svg from the same results
 # (bench/summary.py). The raw results stay in build/linux-bench/results.
@@ -38,8 +38,9 @@ options=(--benchmark_min_time=0.05 --benchmark_repetitions="$repetitions"
 "$bin/profile_bench" "${options[@]}" --benchmark_out="$results/profile.json" >/dev/null
 "$bin/math_bench" "${options[@]}" --benchmark_out="$results/math.json" >/dev/null
 "$bin/stack_bench" "${options[@]}" --benchmark_out="$results/stack.json" >/dev/null
+"$bin/reload_bench" "${options[@]}" --benchmark_out="$results/reload.json" >/dev/null
 files=()
-for name in hash utf8 alloc tick package zip ini tab log format profile math stack; do
+for name in hash utf8 alloc tick package zip ini tab log format profile math stack reload; do
     files+=("$results/$name.json")
 done
 python3 bench/ratios.py "${files[@]}"
