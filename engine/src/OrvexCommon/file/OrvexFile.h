@@ -273,8 +273,11 @@ ORVEX_API bool IsZipArchiveSearch();
 // what changed is delivered. A folder that goes away is watched again when
 // it comes back (tried once a second).
 //
-// Known gap: a change between a file's load and the moment the watcher thread
-// takes its stamp (at most one wake of that thread) is not seen.
+// Known gaps: a change between a file's load and the moment the watcher
+// thread takes its stamp (at most one wake of that thread) is not seen. On
+// Windows, while the watcher reads a settled file (milliseconds), the system
+// refuses to rename another file over it, as it does while any program has
+// the file open; an editor that saves by renaming sees that refusal.
 class IFileReloadListener : public IFileLoadListener {
 public:
     // `fileName` (the name the file was first loaded by while watching) has
