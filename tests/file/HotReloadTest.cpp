@@ -232,7 +232,13 @@ TEST_F(HotReload, ManyFilesAtOnceAndLostReportsAreAllDelivered) {
     }
     const std::wstring never = PathOf(L"never-loaded.txt");
     WriteFile(never, "x");
+    // The folder again under another spelling: still one watch.
+    const std::wstring respelled = m_dir.Path().wstring() + L"/./many0.txt";
+    LoadOnly listener;
+    ASSERT_GE(Orvex::GetOrvexFileMgr().Load(respelled.c_str(), &listener), 0);
     AwaitWatched(kFiles);
+    EXPECT_EQ(Orvex::detail::ReloadWatch().WatchedFolderCount(), 1u);
+    EXPECT_EQ(Orvex::detail::ReloadWatch().WatchedFileCount(), static_cast<std::size_t>(kFiles));
     // The first half is changed while the watcher drops its reports, as a
     // system whose queue overflowed does; the rescan must find them.
     Orvex::detail::ReloadWatch().DropNextReports();

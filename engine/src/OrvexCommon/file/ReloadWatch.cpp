@@ -92,7 +92,8 @@ void CReloadWatch::Stop() {
     }
     delete m_files;
     m_files = nullptr;
-    m_watchedCount = 0;
+    m_watchedFiles = 0;
+    m_watchedFolders = 0;
     sys::DestroyDirectoryWatcher(m_watcher);
     m_watcher = nullptr;
 }
@@ -173,7 +174,8 @@ void CReloadWatch::AttachNoted() {
             // Not watched; a later open of the file notes it again.
         }
     }
-    m_watchedCount = m_files->FileCount();
+    m_watchedFolders = m_files->FolderCount();
+    m_watchedFiles = m_files->FileCount();
 }
 
 bool CReloadWatch::HasRoomFor(std::uint64_t bytes) {

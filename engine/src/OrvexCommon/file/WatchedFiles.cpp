@@ -26,6 +26,9 @@ constexpr std::uint64_t kRewatchEveryMs = 1000;
 // How long the thread may sleep when nothing is pending; a new file or the
 // end wakes it sooner.
 constexpr unsigned kIdleWaitMs = 1000;
+// How soon a full queue is looked at again: about a frame, in which Dispatch
+// makes room.
+constexpr unsigned kFullQueueWaitMs = 10;
 constexpr std::size_t kLongestPath = 4096;
 
 bool IsSeparator(wchar_t unit) {
@@ -233,12 +236,13 @@ unsigned CWatchedFiles::Settle(std::uint64_t now, std::uint32_t settleMs) {
                 : std::uint64_t{settleMs} * (file.writerOpen ? kUnclosedQuietFactor : 1);
         Look look = Look::Retry;
         if (full || quiet < needed) {
-            wait = std::min(wait, full ? std::uint64_t{kIdleWaitMs} : needed - quiet);
+            wait = std::min(wait, full ? std::uint64_t{kFullQueueWaitMs} : needed - quiet);
         } else if ((look = LookAt(file)) == Look::Done) {
             file.dirty = false;
             continue;
         } else if (look == Look::Full) {
             full = true; // Dispatch makes room; the rest wait on disk
+            wait = std::min<std::uint64_t>(wait, kFullQueueWaitMs);
         } else {
             file.changedAt = now;
             file.retryMs =

@@ -57,8 +57,12 @@ public:
     // Tests: the reports of the next wait are dropped, as a system whose
     // queue overflowed drops them.
     void DropNextReports() { m_dropReports = true; }
-    // The number of files watched (the watcher thread's count, read loosely).
-    std::size_t WatchedFileCount() const { return m_watchedCount.load(std::memory_order_relaxed); }
+    // The files and folders watched (the watcher thread's counts, read
+    // loosely).
+    std::size_t WatchedFileCount() const { return m_watchedFiles.load(std::memory_order_relaxed); }
+    std::size_t WatchedFolderCount() const {
+        return m_watchedFolders.load(std::memory_order_relaxed);
+    }
 
 private:
     struct SNoted {
@@ -87,7 +91,8 @@ private:
     std::atomic<bool> m_quit{false};
     std::atomic<bool> m_dropReports{false};
     std::atomic<std::uint32_t> m_settleMs{100};
-    std::atomic<std::size_t> m_watchedCount{0};
+    std::atomic<std::size_t> m_watchedFiles{0};
+    std::atomic<std::size_t> m_watchedFolders{0};
     sys::Thread* m_thread = nullptr;
     sys::ThreadLife m_life;
     sys::DirectoryWatcher* m_watcher = nullptr;

@@ -75,6 +75,7 @@ public:
     unsigned Settle(std::uint64_t now, std::uint32_t settleMs);
 
     std::size_t FileCount() const { return m_files.size(); }
+    std::size_t FolderCount() const { return m_folders.size(); }
 
 private:
     enum class Look { Done, Retry, Full };
