@@ -88,6 +88,7 @@ void CReloadWatch::Stop() {
             delete ready;
         }
         m_readyBytes = 0;
+        m_readyCount = 0;
         TOrvexVector<SNoted>().swap(m_noted);
     }
     delete m_files;
@@ -207,6 +208,7 @@ bool CReloadWatch::Queue(SWatchedFile& file, TOrvexVector<unsigned char>* bytes)
     sys::ScopedLock hold(m_lock.get());
     file.ready = ready;
     m_readyBytes += ready->bytes.size();
+    ++m_readyCount;
     m_ready.PushBack(*ready);
     return true;
 }
@@ -222,9 +224,15 @@ bool CReloadWatch::DropQueued(SWatchedFile& file) {
         ready->Unlink();
         file.ready = nullptr;
         m_readyBytes -= ready->bytes.size();
+        --m_readyCount;
     }
     delete ready;
     return true;
+}
+
+std::size_t CReloadWatch::QueuedDeliveries() {
+    sys::ScopedLock hold(m_lock.get());
+    return m_readyCount;
 }
 
 SReadyReload* CReloadWatch::TakeReady() {
@@ -234,6 +242,7 @@ SReadyReload* CReloadWatch::TakeReady() {
         ready->Unlink();
         ready->file->ready = nullptr;
         m_readyBytes -= ready->bytes.size();
+        --m_readyCount;
     }
     return ready;
 }

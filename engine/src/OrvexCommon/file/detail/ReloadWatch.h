@@ -57,6 +57,8 @@ public:
     // Tests: the reports of the next wait are dropped, as a system whose
     // queue overflowed drops them.
     void DropNextReports() { m_dropReports = true; }
+    // Deliveries waiting for Dispatch.
+    std::size_t QueuedDeliveries();
     // The files and folders watched (the watcher thread's counts, read
     // loosely).
     std::size_t WatchedFileCount() const { return m_watchedFiles.load(std::memory_order_relaxed); }
@@ -102,6 +104,7 @@ private:
     TOrvexVector<SNoted> m_noted;
     TOrvexList<SReadyReload> m_ready;
     std::uint64_t m_readyBytes = 0;
+    std::size_t m_readyCount = 0;
     TOrvexMap<OrvexWString, TOrvexVector<IFileReloadListener*>> m_named;
     TOrvexVector<IFileReloadListener*> m_everyName;
 };
