@@ -90,6 +90,7 @@ void CReloadWatch::Stop() {
         m_readyBytes = 0;
         m_readyCount = 0;
         TOrvexVector<SNoted>().swap(m_noted);
+        m_notesTaken = m_notesMade;
     }
     delete m_files;
     m_files = nullptr;
@@ -120,6 +121,7 @@ void CReloadWatch::Note(const wchar_t* name, const OrvexWString& path, bool arch
     try {
         const bool wake = m_noted.empty();
         m_noted.push_back(SNoted{name, path, archive});
+        ++m_notesMade;
         if (wake) {
             sys::WakeDirectoryWatcher(m_watcher);
         }
@@ -177,6 +179,13 @@ void CReloadWatch::AttachNoted() {
     }
     m_watchedFolders = m_files->FolderCount();
     m_watchedFiles = m_files->FileCount();
+    sys::ScopedLock hold(m_lock.get());
+    m_notesTaken += noted.size();
+}
+
+bool CReloadWatch::NotesPending() {
+    sys::ScopedLock hold(m_lock.get());
+    return m_notesTaken != m_notesMade;
 }
 
 bool CReloadWatch::HasRoomFor(std::uint64_t bytes) {

@@ -59,6 +59,9 @@ public:
     void DropNextReports() { m_dropReports = true; }
     // Deliveries waiting for Dispatch.
     std::size_t QueuedDeliveries();
+    // True while files noted have not all been taken up by the watcher
+    // thread (attached, or found to be watched already).
+    bool NotesPending();
     // The files and folders watched (the watcher thread's counts, read
     // loosely).
     std::size_t WatchedFileCount() const { return m_watchedFiles.load(std::memory_order_relaxed); }
@@ -105,6 +108,8 @@ private:
     TOrvexList<SReadyReload> m_ready;
     std::uint64_t m_readyBytes = 0;
     std::size_t m_readyCount = 0;
+    std::uint64_t m_notesMade = 0;
+    std::uint64_t m_notesTaken = 0;
     TOrvexMap<OrvexWString, TOrvexVector<IFileReloadListener*>> m_named;
     TOrvexVector<IFileReloadListener*> m_everyName;
 };
