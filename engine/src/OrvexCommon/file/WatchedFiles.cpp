@@ -74,12 +74,23 @@ SWatchedFolder* CWatchedFiles::FolderOf(const OrvexWString& absolute) {
         throw;
     }
     folder->watch = sys::WatchDirectory(&m_watcher, absolute.c_str());
-    if (folder->watch >= 0) {
-        m_byWatch[folder->watch] = folder; // a map node from the pool: may throw, harmlessly
-    } else {
-        ++m_lostFolders;
+    if (!ListWatch(*folder)) {
+        ++m_lostFolders; // tried again with the folders that went away
     }
     return folder;
+}
+
+bool CWatchedFiles::ListWatch(SWatchedFolder& folder) {
+    if (folder.watch < 0) {
+        return false;
+    }
+    try {
+        m_byWatch[folder.watch] = &folder;
+        return true;
+    } catch (const std::bad_alloc&) {
+        folder.watch = -1; // its reports could not be placed
+        return false;
+    }
 }
 
 void CWatchedFiles::Attach(const wchar_t* name, const wchar_t* path, bool archive) {
@@ -116,8 +127,9 @@ void CWatchedFiles::Attach(const wchar_t* name, const wchar_t* path, bool archiv
         file->folder = folder;
         file->archive = archive;
         file->present = sys::ReadFileStamp(file->path.c_str(), file->stamp);
+        // Room for every file to be marked, so a report never allocates.
         m_files.reserve(m_files.size() + 1);
-        m_dirty.reserve(m_files.size());
+        m_dirty.reserve(m_files.size() + 1);
         folder->files[entryKey] = file;
     } catch (...) {
         delete file;
@@ -207,13 +219,8 @@ void CWatchedFiles::WatchLostFolders(std::uint64_t now) {
             continue;
         }
         folder.watch = sys::WatchDirectory(&m_watcher, folder.path.c_str());
-        if (folder.watch < 0) {
+        if (!ListWatch(folder)) {
             continue;
-        }
-        try {
-            m_byWatch[folder.watch] = &folder;
-        } catch (const std::bad_alloc&) {
-            continue; // unreachable by reports this time; tried again later
         }
         --m_lostFolders;
         // What happened while it was gone.

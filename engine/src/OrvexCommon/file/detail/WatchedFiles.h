@@ -80,6 +80,9 @@ public:
 private:
     enum class Look { Done, Retry, Full };
     SWatchedFolder* FolderOf(const OrvexWString& absolute);
+    // Files the folder's watch number for its reports; false (the folder
+    // then counts as unwatched) when it has none or no memory is left.
+    bool ListWatch(SWatchedFolder& folder);
     void MarkChanged(SWatchedFile& file, std::uint64_t now, bool writerOpen);
     bool CompareStamp(SWatchedFile& file, std::uint64_t now);
     void WatchLostFolders(std::uint64_t now);
