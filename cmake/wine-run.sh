@@ -3,6 +3,10 @@
 #   wine-run.sh PROGRAM.exe [ARGUMENTS...]
 #   wine-run.sh --check-32      exit status 0 when this machine can run
 #                               32-bit programs, else the cause and status 77
+#   wine-run.sh --session start|end
+#                               keeps one Wine server and Wine's own system
+#                               programs running from start to end, with their
+#                               output closed (see start_session)
 # A program starts with the loader of its own width: the 64-bit loader
 # directly, since the generic one picks the 32-bit loader first and some
 # kernels cannot run 32-bit programs at all. ORVEX_WINE64_LOADER and
@@ -49,7 +53,8 @@ if [ "${1:-}" = --check-32 ]; then
     echo "$cause"
     exit $cannot_run_status
 fi
-[ $# -ge 1 ] || { echo "usage: $0 PROGRAM.exe [ARGUMENTS...] | --check-32" >&2; exit 2; }
+usage="usage: $0 PROGRAM.exe [ARGUMENTS...] | --check-32 | --session start|end"
+[ $# -ge 1 ] || { echo "$usage" >&2; exit 2; }
 
 # A prefix made by the 32-bit loader holds both widths; one made where that
 # loader cannot start holds 64-bit Windows only and cannot be extended later,
@@ -59,6 +64,42 @@ if can_run_32 >/dev/null; then
 else
     boot_loader=$loader64
     WINEPREFIX=$WINEPREFIX-64
+fi
+
+# The prefix is created once; concurrent first starts wait for each other.
+make_prefix() {
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    [ -f "$WINEPREFIX/.orvex-ready" ] && return
+    (
+        flock 9
+        if [ ! -f "$WINEPREFIX/.orvex-ready" ]; then
+            "$boot_loader" wineboot -i >/dev/null 2>&1 || true
+            wineserver -w || true
+            touch "$WINEPREFIX/.orvex-ready"
+        fi
+    ) 9>"$WINEPREFIX.lock"
+}
+
+# A program that finds no Wine server running starts one, and with it Wine's
+# own system programs; all of them inherit its output and keep it open until
+# the server lingers out, seconds after the last program ended. A test runner
+# waits for that output to close, so the first test would last as long as
+# every test run beside it, and hold a runner slot all that time. A session
+# starts the server and those programs first, with their output closed, and
+# keeps them until its end.
+start_session() {
+    make_prefix
+    wineserver -p </dev/null >/dev/null 2>&1 || true
+    WINELOADER=$loader64 "$loader64" cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+if [ "$1" = --session ]; then
+    case "${2:-}" in
+        start) start_session ;;
+        end) wineserver -k </dev/null >/dev/null 2>&1 || true ;;
+        *) echo "$usage" >&2; exit 2 ;;
+    esac
+    exit 0
 fi
 if [ "$(pe_width "$1")" = 32 ]; then
     if ! cause=$(can_run_32); then
@@ -73,16 +114,5 @@ else
     export WINELOADER=$loader64
 fi
 
-# The prefix is created once; concurrent first starts wait for each other.
-mkdir -p "$(dirname "$WINEPREFIX")"
-if [ ! -f "$WINEPREFIX/.orvex-ready" ]; then
-    (
-        flock 9
-        if [ ! -f "$WINEPREFIX/.orvex-ready" ]; then
-            "$boot_loader" wineboot -i >/dev/null 2>&1 || true
-            wineserver -w || true
-            touch "$WINEPREFIX/.orvex-ready"
-        fi
-    ) 9>"$WINEPREFIX.lock"
-fi
+make_prefix
 exec "$loader" "$@"

@@ -8,7 +8,8 @@
 # built against that install. Every preset treats warnings as errors. A suite
 # whose programs this machine cannot run is still configured and built, runs
 # its checks that need no execution, and counts the rest as skipped, saying
-# why. Ends with one line "total: N passed, N failed, N skipped".
+# why. A test that runs past ten minutes fails. Ends with one line
+# "total: N passed, N failed, N skipped".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh all || exit 1
@@ -44,6 +45,14 @@ count_ctest() {
     fi
 }
 
+# The Windows suites run in one Wine session (the server and Wine's own
+# programs started before the first test, ended after the last).
+wine_session() {
+    case $1 in
+        win*) bash cmake/wine-run.sh --session "$2" ;;
+    esac
+}
+
 # Configures, builds and tests one preset; adds its counts to the totals.
 # With a second argument, the cause why this machine cannot run the preset's
 # programs: then only the tests labelled "static" run, and the others are
@@ -59,7 +68,9 @@ suite() {
     fi
     local log="build/$preset.ctest.log"
     if [ -z "$cannot_run" ]; then
+        wine_session "$preset" start
         ctest --preset "$preset" --parallel 2 2>&1 | tee "$log"
+        wine_session "$preset" end
         count_ctest "$preset" "$log"
         return
     fi

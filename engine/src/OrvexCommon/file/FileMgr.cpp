@@ -63,19 +63,7 @@ void CFileMgr::SetAsyncLoad(bool enable) {
     if (m_thread != nullptr) {
         // Refused without the privilege on some platforms; the thread still runs.
         (void)sys::SetThreadPriority(m_thread, kLoadingThreadPriority);
-        AwaitLoadingThreadEntry();
-    }
-}
-
-void CFileMgr::AwaitLoadingThreadEntry() {
-    // An unload that comes while the thread is still starting cannot wait for
-    // it (Windows' loader lock) and has to end it by force. Here nothing
-    // holds that lock, unless a host calls from its own module's entry, so
-    // the wait is bounded.
-    for (unsigned waited = 0;
-         waited < kEntryWaitMs && m_threadLife.stage.load() == sys::ThreadLife::kStarting;
-         ++waited) {
-        sys::SleepMilliseconds(1);
+        sys::AwaitLibraryEntry(m_threadLife, kEntryWaitMs);
     }
 }
 

@@ -17,6 +17,8 @@ namespace {
 // Settled files wait for Dispatch in at most this many bytes (always one).
 constexpr std::uint64_t kMostReadyBytes = 64ull << 20;
 constexpr std::uint32_t kLongestSettleMs = 60000;
+// How long turning watching on waits, at most, for the thread to get going.
+constexpr unsigned kEntryWaitMs = 2000;
 
 } // namespace
 
@@ -70,7 +72,11 @@ bool CReloadWatch::Start() {
     m_life.stage = sys::ThreadLife::kStarting;
     m_on = true; // before the thread, so no open in between goes unnoted
     m_thread = sys::StartThread(&CReloadWatch::ThreadMain, this, 0);
-    return m_thread != nullptr;
+    if (m_thread == nullptr) {
+        return false;
+    }
+    sys::AwaitLibraryEntry(m_life, kEntryWaitMs);
+    return true;
 }
 
 void CReloadWatch::Stop() {

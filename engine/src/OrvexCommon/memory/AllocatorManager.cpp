@@ -51,11 +51,18 @@ void Construct(SAllocatorState& state) {
     StartThreadCaches(state);
 }
 
-void ReportLeaks(const SAllocatorState& state) {
-    std::uint64_t outstanding = 0;
+// Bytes of blocks handed out and not released, once the thread caches are
+// back in the pools.
+std::uint64_t HeldBytes(const SAllocatorState& state) {
+    std::uint64_t held = 0;
     for (unsigned k = 0; k <= kClassCount; ++k) {
-        outstanding += state.counters[k].get() + state.retired[k].get();
+        held += state.counters[k].get() + state.retired[k].get();
     }
+    return held;
+}
+
+void ReportLeaks(const SAllocatorState& state) {
+    const std::uint64_t outstanding = HeldBytes(state);
     if (outstanding != 0) {
         std::printf("Process ID: %d may be %d byte memory leak!!!\n",
                     static_cast<int>(sys::CurrentProcessId()),
@@ -70,7 +77,12 @@ void TearDown(SAllocatorState& state) {
     // they read it (ReleaseThreadCache).
     g_allocatorPhase.store(kAllocatorTornDown);
     StopThreadCaches(state);
-    StopSpans(state);
+    // With no block held, nothing may read the allocator's memory any more,
+    // so its regions go back to the system: a host that loads and unloads
+    // the library again and again keeps its address space. A block still
+    // held keeps every region, since a late release reads its header.
+    const bool nothingHeld = HeldBytes(state) == 0;
+    StopSpans(state, nothingHeld);
     for (unsigned index = 0; index < kClassCount; ++index) {
         SPoolClass& pool = state.pools[index];
         sys::ShortLock* lock = state.classLocks[index].exchange(nullptr);
@@ -86,6 +98,9 @@ void TearDown(SAllocatorState& state) {
         pool.pageCount.set(0);
         pool.freeUnits.set(0);
         sys::DestroyShortLock(lock);
+    }
+    if (nothingHeld) {
+        (void)ReturnAllRegions(state);
     }
     sys::DestroyShortLock(state.largeLock.exchange(nullptr));
     sys::DestroyShortLock(state.pageListLock);

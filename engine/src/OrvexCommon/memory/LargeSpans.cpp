@@ -237,7 +237,7 @@ void GiveAreasBack(SAllocatorState& state, unsigned bin, unsigned char* const* a
     }
 }
 
-void StopSpans(SAllocatorState& state) {
+void StopSpans(SAllocatorState& state, bool returnRegions) {
     for (SLargeClass& large : state.largeClasses) {
         sys::DestroyShortLock(large.lock.exchange(nullptr));
     }
@@ -245,7 +245,9 @@ void StopSpans(SAllocatorState& state) {
     while (span != nullptr) {
         SLargeSpan* next = span->nextOfAll;
         // A span with a block still held stays as it is.
-        if (!span->purged && span->freeCount == span->areaCount) {
+        if (returnRegions) {
+            sys::ReturnRegion(span->base, kSpanSize);
+        } else if (!span->purged && span->freeCount == span->areaCount) {
             sys::PurgeRegion(span->base, kSpanSize);
         }
         span->~SLargeSpan();

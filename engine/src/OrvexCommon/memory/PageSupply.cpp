@@ -4,6 +4,7 @@
 #include "OrvexCommon/memory/detail/AllocatorManager.h"
 #include "OrvexCommon/memory/detail/PageMap.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace Orvex {
@@ -63,6 +64,42 @@ unsigned char* TakePage(SAllocatorState& state, unsigned bytesNeeded) {
 void ReturnPage(SAllocatorState& state, unsigned char* page) {
     sys::ScopedShortLock hold(state.pageListLock);
     Push(state, page);
+}
+
+// Sorted by address, the pages of whole regions fall into runs of a region's
+// pages, each starting at its region's start: the lowest page left is the
+// start of its region, and the pages of a region are the next ones up.
+bool ReturnAllRegions(SAllocatorState& state) {
+    constexpr unsigned kPagesPerRegion = kRegionSize / kPageSize;
+    sys::ScopedShortLock hold(state.pageListLock);
+    const unsigned count = state.freePageCount.get();
+    if (count == 0 || count % kPagesPerRegion != 0) {
+        return false;
+    }
+    auto** pages = static_cast<unsigned char**>(sys::AllocateBlock(count * sizeof(void*)));
+    if (pages == nullptr) {
+        return false;
+    }
+    unsigned listed = 0;
+    unsigned char* page = state.freePageHead;
+    for (; page != nullptr && listed < count; page = NextOnList(page)) {
+        pages[listed++] = page;
+    }
+    std::sort(pages, pages + listed);
+    bool whole = page == nullptr && listed == count;
+    for (unsigned first = 0; whole && first < count; first += kPagesPerRegion) {
+        whole = pages[first + kPagesPerRegion - 1] ==
+                pages[first] + (kPagesPerRegion - 1) * std::size_t(kPageSize);
+    }
+    if (whole) {
+        for (unsigned first = 0; first < count; first += kPagesPerRegion) {
+            sys::ReturnRegion(pages[first], kRegionSize);
+        }
+        state.freePageHead = nullptr;
+        state.freePageCount.set(0);
+    }
+    sys::FreeBlock(pages);
+    return whole;
 }
 
 } // namespace detail

@@ -194,6 +194,14 @@ inline void LeaveLibraryCode(ThreadLife& life) {
     life.stage.store(ThreadLife::kLeft);
 }
 
+// Waits, at most boundMs, for a thread just started to enter the library's
+// code. An unload that comes while a thread is still starting cannot wait for
+// it (Windows' loader lock) and has to end it by force, and a thread ended by
+// force may leave a lock of the system's own held. Nothing holds the loader
+// lock where a thread is started, unless a host calls from its own module's
+// entry, so the wait is bounded.
+void AwaitLibraryEntry(ThreadLife& life, unsigned boundMs);
+
 // Ends the caller's hold on a library thread while the library is torn down,
 // after the thread was told to stop. POSIX: joins it. Windows: teardown at
 // unload runs under the loader lock, which a thread needs in order to start
@@ -325,9 +333,13 @@ std::uint64_t AddressSpaceInUse();
 
 // Obtains `size` bytes of read-write, zero-filled memory aligned to
 // `alignment` (a power of two no larger than 65536) straight from the
-// operating system. Returns null when it cannot. The memory is never given
-// back.
+// operating system. Returns null when it cannot. The memory stays until
+// ReturnRegion gives it back.
 void* ObtainRegion(std::size_t size, std::size_t alignment);
+
+// Gives a whole region from ObtainRegion (its start and size) back to the
+// operating system: its addresses are no longer mapped.
+void ReturnRegion(void* start, std::size_t size);
 
 // Gives the physical memory of `size` bytes at `start` (whole pages of a
 // region) back to the operating system; the addresses stay mapped and

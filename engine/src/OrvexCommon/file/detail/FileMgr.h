@@ -100,7 +100,6 @@ private:
 
     static unsigned ORVEX_THREAD_CALL LoadingThreadMain(void* context);
     void RunLoadingThread();
-    void AwaitLoadingThreadEntry();
     SLoadRequest* TakeFirst(TOrvexList<SLoadRequest>& list);
 
     TOrvexList<SLoadRequest> m_finished;

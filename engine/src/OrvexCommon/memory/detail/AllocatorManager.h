@@ -29,7 +29,9 @@
 //
 // Regions: 64 KiB, 8 KiB aligned (VirtualAlloc; on Linux an mmap of 72 KiB
 // trimmed to an aligned 64 KiB). When the system has no region to give, the
-// pool path returns null and TOrvexAllocator throws std::bad_alloc.
+// pool path returns null and TOrvexAllocator throws std::bad_alloc. Regions
+// are kept while the library lives; a teardown with no block held gives them
+// all back (ReturnAllRegions, StopSpans).
 //
 // Release first asks the page map (PageMap.h, no lock) whether the address
 // is a unit of a pool page: the page's record gives the class and the unit's
@@ -283,6 +285,12 @@ void GiveUnitBack(SAllocatorState& state, SPoolClass& pool, unsigned char* unit)
 unsigned char* TakePage(SAllocatorState& state, unsigned bytesNeeded);
 
 void ReturnPage(SAllocatorState& state, unsigned char* page);
+
+// At teardown, once every page is back on the list and no block is held:
+// gives every region back to the operating system and empties the list.
+// Without memory to sort the pages, or with a page missing, the regions stay
+// (false).
+bool ReturnAllRegions(SAllocatorState& state);
 
 } // namespace detail
 } // namespace Orvex

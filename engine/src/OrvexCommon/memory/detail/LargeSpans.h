@@ -161,9 +161,10 @@ void GiveAreasBack(SAllocatorState& state, unsigned bin, unsigned char* const* a
                    unsigned count);
 
 // At teardown, after the thread caches went back: the locks and records
-// go; spans with every area free are purged, the others stay as they are
-// for the blocks still held.
-void StopSpans(SAllocatorState& state);
+// go. With returnRegions (no block held anywhere) every span's region goes
+// back to the system; otherwise spans with every area free are purged and
+// the others stay as they are for the blocks still held.
+void StopSpans(SAllocatorState& state, bool returnRegions);
 
 } // namespace detail
 } // namespace Orvex

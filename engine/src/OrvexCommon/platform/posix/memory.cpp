@@ -30,6 +30,10 @@ void* ObtainRegion(std::size_t size, std::size_t alignment) {
     return reinterpret_cast<void*>(aligned);
 }
 
+void ReturnRegion(void* start, std::size_t size) {
+    munmap(start, size);
+}
+
 void PurgeRegion(void* start, std::size_t size) {
     madvise(start, size, MADV_DONTNEED);
 }

@@ -22,6 +22,10 @@ void* ObtainRegion(std::size_t size, std::size_t alignment) {
     return region;
 }
 
+void ReturnRegion(void* start, std::size_t) {
+    VirtualFree(start, 0, MEM_RELEASE);
+}
+
 // The pages stay committed (a late read of them must not fault); the reset
 // lets the system drop them without writing them out, and unlocking pages
 // that were never locked takes them out of the working set at once.
