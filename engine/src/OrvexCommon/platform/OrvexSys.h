@@ -208,12 +208,14 @@ void AwaitLibraryEntry(ThreadLife& life, unsigned boundMs);
 // and to end, so waiting for either would never return. A thread that has
 // entered the library's code is waited for until it has left it (or has
 // ended: at process exit the system ended it already). A thread still
-// starting while the system detaches the library waits for the loader lock:
-// it has run none of the library's code and holds nothing of it, so it is
-// marked abandoned and ended (TerminateThread), since once the unload
-// released the loader lock it would run code that is gone. Outside a detach
-// the teardown first waits for a starting thread to enter. Then the handle is
-// closed.
+// starting while the system detaches the library has run none of the
+// library's code, but once the unload released the loader lock it would run
+// code that is gone, so it is marked abandoned and ended (TerminateThread).
+// That is a last resort: a thread ended in the middle of the system's own
+// start-up may leave the process broken (under Wine a crash or a hang within
+// some hundreds of tries), which is why the library waits at each start for
+// its thread to enter (AwaitLibraryEntry). Outside a detach the teardown
+// first waits for a starting thread to enter. Then the handle is closed.
 void ReleaseThreadAtUnload(Thread* thread, ThreadLife& life);
 
 // Releases the handle; the thread runs on and its resources go when it ends.
